@@ -1,0 +1,36 @@
+// Trace, log file and console print.
+#ifndef VYR_TRACE_H_
+#define VYR_TRACE_H_
+
+#include "Base.h"
+
+#define TRACE_BUFFER_CHARS 4096
+#define LOG_FILE_NAME_CHARS 512
+
+typedef struct {
+  UINT8 DebugFlag;   // -dbg given
+  UINT8 DebugLevel;  // 4 with -dbg
+  CHAR16 *Buffer;    // 8192 bytes, allocated at the first trace of a load
+  CHAR16 LogFileName[LOG_FILE_NAME_CHARS];
+} TRACE_STATE;
+
+extern TRACE_STATE mTrace;
+
+VOID TraceResetState(VOID);
+
+VOID DebugPrint(UINTN Level, CONST CHAR16 *Format, ...);
+VOID FuncEnter(CONST CHAR16 *Name);
+VOID FuncExit(CONST CHAR16 *Name, CONST CHAR16 *Reason);
+BOOLEAN IsDebugOn(VOID);
+// Sets the debug flag when an argument after the program name is -dbg or /dbg (any case).
+VOID CheckDebugArgument(VOID);
+
+// The platform library's console print: formats and writes to the console.
+UINTN Print(CONST CHAR16 *Format, ...);
+// The utility's own console print: CR LF folding and output in 300-character pieces.
+VOID ConsolePrint(CONST CHAR16 *Format, ...);
+
+// Message-table look-up: the [MessageStringTable] text of Key, else Default.
+CONST CHAR16 *GetMessageString(CONST CHAR16 *Key, CONST CHAR16 *Default);
+
+#endif  // VYR_TRACE_H_

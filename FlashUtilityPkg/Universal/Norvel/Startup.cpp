@@ -1,0 +1,71 @@
+#include "Startup.h"
+
+#include "BaseLib.h"
+#include "Console/Trace.h"
+#include "Image/Payload.h"
+#include "Smi/FwsmiTransport.h"
+
+STARTUP_STATE mStartup;
+
+VOID StartupResetState(VOID) {
+  FreePool(mStartup.ReserveBuffer);
+  FreePool(mStartup.EcImageBuffer);
+  ZeroMem(&mStartup, sizeof(mStartup));
+}
+
+BOOLEAN InitialModuleVariable(EFI_HANDLE ImageHandle) {
+  FuncEnter(u"InitialModuleVariable");
+  CONST CHAR16 *Reason = NULL;
+  if (!LocatePayloadRecords(ImageHandle, &Reason)) {
+    FuncExit(u"InitialModuleVariable", Reason);
+    return FALSE;
+  }
+  FuncExit(u"InitialModuleVariable", NULL);
+  return TRUE;
+}
+
+VOID FreeResource(VOID) {
+  FuncEnter(u"FreeResource");
+  FreePool(mStartup.ReserveBuffer);
+  mStartup.ReserveBuffer = NULL;
+  FreePool(mStartup.EcImageBuffer);
+  mStartup.EcImageBuffer = NULL;
+  FuncExit(u"FreeResource", NULL);
+}
+
+BOOLEAN Initialize(VOID) {
+  FuncEnter(u"Initialize");
+  if (mStartup.ReserveBuffer == NULL) {
+    mStartup.ReserveBuffer = (UINT8 *)AllocateZeroPool(RESERVE_BUFFER_SIZE);
+    if (mStartup.ReserveBuffer == NULL) {
+      Print(u"\r\nError: Initialize\nAllocate memory failed. (%dMB)\r\n", 32);
+      FuncExit(u"Initialize", u"allocate memory failed");
+      return FALSE;
+    }
+  }
+  if (mStartup.EcImageBuffer == NULL) {
+    mStartup.EcImageBuffer = (UINT8 *)AllocateZeroPool(EC_IMAGE_BUFFER_SIZE);
+    if (mStartup.EcImageBuffer == NULL) {
+      FreeResource();
+      Print(u"\r\nError: Initialize\nAllocate memory failed. (%dMB)\r\n", 2);
+      FuncExit(u"Initialize", u"Allocate memory failed");
+      return FALSE;
+    }
+  }
+  if (!AllocateFwsmiBuffers()) {
+    Print(u"Error: Allocate physical memory for FWSMI failed!\r\n");
+    FuncExit(u"Initialize", u"Allocate physical memory for FWSMI failed");
+    return FALSE;
+  }
+  if (!InitialSmi()) {
+    FreeResource();
+    Print(u"\r\nError: Initialize\nFind SMI port failed.\r\n");
+    FuncExit(u"Initialize", u"Initial SMI failed");
+    return FALSE;
+  }
+  // The platform queries (10h, 11h, 1Eh, 1Ch) that complete the start-up are
+  // not part of this build yet: the run stops here rather than going on
+  // without them.
+  FuncExit(u"Initialize", u"Platform queries not built yet");
+  return FALSE;
+}

@@ -1,0 +1,24 @@
+// Start-up: module preparation, the run's initialisation and the release of
+// the module's large buffers.
+#ifndef VYR_STARTUP_H_
+#define VYR_STARTUP_H_
+
+#include "Base.h"
+
+#define RESERVE_BUFFER_SIZE 0x2000000
+#define EC_IMAGE_BUFFER_SIZE 0x200000
+
+typedef struct {
+  UINT8 *ReserveBuffer;   // 32 MiB, held from the first Initialize to FreeResource
+  UINT8 *EcImageBuffer;   // 2 MiB
+} STARTUP_STATE;
+
+extern STARTUP_STATE mStartup;
+
+VOID StartupResetState(VOID);
+
+BOOLEAN InitialModuleVariable(EFI_HANDLE ImageHandle);
+BOOLEAN Initialize(VOID);
+VOID FreeResource(VOID);
+
+#endif  // VYR_STARTUP_H_
