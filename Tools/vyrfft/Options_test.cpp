@@ -1,0 +1,46 @@
+#include "vyrfft/Options.h"
+
+#include <gtest/gtest.h>
+
+using vyr::fft::Options;
+using vyr::fft::ParseKeys;
+using vyr::fft::ParseOptions;
+
+TEST(VyrfftOptions, UtilityArgumentsStartAtFirstWordWithoutDoubleDash) {
+  Options o;
+  std::string error;
+  ASSERT_TRUE(ParseOptions({"--machine", "m", "--firmware", "new.fd", "-all", "--machine", "x"}, o, error));
+  EXPECT_EQ("m", o.machineDir);
+  EXPECT_TRUE(o.firmware);
+  // After the first utility word even "--machine" belongs to the utility.
+  EXPECT_EQ((std::vector<std::string>{"new.fd", "-all", "--machine", "x"}), o.utilityArgs);
+}
+
+TEST(VyrfftOptions, DoubleDashEndsOptionsAndSingleDashWordsPassThrough) {
+  Options o;
+  std::string error;
+  ASSERT_TRUE(ParseOptions({"--report", "r.json", "--", "--odd", "/dbg"}, o, error));
+  EXPECT_EQ("r.json", o.report);
+  EXPECT_EQ((std::vector<std::string>{"--odd", "/dbg"}), o.utilityArgs);
+  Options p;
+  ASSERT_TRUE(ParseOptions({"-dbg", "-pq"}, p, error));
+  EXPECT_EQ((std::vector<std::string>{"-dbg", "-pq"}), p.utilityArgs);
+}
+
+TEST(VyrfftOptions, RefusesUnknownOptionsAndMissingValues) {
+  Options o;
+  std::string error;
+  EXPECT_FALSE(ParseOptions({"--machin", "m"}, o, error));
+  EXPECT_NE(std::string::npos, error.find("--machin"));
+  EXPECT_FALSE(ParseOptions({"--driver"}, o, error));
+  EXPECT_NE(std::string::npos, error.find("needs a value"));
+}
+
+TEST(VyrfftOptions, KeyScriptEscapes) {
+  std::u16string keys;
+  std::string error;
+  ASSERT_TRUE(ParseKeys("y\\rN\\e\\\\", keys, error));
+  EXPECT_EQ(u"y\rN\x1B\\", keys);
+  EXPECT_FALSE(ParseKeys("abc\\", keys, error));
+  EXPECT_FALSE(ParseKeys("\\q", keys, error));
+}
