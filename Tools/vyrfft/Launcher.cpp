@@ -1,0 +1,191 @@
+#include "vyrfft/Launcher.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+
+#include "Guids.h"
+#include "Machine/Machine.h"
+#include "NamedFunction.h"
+#include "Platform/Host/HostPlatform.h"
+
+namespace vyr::fft {
+
+namespace {
+
+// The names a shell launcher looks up, in the order it calls them.
+const char16_t *const kEntryNames[] = {u"SetCurrentDirectory", u"SetCommandLineArgument", u"SetImageHandle",
+                                       u"SetShellExecuteCallback", u"EndProgram", u"ShellFlashMain",
+                                       u"UefiFlashMain"};
+
+std::u16string Widen(const std::string &Text) {
+  std::u16string Out;
+  for (unsigned char C : Text) Out.push_back(C);
+  return Out;
+}
+
+std::string Narrow(const char16_t *Text) {
+  std::string Out;
+  for (; *Text; Text++) Out.push_back(*Text < 0x80 ? char(*Text) : '?');
+  return Out;
+}
+
+std::vector<std::string> gShellCommands;
+
+void EFIAPI ShellExecute(const CHAR16 *CommandLine) {
+  // No UEFI shell stands behind the emulated PC: the command is recorded and reported.
+  gShellCommands.push_back(Narrow(CommandLine));
+}
+
+bool ReadFile(const std::string &Path, std::vector<uint8_t> &Data) {
+  std::ifstream In(Path, std::ios::binary);
+  if (!In) return false;
+  Data.assign(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+  return true;
+}
+
+// Detaches the platform and drops the machine whatever way the run ends.
+struct Attachment {
+  explicit Attachment(emu::Machine *M) { HostPlatformAttach(M); }
+  ~Attachment() { HostPlatformAttach(nullptr); }
+};
+
+}  // namespace
+
+int Run(const Options &Opt, std::ostream &Log) {
+  std::unique_ptr<emu::Machine> Machine;
+  try {
+    if (!Opt.profile.empty() && !std::ifstream(Opt.machineDir + "/profile.json")) {
+      std::filesystem::create_directories(Opt.machineDir);
+      emu::Profile::Load(Opt.profile).Save(Opt.machineDir + "/profile.json");
+    }
+    Machine = emu::Machine::OpenDirectory(Opt.machineDir);
+  } catch (const std::exception &E) {
+    Log << "vyrfft: machine " << Opt.machineDir << ": " << E.what() << "\n";
+    return kExitLoadFailed;
+  }
+  if (Machine->Volumes().empty()) {
+    Log << "vyrfft: the machine has no file volume to load the driver from\n";
+    return kExitLoadFailed;
+  }
+  const bool Terminal = Opt.terminal == 1 || (Opt.terminal == -1 && isatty(STDOUT_FILENO));
+  Machine->SetTerminalMode(Terminal, Terminal ? &std::cout : nullptr);
+  for (char16_t Key : Opt.keys) {
+    Machine->Keys().Queue(Key == u'\x1B' ? 0x17 : 0, Key == u'\x1B' ? u'\0' : Key);
+  }
+  Attachment Attached(Machine.get());
+
+  EFI_HANDLE Volume = Machine->Volumes()[0]->Handle;
+  std::string DriverPath = Opt.driver.empty() ? Machine->Volumes()[0]->HostRoot() + "/" + Opt.program : Opt.driver;
+  std::vector<uint8_t> Image;
+  if (!ReadFile(DriverPath, Image)) {
+    Log << "vyrfft: cannot read the driver image " << DriverPath << "\n";
+    return kExitLoadFailed;
+  }
+
+  nlohmann::json Extra = nlohmann::json::object();
+  Extra["driver"] = DriverPath;
+  auto Finish = [&](int Code) {
+    Extra["exitCode"] = Code;
+    Extra["shellCommands"] = gShellCommands;
+    if (!Terminal) std::cout << Machine->Screen().Transcript();
+    if (!Opt.report.empty()) {
+      try {
+        Machine->WriteReport(Opt.report, Extra);
+      } catch (const std::exception &E) {
+        Log << "vyrfft: report " << Opt.report << ": " << E.what() << "\n";
+      }
+    }
+    return Code;
+  };
+
+  EFI_HANDLE Driver = nullptr;
+  try {
+    Driver = Machine->LoadImage(Image, Volume, u"\\" + Widen(Opt.program));
+  } catch (const std::exception &E) {
+    Log << "vyrfft: " << DriverPath << ": " << E.what() << "\n";
+    return Finish(kExitLoadFailed);
+  }
+  // A fresh image: the module starts from its load state.
+  ResetModuleState();
+  EFI_STATUS Status = NorvelDriverEntry(Driver, nullptr);
+  Extra["driverEntryStatus"] = Status;
+  if (EFI_ERROR(Status)) {
+    Log << "vyrfft: driver entry failed (status 0x" << std::hex << Status << std::dec << ")\n";
+    Machine->UnloadImage(Driver);
+    return Finish(kExitLoadFailed);
+  }
+
+  NAMED_FUNCTION_PROTOCOL *Protocol = nullptr;
+  if (EFI_ERROR(Machine->Protocols().LocateProtocol(gNamedFunctionProtocolGuid, (void **)&Protocol)) || !Protocol) {
+    Log << "vyrfft: the named-function protocol is not installed\n";
+    Machine->UnloadImage(Driver);
+    return Finish(kExitLoadFailed);
+  }
+  void *Entries[7] = {};
+  for (size_t I = 0; I < 7; I++) {
+    Entries[I] = Protocol->GetFunctionByName(kEntryNames[I]);
+    if (Entries[I] == nullptr) {
+      Log << "vyrfft: entry " << Narrow(kEntryNames[I]) << " not found\n";
+      Machine->UnloadImage(Driver);
+      return Finish(kExitLoadFailed);
+    }
+  }
+  Log << "vyrfft: driver loaded from " << DriverPath << "; all seven entries resolved by name\n";
+  auto SetDirectory = reinterpret_cast<SET_CURRENT_DIRECTORY>(Entries[0]);
+  auto SetArguments = reinterpret_cast<SET_COMMAND_LINE_ARGUMENT>(Entries[1]);
+  auto SetImage = reinterpret_cast<SET_IMAGE_HANDLE>(Entries[2]);
+  auto SetCallback = reinterpret_cast<SET_SHELL_EXECUTE_CALLBACK>(Entries[3]);
+  auto End = reinterpret_cast<END_PROGRAM>(Entries[4]);
+  auto ShellMain = reinterpret_cast<SHELL_FLASH_MAIN>(Entries[5]);
+  auto UefiMain = reinterpret_cast<UEFI_FLASH_MAIN>(Entries[6]);
+
+  // The launcher itself, as the shell application the driver was started from.
+  EFI_HANDLE Launcher = Machine->CreateLoadedImage(Volume, u"\\VyrFFTLauncher.efi");
+  std::u16string Directory = Widen(Opt.currentDirectory);
+  std::vector<std::u16string> Words;
+  Words.push_back(Widen(Opt.program));
+  for (const std::string &Arg : Opt.utilityArgs) Words.push_back(Widen(Arg));
+  std::vector<CHAR16 *> Argv;
+  for (auto &W : Words) Argv.push_back(W.data());
+
+  SetImage(Launcher, 1);
+  SetDirectory(Directory.c_str());
+  SetCallback(ShellExecute);
+  SetArguments(static_cast<UINT32>(Argv.size()), Argv.data());
+  const char *MainName = Opt.firmware ? "UefiFlashMain" : "ShellFlashMain";
+  BOOLEAN MainResult = Opt.firmware ? UefiMain() : ShellMain();
+  BOOLEAN EndResult = End();
+  Status = Machine->UnloadImage(Driver);
+  Machine->UnloadImage(Launcher);
+
+  Extra["mainEntry"] = MainName;
+  Extra["mainResult"] = MainResult != 0;
+  Extra["endProgramResult"] = EndResult != 0;
+  Extra["unloadStatus"] = Status;
+  int Code = !MainResult ? kExitRunFailed : !EndResult ? kExitCompletionRefused : kExitOk;
+  int Result = Finish(Code);
+  Log << "vyrfft: " << MainName << " returned " << (MainResult ? "TRUE" : "FALSE") << ", EndProgram returned "
+      << (EndResult ? "TRUE" : "FALSE") << "; driver unloaded\n";
+  return Result;
+}
+
+int VyrfftMain(const std::vector<std::string> &Args, std::ostream &Out, std::ostream &Err) {
+  Options Opt;
+  std::string Error;
+  if (!ParseOptions(Args, Opt, Error)) {
+    Err << "vyrfft: " << Error << "\n";
+    return kExitUsage;
+  }
+  if (Opt.help) {
+    Out << UsageText();
+    return kExitOk;
+  }
+  gShellCommands.clear();
+  return Run(Opt, Err);
+}
+
+}  // namespace vyr::fft
