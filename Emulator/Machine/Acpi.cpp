@@ -45,10 +45,10 @@ uint64_t Align16(uint64_t Value) { return (Value + 15) & ~uint64_t(15); }
 
 }  // namespace
 
-AcpiLayout BuildAcpiTables(const AcpiSpec &Spec, PhysicalMemory &Memory) {
+AcpiLayout BuildAcpiTables(const AcpiConfig &Config, PhysicalMemory &Memory) {
   AcpiLayout L;
   // Offsets inside the region, then the region is placed so that it ends at 256 MiB.
-  const uint32_t EntryCount = static_cast<uint32_t>(3 + Spec.ExtraTables.size());
+  const uint32_t EntryCount = static_cast<uint32_t>(3 + Config.ExtraTables.size());
   uint64_t Offset = 0;
   const uint64_t Rsdp10Off = Offset;
   Offset = Align16(Offset + 20);
@@ -65,7 +65,7 @@ AcpiLayout BuildAcpiTables(const AcpiSpec &Spec, PhysicalMemory &Memory) {
   const uint64_t FwsmOff = Offset;
   Offset = Align16(Offset + kFwsmLength);
   std::vector<uint64_t> ExtraOff;
-  for (const AcpiTableSpec &Table : Spec.ExtraTables) {
+  for (const AcpiTableConfig &Table : Config.ExtraTables) {
     ExtraOff.push_back(Offset);
     Offset = Align16(Offset + kHeaderLength + Table.Data.size());
   }
@@ -76,52 +76,52 @@ AcpiLayout BuildAcpiTables(const AcpiSpec &Spec, PhysicalMemory &Memory) {
 
   // Tables the RSDT lists, in order.
   std::vector<uint64_t> Entries;
-  for (size_t Index = 0; Index < Spec.ExtraTables.size(); Index++) {
-    if (Spec.ExtraTables[Index].BeforeFacp) Entries.push_back(Addr(ExtraOff[Index]));
+  for (size_t Index = 0; Index < Config.ExtraTables.size(); Index++) {
+    if (Config.ExtraTables[Index].BeforeFacp) Entries.push_back(Addr(ExtraOff[Index]));
   }
-  if (Spec.Facp) {
+  if (Config.Facp) {
     L.Facp = Addr(FacpOff);
     Entries.push_back(L.Facp);
   }
-  if (Spec.Fwsm) {
+  if (Config.Fwsm) {
     L.Fwsm = Addr(FwsmOff);
     Entries.push_back(L.Fwsm);
   }
-  for (size_t Index = 0; Index < Spec.ExtraTables.size(); Index++) {
-    if (!Spec.ExtraTables[Index].BeforeFacp) Entries.push_back(Addr(ExtraOff[Index]));
+  for (size_t Index = 0; Index < Config.ExtraTables.size(); Index++) {
+    if (!Config.ExtraTables[Index].BeforeFacp) Entries.push_back(Addr(ExtraOff[Index]));
   }
 
-  if (Spec.Dsdt) {
+  if (Config.Dsdt) {
     L.Dsdt = Addr(DsdtOff);
     uint8_t *Dsdt = Base + DsdtOff;
-    Header(Dsdt, "DSDT", kHeaderLength, 2, Spec.DsdtOemId);
+    Header(Dsdt, "DSDT", kHeaderLength, 2, Config.DsdtOemId);
     Seal(Dsdt);
   }
-  if (Spec.Facp) {
+  if (Config.Facp) {
     uint8_t *Facp = Base + FacpOff;
     Header(Facp, "FACP", kFacpLength, 3, "VYRPC ");
     Put32(Facp + 40, static_cast<uint32_t>(L.Dsdt));
-    Put32(Facp + 48, Spec.SmiCmd);
+    Put32(Facp + 48, Config.SmiCmd);
     Facp[52] = 0xF0;  // ACPI_ENABLE
     Facp[53] = 0xF1;  // ACPI_DISABLE
     Put64(Facp + 140, L.Dsdt);  // X_DSDT
     Seal(Facp);
   }
-  if (Spec.Fwsm) {
-    if (Memory.Overlaps(Spec.FwsmAddress, Spec.FwsmSize)) {
+  if (Config.Fwsm) {
+    if (Memory.Overlaps(Config.FwsmAddress, Config.FwsmSize)) {
       throw std::invalid_argument("FWSM reserved memory overlaps other memory");
     }
-    if (Spec.FwsmSize != 0) {
-      Memory.AddRegion(Spec.FwsmAddress, Spec.FwsmSize, "reserved");
+    if (Config.FwsmSize != 0) {
+      Memory.AddRegion(Config.FwsmAddress, Config.FwsmSize, "reserved");
     }
     uint8_t *Fwsm = Base + FwsmOff;
     Header(Fwsm, "FWSM", kFwsmLength, 1, "VYRPC ");
-    Put32(Fwsm + 40, Spec.FwsmSize);
-    Put32(Fwsm + 48, Spec.FwsmAddress);
+    Put32(Fwsm + 40, Config.FwsmSize);
+    Put32(Fwsm + 48, Config.FwsmAddress);
     Seal(Fwsm);
   }
-  for (size_t Index = 0; Index < Spec.ExtraTables.size(); Index++) {
-    const AcpiTableSpec &Table = Spec.ExtraTables[Index];
+  for (size_t Index = 0; Index < Config.ExtraTables.size(); Index++) {
+    const AcpiTableConfig &Table = Config.ExtraTables[Index];
     uint8_t *At = Base + ExtraOff[Index];
     Header(At, Table.Signature.c_str(), static_cast<uint32_t>(kHeaderLength + Table.Data.size()), 1, Table.OemId);
     if (!Table.Data.empty()) {
@@ -130,7 +130,7 @@ AcpiLayout BuildAcpiTables(const AcpiSpec &Spec, PhysicalMemory &Memory) {
     Seal(At);
     L.Extra.push_back(Addr(ExtraOff[Index]));
   }
-  if (Spec.Rsdt) {
+  if (Config.Rsdt) {
     L.Rsdt = Addr(RsdtOff);
     uint8_t *Rsdt = Base + RsdtOff;
     Header(Rsdt, "RSDT", static_cast<uint32_t>(kHeaderLength + 4 * Entries.size()), 1, "VYRPC ");
@@ -161,11 +161,11 @@ AcpiLayout BuildAcpiTables(const AcpiSpec &Spec, PhysicalMemory &Memory) {
       At[32] = Checksum(At, 36);
     }
   };
-  if (Spec.Rsdp10) {
+  if (Config.Rsdp10) {
     L.Rsdp10 = Addr(Rsdp10Off);
     Rsdp(Rsdp10Off, 0);
   }
-  if (Spec.Rsdp20) {
+  if (Config.Rsdp20) {
     L.Rsdp20 = Addr(Rsdp20Off);
     Rsdp(Rsdp20Off, 2);
   }

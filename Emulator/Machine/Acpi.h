@@ -28,7 +28,7 @@ constexpr uint32_t kFacpLength = 244;
 constexpr uint32_t kFwsmLength = 56;
 
 // Builds the tables into new memory regions (and the FWSM reserved region).
-AcpiLayout BuildAcpiTables(const AcpiSpec &Spec, PhysicalMemory &Memory);
+AcpiLayout BuildAcpiTables(const AcpiConfig &Config, PhysicalMemory &Memory);
 
 }  // namespace vyr::emu
 

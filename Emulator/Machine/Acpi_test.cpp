@@ -178,8 +178,8 @@ TEST(Acpi, FwsmTableDescribesReservedMemoryThatExistsAndIsNeverAllocated) {
 
 TEST(Acpi, ExtraTablesAreListedInOrderAndCanPrecedeTheFacp) {
   Profile P = Profile::Default();
-  AcpiTableSpec Early{"FACQ", "EARLY ", {1, 2, 3}, true};
-  AcpiTableSpec Late{"SSDT", "LATE  ", {}, false};
+  AcpiTableConfig Early{"FACQ", "EARLY ", {1, 2, 3}, true};
+  AcpiTableConfig Late{"SSDT", "LATE  ", {}, false};
   P.Acpi.ExtraTables = {Late, Early};
   Machine M(P);
   Walker W{M};

@@ -64,8 +64,8 @@ Machine::Machine(const Profile &P, const std::string &BaseDir)
   BuildMemory();
   ApplyBiosProfile();
   BuildVolumes();
-  for (const AllocFaultSpec &Fault : Profile_.PoolFaults) PoolFaults_.push_back({Fault, 0});
-  for (const AllocFaultSpec &Fault : Profile_.PageFaults) PageFaults_.push_back({Fault, 0});
+  for (const AllocFaultConfig &Fault : Profile_.PoolFaults) PoolFaults_.push_back({Fault, 0});
+  for (const AllocFaultConfig &Fault : Profile_.PageFaults) PageFaults_.push_back({Fault, 0});
   Keyboard_.SetIdlePolls(Profile_.KeyIdlePolls);
   Keyboard_.QueueScript(Profile_.Keys);
 }
@@ -80,8 +80,8 @@ std::unique_ptr<Machine> Machine::OpenDirectory(const std::string &Dir) {
   }
   auto M = std::make_unique<Machine>(Profile::Load(ProfilePath), Dir);
   M->Directory_ = Dir;
-  for (const VolumeSpec &Spec : M->Profile_.Volumes) {
-    fs::create_directories(M->VolumeRoot(Spec));
+  for (const VolumeConfig &Config : M->Profile_.Volumes) {
+    fs::create_directories(M->VolumeRoot(Config));
   }
   M->Variables_.SetFile((fs::path(Dir) / "variables.json").string());
   M->Variables_.Load();
@@ -98,7 +98,7 @@ void Machine::BuildMemory() {
   Acpi_ = BuildAcpiTables(Profile_.Acpi, Memory_);
   if (Acpi_.Rsdp20 != 0) ConfigTable_.push_back({kAcpi20TableGuid, Acpi_.Rsdp20});
   if (Acpi_.Rsdp10 != 0) ConfigTable_.push_back({kAcpi10TableGuid, Acpi_.Rsdp10});
-  for (const MemoryPatchSpec &Patch : Profile_.MemoryPatches) {
+  for (const MemoryPatchConfig &Patch : Profile_.MemoryPatches) {
     if (Patch.Bytes.empty()) {
       continue;
     }
@@ -118,28 +118,28 @@ void Machine::ApplyBiosProfile() {
   EmuBiosInit(Bios_.get());
   Bios_->MainFunction = Profile_.BiosMainFunction;
   EmuBiosSetMemory(Bios_.get(), BiosRead, BiosWrite, this);
-  for (const BiosFaultSpec &Spec : Profile_.BiosFaults) {
+  for (const BiosFaultConfig &Config : Profile_.BiosFaults) {
     EMU_BIOS_FAULT Fault = {};
-    Fault.Function = Spec.Function;
-    Fault.Status = Spec.Status;
-    Fault.FirstCall = Spec.Call;
-    Fault.Count = Spec.Count;
-    if (Spec.Ah) {
+    Fault.Function = Config.Function;
+    Fault.Status = Config.Status;
+    Fault.FirstCall = Config.Call;
+    Fault.Count = Config.Count;
+    if (Config.Ah) {
       Fault.ResultMask |= EMU_BIOS_FAULT_SET_AH;
-      Fault.Result.Eax = uint32_t(*Spec.Ah) << 8;
+      Fault.Result.Eax = uint32_t(*Config.Ah) << 8;
     }
-    if (Spec.Ecx) Fault.ResultMask |= EMU_BIOS_FAULT_SET_ECX, Fault.Result.Ecx = *Spec.Ecx;
-    if (Spec.Edx) Fault.ResultMask |= EMU_BIOS_FAULT_SET_EDX, Fault.Result.Edx = *Spec.Edx;
-    if (Spec.Esi) Fault.ResultMask |= EMU_BIOS_FAULT_SET_ESI, Fault.Result.Esi = *Spec.Esi;
-    if (Spec.Edi) Fault.ResultMask |= EMU_BIOS_FAULT_SET_EDI, Fault.Result.Edi = *Spec.Edi;
+    if (Config.Ecx) Fault.ResultMask |= EMU_BIOS_FAULT_SET_ECX, Fault.Result.Ecx = *Config.Ecx;
+    if (Config.Edx) Fault.ResultMask |= EMU_BIOS_FAULT_SET_EDX, Fault.Result.Edx = *Config.Edx;
+    if (Config.Esi) Fault.ResultMask |= EMU_BIOS_FAULT_SET_ESI, Fault.Result.Esi = *Config.Esi;
+    if (Config.Edi) Fault.ResultMask |= EMU_BIOS_FAULT_SET_EDI, Fault.Result.Edi = *Config.Edi;
     if (!EmuBiosAddFault(Bios_.get(), &Fault)) {
       throw ProfileError("profile bios.faults has more than " + std::to_string(EMU_BIOS_MAX_FAULTS) + " entries");
     }
   }
 }
 
-std::string Machine::VolumeRoot(const VolumeSpec &Spec) const {
-  fs::path Dir(Spec.Dir);
+std::string Machine::VolumeRoot(const VolumeConfig &Config) const {
+  fs::path Dir(Config.Dir);
   if (Dir.is_relative() && !BaseDir_.empty()) {
     Dir = fs::path(BaseDir_) / Dir;
   }
@@ -148,8 +148,8 @@ std::string Machine::VolumeRoot(const VolumeSpec &Spec) const {
 
 void Machine::BuildVolumes() {
   uint32_t Index = 0;
-  for (const VolumeSpec &Spec : Profile_.Volumes) {
-    auto V = std::make_unique<Volume>(Spec, VolumeRoot(Spec), Index++);
+  for (const VolumeConfig &Config : Profile_.Volumes) {
+    auto V = std::make_unique<Volume>(Config, VolumeRoot(Config), Index++);
     EFI_HANDLE Handle = nullptr;
     Protocols_.Install(&Handle, kDevicePathProtocolGuid, const_cast<uint8_t *>(V->DevicePath().data()));
     Protocols_.Install(&Handle, kSimpleFileSystemProtocolGuid, V.get());
@@ -160,16 +160,16 @@ void Machine::BuildVolumes() {
 
 // ---- Memory ------------------------------------------------------------------
 
-const AllocFaultSpec *Machine::MatchFault(std::vector<AllocFaultState> &Faults, uint64_t Size) {
-  const AllocFaultSpec *Hit = nullptr;
+const AllocFaultConfig *Machine::MatchFault(std::vector<AllocFaultState> &Faults, uint64_t Size) {
+  const AllocFaultConfig *Hit = nullptr;
   for (AllocFaultState &State : Faults) {
-    if (State.Spec.Size && *State.Spec.Size != Size) {
+    if (State.Config.Size && *State.Config.Size != Size) {
       continue;
     }
     const uint64_t Number = ++State.Seen;
-    const uint64_t First = State.Spec.Call == 0 ? 1 : State.Spec.Call;
-    if (Hit == nullptr && Number >= First && (State.Spec.Count == 0 || Number - First < State.Spec.Count)) {
-      Hit = &State.Spec;
+    const uint64_t First = State.Config.Call == 0 ? 1 : State.Config.Call;
+    if (Hit == nullptr && Number >= First && (State.Config.Count == 0 || Number - First < State.Config.Count)) {
+      Hit = &State.Config;
     }
   }
   return Hit;
@@ -180,7 +180,7 @@ EFI_STATUS Machine::AllocatePages(uint64_t MaxAddress, uint64_t Pages, uint64_t 
   if (Address == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  if (const AllocFaultSpec *Fault = MatchFault(PageFaults_, Pages)) {
+  if (const AllocFaultConfig *Fault = MatchFault(PageFaults_, Pages)) {
     if (Fault->ZeroAddress) {
       ZeroPageAllocations_++;
       *Address = 0;
@@ -234,9 +234,9 @@ uint32_t Machine::IoRead(uint16_t Port, unsigned Width) {
   if (It != Ports_.end() && It->second.first) {
     return It->second.first(Port, Width) & Mask;
   }
-  for (const IoPortSpec &Spec : Profile_.IoPorts) {
-    if (Spec.Port == Port) {
-      return Spec.Value & Mask;
+  for (const IoPortConfig &Config : Profile_.IoPorts) {
+    if (Config.Port == Port) {
+      return Config.Value & Mask;
     }
   }
   return Mask;  // nothing decodes the port: the bus floats high
@@ -467,9 +467,9 @@ EFI_STATUS Machine::PciRead32(uint8_t Bus, uint8_t Device, uint8_t Function, uin
     return EFI_INVALID_PARAMETER;
   }
   *Value = 0xFFFFFFFFu;  // no device answers
-  for (const PciValueSpec &Spec : Profile_.Pci) {
-    if (Spec.Bus == Bus && Spec.Device == Device && Spec.Function == Function && Spec.Register == Register) {
-      *Value = Spec.Value;
+  for (const PciValueConfig &Config : Profile_.Pci) {
+    if (Config.Bus == Bus && Config.Device == Device && Config.Function == Function && Config.Register == Register) {
+      *Value = Config.Value;
     }
   }
   return EFI_SUCCESS;

@@ -181,15 +181,15 @@ class Machine {
     uint64_t Pages = 0;
   };
   struct AllocFaultState {
-    AllocFaultSpec Spec;
+    AllocFaultConfig Config;
     uint64_t Seen = 0;  // matching allocations so far
   };
-  static const AllocFaultSpec *MatchFault(std::vector<AllocFaultState> &Faults, uint64_t Size);
+  static const AllocFaultConfig *MatchFault(std::vector<AllocFaultState> &Faults, uint64_t Size);
 
   void BuildMemory();
   void BuildVolumes();
   void ApplyBiosProfile();
-  std::string VolumeRoot(const VolumeSpec &Spec) const;
+  std::string VolumeRoot(const VolumeConfig &Config) const;
   EFI_HANDLE InstallImage(EFI_HANDLE DeviceHandle, const std::u16string &FilePath, ImageRecord Record);
   void Digest(uint32_t Address, uint32_t *Length, uint32_t *Crc) const;
 

@@ -62,7 +62,7 @@ TEST(MachineSmi, ZeroSmiCommandValueMeansNoSmiEver) {
 
 TEST(MachineSmi, ProfileFaultsAnswerAndHandlersSeeMemory) {
   Profile P = Profile::Default();
-  BiosFaultSpec Fault;
+  BiosFaultConfig Fault;
   Fault.Function = 0x10;
   Fault.Status = 0x8E;
   Fault.Call = 2;

@@ -80,7 +80,7 @@ TEST(PageAllocator, RefusesWhatDoesNotFitAndFreesOnlyWholeAllocations) {
 
 struct PageFaultCase {
   const char *Name;
-  AllocFaultSpec Fault;
+  AllocFaultConfig Fault;
   std::vector<uint64_t> Requests;  // pages per call
   std::vector<char> Expected;      // 'o' ok, 'f' failed, '0' success at address 0
 };
@@ -113,10 +113,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(MachinePool, PoolFaultsCountOnlyMatchingSizes) {
   Profile P = Profile::Default();
-  AllocFaultSpec BySize;
+  AllocFaultConfig BySize;
   BySize.Call = 2;
   BySize.Size = 100;
-  AllocFaultSpec Third;
+  AllocFaultConfig Third;
   Third.Call = 3;
   P.PoolFaults = {BySize, Third};
   Machine M(P);

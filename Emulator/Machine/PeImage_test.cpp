@@ -9,7 +9,7 @@
 namespace vyr::emu {
 namespace {
 
-struct SectionSpec {
+struct SectionLayout {
   const char *Name;
   uint32_t VirtualAddress, VirtualSize;
   std::vector<uint8_t> Raw;
@@ -19,7 +19,7 @@ void Put16(std::vector<uint8_t> &B, size_t At, uint16_t V) { std::memcpy(&B[At],
 void Put32(std::vector<uint8_t> &B, size_t At, uint32_t V) { std::memcpy(&B[At], &V, 4); }
 
 // A minimal but well-formed PE32 or PE32+ file with the given sections.
-std::vector<uint8_t> BuildPe(bool Plus, uint32_t SizeOfImage, const std::vector<SectionSpec> &Sections) {
+std::vector<uint8_t> BuildPe(bool Plus, uint32_t SizeOfImage, const std::vector<SectionLayout> &Sections) {
   const uint32_t PeOffset = 0x40;
   const uint16_t OptionalSize = Plus ? 0xF0 : 0xE0;
   const uint32_t Headers = 0x200;
@@ -38,7 +38,7 @@ std::vector<uint8_t> BuildPe(bool Plus, uint32_t SizeOfImage, const std::vector<
   Put32(B, Opt + 60, Headers);
   Put16(B, Opt + 68, 11);  // boot-service driver
   size_t Table = Opt + OptionalSize;
-  for (const SectionSpec &S : Sections) {
+  for (const SectionLayout &S : Sections) {
     std::memcpy(&B[Table], S.Name, std::min<size_t>(8, std::strlen(S.Name)));
     Put32(B, Table + 8, S.VirtualSize);
     Put32(B, Table + 12, S.VirtualAddress);

@@ -156,7 +156,7 @@ VolumeKind ParseVolumeKind(const std::string &Text, const ObjectReader &Reader) 
   Reader.FailKey("kind", "must be one of usb, sata, nvme, emmc, atapi (got \"" + Text + "\")");
 }
 
-void ReadAllocFault(ObjectReader &Reader, AllocFaultSpec &Fault, const char *SizeKey, bool Pages) {
+void ReadAllocFault(ObjectReader &Reader, AllocFaultConfig &Fault, const char *SizeKey, bool Pages) {
   Reader.Read("call", Fault.Call, UINT32_MAX);
   Reader.Read("count", Fault.Count, UINT32_MAX);
   Reader.ReadOptional(SizeKey, Fault.Size);
@@ -170,7 +170,7 @@ void ReadAllocFault(ObjectReader &Reader, AllocFaultSpec &Fault, const char *Siz
   }
 }
 
-json AllocFaultJson(const AllocFaultSpec &Fault, const char *SizeKey, bool Pages) {
+json AllocFaultJson(const AllocFaultConfig &Fault, const char *SizeKey, bool Pages) {
   json Out = {{"call", Fault.Call}, {"count", Fault.Count}};
   if (Fault.Size) {
     Out[SizeKey] = *Fault.Size;
@@ -259,7 +259,7 @@ int64_t ParseClock(const std::string &Text, const std::string &What) {
 
 Profile Profile::Default() {
   Profile P;
-  P.Volumes.push_back(VolumeSpec{"fs0", VolumeKind::Usb, "fs0", false});
+  P.Volumes.push_back(VolumeConfig{"fs0", VolumeKind::Usb, "fs0", false});
   return P;
 }
 
@@ -269,7 +269,7 @@ Profile Profile::FromJson(const json &Json, const std::string &Source) {
   Root.Read("name", P.Name);
   Root.ReadObject("memory", [&](ObjectReader &M) {
     M.ReadArray("patches", [&](ObjectReader &E) {
-      MemoryPatchSpec Patch;
+      MemoryPatchConfig Patch;
       E.Read("address", Patch.Address, UINT32_MAX);
       std::string Bytes;
       E.Read("bytes", Bytes);
@@ -278,7 +278,7 @@ Profile Profile::FromJson(const json &Json, const std::string &Source) {
     });
   });
   Root.ReadObject("acpi", [&](ObjectReader &A) {
-    AcpiSpec &Acpi = P.Acpi;
+    AcpiConfig &Acpi = P.Acpi;
     if (const json *Rsdp = A.Get("rsdp")) {
       if (!Rsdp->is_array()) {
         A.FailKey("rsdp", "must be a list of \"1.0\" and/or \"2.0\"");
@@ -306,7 +306,7 @@ Profile Profile::FromJson(const json &Json, const std::string &Source) {
       F.Read("size", Acpi.FwsmSize);
     });
     A.ReadArray("extraTables", [&](ObjectReader &T) {
-      AcpiTableSpec Table;
+      AcpiTableConfig Table;
       T.Read("signature", Table.Signature);
       if (Table.Signature.size() != 4) {
         T.FailKey("signature", "must be 4 characters");
@@ -331,7 +331,7 @@ Profile Profile::FromJson(const json &Json, const std::string &Source) {
   Root.ReadObject("bios", [&](ObjectReader &B) {
     B.Read("mainFunction", P.BiosMainFunction);
     B.ReadArray("faults", [&](ObjectReader &F) {
-      BiosFaultSpec Fault;
+      BiosFaultConfig Fault;
       if (!F.Get("function") || !F.Get("status")) {
         F.Fail("needs \"function\" and \"status\"");
       }
@@ -351,7 +351,7 @@ Profile Profile::FromJson(const json &Json, const std::string &Source) {
     P.Volumes.clear();
     std::set<std::string> Names;
     Root.ReadArray("volumes", [&](ObjectReader &V) {
-      VolumeSpec Volume;
+      VolumeConfig Volume;
       std::string Kind = "usb";
       V.Read("name", Volume.Name);
       V.Read("kind", Kind);
@@ -396,20 +396,20 @@ Profile Profile::FromJson(const json &Json, const std::string &Source) {
   });
   Root.ReadObject("pool", [&](ObjectReader &O) {
     O.ReadArray("faults", [&](ObjectReader &F) {
-      AllocFaultSpec Fault;
+      AllocFaultConfig Fault;
       ReadAllocFault(F, Fault, "size", false);
       P.PoolFaults.push_back(Fault);
     });
   });
   Root.ReadObject("pages", [&](ObjectReader &O) {
     O.ReadArray("faults", [&](ObjectReader &F) {
-      AllocFaultSpec Fault;
+      AllocFaultConfig Fault;
       ReadAllocFault(F, Fault, "pages", true);
       P.PageFaults.push_back(Fault);
     });
   });
   Root.ReadArray("pci", [&](ObjectReader &E) {
-    PciValueSpec Pci;
+    PciValueConfig Pci;
     E.Read("bus", Pci.Bus);
     E.Read("device", Pci.Device, 31);
     E.Read("function", Pci.Function, 7);
@@ -418,7 +418,7 @@ Profile Profile::FromJson(const json &Json, const std::string &Source) {
     P.Pci.push_back(Pci);
   });
   Root.ReadArray("ioPorts", [&](ObjectReader &E) {
-    IoPortSpec Port;
+    IoPortConfig Port;
     E.Read("port", Port.Port);
     E.Read("value", Port.Value);
     P.IoPorts.push_back(Port);
@@ -448,7 +448,7 @@ json Profile::ToJson() const {
   json Out;
   Out["name"] = Name;
   json Patches = json::array();
-  for (const MemoryPatchSpec &Patch : MemoryPatches) {
+  for (const MemoryPatchConfig &Patch : MemoryPatches) {
     Patches.push_back({{"address", Hex(Patch.Address)}, {"bytes", HexBytes(Patch.Bytes)}});
   }
   Out["memory"] = {{"patches", Patches}};
@@ -456,7 +456,7 @@ json Profile::ToJson() const {
   if (Acpi.Rsdp10) Rsdp.push_back("1.0");
   if (Acpi.Rsdp20) Rsdp.push_back("2.0");
   json Extra = json::array();
-  for (const AcpiTableSpec &Table : Acpi.ExtraTables) {
+  for (const AcpiTableConfig &Table : Acpi.ExtraTables) {
     Extra.push_back({{"signature", Table.Signature},
                      {"oemId", Table.OemId},
                      {"data", HexBytes(Table.Data)},
@@ -475,7 +475,7 @@ json Profile::ToJson() const {
   if (Fsegment.MainFunction) Fseg["mainFunction"] = Hex(*Fsegment.MainFunction);
   Out["fsegment"] = Fseg;
   json Faults = json::array();
-  for (const BiosFaultSpec &Fault : BiosFaults) {
+  for (const BiosFaultConfig &Fault : BiosFaults) {
     json F = {{"function", Hex(Fault.Function)}, {"status", Hex(Fault.Status)}, {"call", Fault.Call}, {"count", Fault.Count}};
     if (Fault.Ah) F["ah"] = Hex(*Fault.Ah);
     if (Fault.Ecx) F["ecx"] = Hex(*Fault.Ecx);
@@ -486,7 +486,7 @@ json Profile::ToJson() const {
   }
   Out["bios"] = {{"mainFunction", Hex(BiosMainFunction)}, {"faults", Faults}};
   json Vols = json::array();
-  for (const VolumeSpec &Volume : Volumes) {
+  for (const VolumeConfig &Volume : Volumes) {
     Vols.push_back({{"name", Volume.Name}, {"kind", VolumeKindName(Volume.Kind)}, {"dir", Volume.Dir}, {"readOnly", Volume.ReadOnly}});
   }
   Out["volumes"] = Vols;
@@ -494,18 +494,18 @@ json Profile::ToJson() const {
   Out["keys"] = {{"script", Keys}, {"idlePolls", KeyIdlePolls}};
   Out["clock"] = {{"start", ClockStart}, {"timerPeriodFs", TimerPeriodFs}, {"tscReadStepNs", TscReadStepNs}};
   json Pool = json::array();
-  for (const AllocFaultSpec &Fault : PoolFaults) Pool.push_back(AllocFaultJson(Fault, "size", false));
+  for (const AllocFaultConfig &Fault : PoolFaults) Pool.push_back(AllocFaultJson(Fault, "size", false));
   json Pages = json::array();
-  for (const AllocFaultSpec &Fault : PageFaults) Pages.push_back(AllocFaultJson(Fault, "pages", true));
+  for (const AllocFaultConfig &Fault : PageFaults) Pages.push_back(AllocFaultJson(Fault, "pages", true));
   Out["pool"] = {{"faults", Pool}};
   Out["pages"] = {{"faults", Pages}};
   json PciList = json::array();
-  for (const PciValueSpec &Pci : this->Pci) {
+  for (const PciValueConfig &Pci : this->Pci) {
     PciList.push_back({{"bus", Pci.Bus}, {"device", Pci.Device}, {"function", Pci.Function}, {"register", Hex(Pci.Register)}, {"value", Hex(Pci.Value)}});
   }
   Out["pci"] = PciList;
   json Ports = json::array();
-  for (const IoPortSpec &Port : IoPorts) {
+  for (const IoPortConfig &Port : IoPorts) {
     Ports.push_back({{"port", Hex(Port.Port)}, {"value", Hex(Port.Value)}});
   }
   Out["ioPorts"] = Ports;

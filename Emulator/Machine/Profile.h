@@ -20,21 +20,21 @@ struct ProfileError : std::runtime_error {
 enum class VolumeKind { Usb, Sata, Nvme, Emmc, Atapi };
 const char *VolumeKindName(VolumeKind Kind);
 
-struct VolumeSpec {
+struct VolumeConfig {
   std::string Name;
   VolumeKind Kind = VolumeKind::Usb;
   std::string Dir;  // relative to the machine directory, or absolute
   bool ReadOnly = false;
 };
 
-struct AcpiTableSpec {
+struct AcpiTableConfig {
   std::string Signature;  // 4 characters
   std::string OemId = "VYRPC ";
   std::vector<uint8_t> Data;  // body after the 36-byte header
   bool BeforeFacp = false;    // listed in the RSDT ahead of the FACP
 };
 
-struct AcpiSpec {
+struct AcpiConfig {
   bool Rsdp10 = true;  // configuration-table entry under the ACPI 1.0 GUID
   bool Rsdp20 = true;  // configuration-table entry under the ACPI 2.0 GUID
   bool Rsdt = true;    // false: the RSDP carries RSDT address 0
@@ -45,15 +45,15 @@ struct AcpiSpec {
   bool Fwsm = false;
   uint32_t FwsmAddress = 0x0FF00000;
   uint32_t FwsmSize = 0x20000;
-  std::vector<AcpiTableSpec> ExtraTables;
+  std::vector<AcpiTableConfig> ExtraTables;
 };
 
-struct FsegmentSpec {
+struct FsegmentConfig {
   std::optional<uint32_t> SignatureAddress;  // where "$FWSMI" is placed; none by default
   std::optional<uint8_t> MainFunction;       // byte after it; the BIOS's number when absent
 };
 
-struct BiosFaultSpec {
+struct BiosFaultConfig {
   uint8_t Function = 0;
   uint8_t Status = 0;
   uint32_t Call = 1;   // first call answered, 1-based
@@ -64,37 +64,37 @@ struct BiosFaultSpec {
 
 // Allocation failure: the Call-th allocation (counting only those that match
 // Size when given) and the Count-1 after it; Count 0 = all from there on.
-struct AllocFaultSpec {
+struct AllocFaultConfig {
   uint32_t Call = 1;
   uint32_t Count = 1;
   std::optional<uint64_t> Size;  // bytes for pool, pages for page faults
   bool ZeroAddress = false;      // pages only: "succeed" at address 0
 };
 
-struct PciValueSpec {
+struct PciValueConfig {
   uint8_t Bus = 0, Device = 0, Function = 0;
   uint16_t Register = 0;
   uint32_t Value = 0;
 };
 
-struct IoPortSpec {
+struct IoPortConfig {
   uint16_t Port = 0;
   uint32_t Value = 0;  // what reads of any width return (low bytes)
 };
 
-struct MemoryPatchSpec {
+struct MemoryPatchConfig {
   uint64_t Address = 0;
   std::vector<uint8_t> Bytes;
 };
 
 struct Profile {
   std::string Name = "default";
-  std::vector<MemoryPatchSpec> MemoryPatches;
-  AcpiSpec Acpi;
-  FsegmentSpec Fsegment;
+  std::vector<MemoryPatchConfig> MemoryPatches;
+  AcpiConfig Acpi;
+  FsegmentConfig Fsegment;
   uint8_t BiosMainFunction = 0xEF;
-  std::vector<BiosFaultSpec> BiosFaults;
-  std::vector<VolumeSpec> Volumes;
+  std::vector<BiosFaultConfig> BiosFaults;
+  std::vector<VolumeConfig> Volumes;
   uint32_t ConsoleColumns = 80;
   uint32_t ConsoleRows = 25;
   std::vector<std::string> Keys;  // scripted key presses (see docs/machine-profile.md)
@@ -102,10 +102,10 @@ struct Profile {
   std::string ClockStart = "2026-12-06 10:00:00";
   uint64_t TimerPeriodFs = 100000000;  // 100 ns
   uint64_t TscReadStepNs = 1000;       // virtual time each TSC read moves on
-  std::vector<AllocFaultSpec> PoolFaults;
-  std::vector<AllocFaultSpec> PageFaults;
-  std::vector<PciValueSpec> Pci;
-  std::vector<IoPortSpec> IoPorts;
+  std::vector<AllocFaultConfig> PoolFaults;
+  std::vector<AllocFaultConfig> PageFaults;
+  std::vector<PciValueConfig> Pci;
+  std::vector<IoPortConfig> IoPorts;
 
   static Profile Default();
   // Source names the file in error messages.

@@ -104,8 +104,8 @@ bool NormaliseUefiPath(const std::vector<std::string> &Base, const std::u16strin
   return true;
 }
 
-Volume::Volume(const VolumeSpec &Spec, std::string HostRoot, uint32_t Index)
-    : Spec_(Spec), HostRoot_(std::move(HostRoot)), DevicePath_(BuildVolumeDevicePath(Spec.Kind, Index)) {}
+Volume::Volume(const VolumeConfig &Config, std::string HostRoot, uint32_t Index)
+    : Config_(Config), HostRoot_(std::move(HostRoot)), DevicePath_(BuildVolumeDevicePath(Config.Kind, Index)) {}
 
 std::string Volume::HostPath(const std::vector<std::string> &Components) const {
   std::string Path = HostRoot_;

@@ -26,10 +26,10 @@ bool NormaliseUefiPath(const std::vector<std::string> &Base, const std::u16strin
 
 class Volume {
  public:
-  Volume(const VolumeSpec &Spec, std::string HostRoot, uint32_t Index);
-  const std::string &Name() const { return Spec_.Name; }
-  VolumeKind Kind() const { return Spec_.Kind; }
-  bool ReadOnly() const { return Spec_.ReadOnly; }
+  Volume(const VolumeConfig &Config, std::string HostRoot, uint32_t Index);
+  const std::string &Name() const { return Config_.Name; }
+  VolumeKind Kind() const { return Config_.Kind; }
+  bool ReadOnly() const { return Config_.ReadOnly; }
   const std::string &HostRoot() const { return HostRoot_; }
   const std::vector<uint8_t> &DevicePath() const { return DevicePath_; }
   std::string HostPath(const std::vector<std::string> &Components) const;
@@ -37,7 +37,7 @@ class Volume {
   EFI_HANDLE Handle = nullptr;
 
  private:
-  VolumeSpec Spec_;
+  VolumeConfig Config_;
   std::string HostRoot_;
   std::vector<uint8_t> DevicePath_;
 };

@@ -159,7 +159,7 @@ TEST(HostPlatformDetached, CallsFailSafelyAndPoolStillWorks) {
 
 TEST(HostPlatformPool, ProfilePoolFaultsReachTheUtilitysAllocations) {
   Profile P = Profile::Default();
-  vyr::emu::AllocFaultSpec Fault;
+  vyr::emu::AllocFaultConfig Fault;
   Fault.Call = 2;
   P.PoolFaults = {Fault};
   Machine M(P);
