@@ -75,7 +75,9 @@ TEST(MachineSmi, ProfileFaultsAnswerAndHandlersSeeMemory) {
     SMI_REGISTERS R = FwsmiCall(0x10);
     M.TriggerSmi(R, 0);
     Got.push_back(uint8_t(R.Eax));
-    if (I == 1) EXPECT_EQ(0x0102u, R.Ecx);
+    if (I == 1) {
+      EXPECT_EQ(0x0102u, R.Ecx);
+    }
   }
   EXPECT_EQ((std::vector<uint8_t>{0xEF, 0x8E, 0xEF}), Got) << "unhandled function keeps its main number";
 
