@@ -1,0 +1,158 @@
+#include "Bios/EmuBios.h"
+
+namespace {
+
+VOID ZeroBytes(VOID *Buffer, UINTN Length) {
+  volatile UINT8 *Bytes = (volatile UINT8 *)Buffer;
+  while (Length-- != 0) {
+    *Bytes++ = 0;
+  }
+}
+
+VOID CopyBytes(VOID *Destination, CONST VOID *Source, UINTN Length) {
+  volatile UINT8 *To = (volatile UINT8 *)Destination;
+  CONST UINT8 *From = (CONST UINT8 *)Source;
+  while (Length-- != 0) {
+    *To++ = *From++;
+  }
+}
+
+VOID SetAl(SMI_REGISTERS *Regs, UINT8 Status) { Regs->Eax = (Regs->Eax & 0xFFFFFF00u) | Status; }
+
+// 1Fh: the utility announces a hook point in ECX. Nothing to do but remember it.
+UINT8 EmuBiosHookPoint(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
+  Bios->HookCodes[Bios->HookCount % EMU_BIOS_HOOK_RING_SIZE] = Regs->Ecx;
+  Bios->HookCount++;
+  return 0;
+}
+
+typedef struct {
+  UINT8 Function;
+  EMU_BIOS_HANDLER Handler;
+} EMU_BIOS_HANDLER_ENTRY;
+
+// The functions this model answers; a new function is one line here.
+CONST EMU_BIOS_HANDLER_ENTRY mBuiltinHandlers[] = {
+    {0x1F, EmuBiosHookPoint},
+};
+
+EMU_BIOS_FAULT *FindFault(EMU_BIOS *Bios, UINT8 Function, UINT32 CallNumber) {
+  for (UINTN Index = 0; Index < EMU_BIOS_MAX_FAULTS; Index++) {
+    EMU_BIOS_FAULT *Fault = &Bios->Faults[Index];
+    if (!Fault->InUse || Fault->Function != Function) {
+      continue;
+    }
+    UINT32 First = Fault->FirstCall == 0 ? 1 : Fault->FirstCall;
+    if (CallNumber < First) {
+      continue;
+    }
+    if (Fault->Count != 0 && CallNumber - First >= Fault->Count) {
+      continue;
+    }
+    return Fault;
+  }
+  return NULL;
+}
+
+VOID ApplyFault(EMU_BIOS_FAULT *Fault, SMI_REGISTERS *Regs) {
+  Fault->Applied++;
+  if ((Fault->ResultMask & EMU_BIOS_FAULT_SET_AH) != 0) {
+    Regs->Eax = (Regs->Eax & 0xFFFF00FFu) | (Fault->Result.Eax & 0x0000FF00u);
+  }
+  if ((Fault->ResultMask & EMU_BIOS_FAULT_SET_ECX) != 0) {
+    Regs->Ecx = Fault->Result.Ecx;
+  }
+  if ((Fault->ResultMask & EMU_BIOS_FAULT_SET_EDX) != 0) {
+    Regs->Edx = Fault->Result.Edx;
+  }
+  if ((Fault->ResultMask & EMU_BIOS_FAULT_SET_ESI) != 0) {
+    Regs->Esi = Fault->Result.Esi;
+  }
+  if ((Fault->ResultMask & EMU_BIOS_FAULT_SET_EDI) != 0) {
+    Regs->Edi = Fault->Result.Edi;
+  }
+  SetAl(Regs, Fault->Status);
+}
+
+}  // namespace
+
+VOID EmuBiosInit(EMU_BIOS *Bios) {
+  ZeroBytes(Bios, sizeof(*Bios));
+  Bios->MainFunction = EMU_BIOS_DEFAULT_MAIN_FUNCTION;
+  for (UINTN Index = 0; Index < ARRAY_SIZE(mBuiltinHandlers); Index++) {
+    EmuBiosRegisterHandler(Bios, mBuiltinHandlers[Index].Function, mBuiltinHandlers[Index].Handler);
+  }
+}
+
+VOID EmuBiosSetMemory(EMU_BIOS *Bios, EMU_BIOS_READ_PHYSICAL Read, EMU_BIOS_WRITE_PHYSICAL Write, VOID *Context) {
+  Bios->Memory.Read = Read;
+  Bios->Memory.Write = Write;
+  Bios->Memory.Context = Context;
+}
+
+VOID EmuBiosRegisterHandler(EMU_BIOS *Bios, UINT8 Function, EMU_BIOS_HANDLER Handler) {
+  Bios->Handlers[Function] = Handler;
+}
+
+BOOLEAN EmuBiosAddFault(EMU_BIOS *Bios, CONST EMU_BIOS_FAULT *Fault) {
+  for (UINTN Index = 0; Index < EMU_BIOS_MAX_FAULTS; Index++) {
+    if (!Bios->Faults[Index].InUse) {
+      CopyBytes(&Bios->Faults[Index], Fault, sizeof(*Fault));
+      Bios->Faults[Index].InUse = TRUE;
+      Bios->Faults[Index].Applied = 0;
+      return TRUE;
+    }
+  }
+  return FALSE;
+}
+
+VOID EmuBiosClearFaults(EMU_BIOS *Bios) { ZeroBytes(Bios->Faults, sizeof(Bios->Faults)); }
+
+VOID EmuBiosHandleSmi(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
+  if ((UINT8)(Regs->Eax & 0xFF) != Bios->MainFunction) {
+    return;  // another SMI source: not ours to answer
+  }
+  if (Regs->Ebx != EMU_BIOS_CALL_SIGNATURE) {
+    Bios->BadSignatureCalls++;
+    SetAl(Regs, EMU_BIOS_STATUS_BAD_SIGNATURE);
+    return;
+  }
+  UINT8 Function = (UINT8)((Regs->Eax >> 8) & 0xFF);
+  Bios->TotalCalls++;
+  UINT32 CallNumber = ++Bios->CallCount[Function];
+  EMU_BIOS_FAULT *Fault = FindFault(Bios, Function, CallNumber);
+  if (Fault != NULL) {
+    ApplyFault(Fault, Regs);
+    return;
+  }
+  EMU_BIOS_HANDLER Handler = Bios->Handlers[Function];
+  if (Handler == NULL) {
+    // AL keeps the main function number: the caller reads it as "not supported".
+    Bios->UnhandledCalls++;
+    return;
+  }
+  UINT8 Status = Handler(Bios, Regs);
+  SetAl(Regs, Status);
+}
+
+BOOLEAN EmuBiosReadPhysical(EMU_BIOS *Bios, UINT64 Address, VOID *Buffer, UINTN Length) {
+  if (Bios->Memory.Read == NULL) {
+    return FALSE;
+  }
+  return Bios->Memory.Read(Bios->Memory.Context, Address, Buffer, Length);
+}
+
+BOOLEAN EmuBiosWritePhysical(EMU_BIOS *Bios, UINT64 Address, CONST VOID *Buffer, UINTN Length) {
+  if (Bios->Memory.Write == NULL) {
+    return FALSE;
+  }
+  return Bios->Memory.Write(Bios->Memory.Context, Address, Buffer, Length);
+}
+
+BOOLEAN EmuBiosRecentHookCode(CONST EMU_BIOS *Bios, UINT32 Index, UINT32 *Code) {
+  if (Index >= Bios->HookCount || Index >= EMU_BIOS_HOOK_RING_SIZE) {
+    return FALSE;
+  }
+  *Code = Bios->HookCodes[(Bios->HookCount - 1 - Index) % EMU_BIOS_HOOK_RING_SIZE];
+  return TRUE;
+}

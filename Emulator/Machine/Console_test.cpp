@@ -1,0 +1,137 @@
+#include "Machine/Console.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "Machine/Machine.h"
+
+namespace vyr::emu {
+namespace {
+
+TEST(Console, WrapsAtTheLastColumnAndScrollsAtTheBottom) {
+  Console C(10, 3);
+  C.OutputString(u"0123456789AB");
+  EXPECT_EQ("0123456789", C.RowText(0));
+  EXPECT_EQ("AB", C.RowText(1));
+  EXPECT_EQ(2u, C.CursorColumn());
+  EXPECT_EQ(1u, C.CursorRow());
+  C.OutputString(u"\r\nline2\r\nline3");
+  EXPECT_EQ("AB", C.RowText(0)) << "first row scrolled away";
+  EXPECT_EQ("line2", C.RowText(1));
+  EXPECT_EQ("line3", C.RowText(2));
+  EXPECT_EQ(2u, C.CursorRow());
+  EXPECT_EQ("AB\nline2\nline3", C.ScreenText());
+}
+
+TEST(Console, LineFeedKeepsTheColumnAndCarriageReturnOverwrites) {
+  Console C(20, 5);
+  C.OutputString(u"abc\ndef");
+  EXPECT_EQ("abc", C.RowText(0));
+  EXPECT_EQ("   def", C.RowText(1));
+  C.OutputString(u"\rXY");
+  EXPECT_EQ("XY def", C.RowText(1));
+  C.OutputString(u"\b\bQ");
+  EXPECT_EQ("QY def", C.RowText(1)) << "backspace moves without erasing";
+  C.SetCursorPosition(0, 2);
+  C.OutputString(u"\b");
+  EXPECT_EQ(19u, C.CursorColumn());
+  EXPECT_EQ(1u, C.CursorRow()) << "backspace at column 0 goes to the previous row's end";
+}
+
+TEST(Console, AttributesStickToTheCellsPrintedWithThem) {
+  Console C(10, 2);
+  EXPECT_EQ(0x07, C.Attribute());
+  C.OutputString(u"a");
+  C.SetAttribute(0x1E);
+  C.OutputString(u"b");
+  EXPECT_EQ(0x07, C.CellAttribute(0, 0));
+  EXPECT_EQ(0x1E, C.CellAttribute(1, 0));
+  EXPECT_EQ(0x07, C.CellAttribute(2, 0));
+  C.ClearScreen();
+  EXPECT_EQ(0x1E, C.CellAttribute(9, 1)) << "clearing fills with the current attribute";
+  EXPECT_EQ(u' ', C.CellChar(0, 0));
+  EXPECT_EQ(0u, C.CursorColumn());
+  EXPECT_EQ(EFI_UNSUPPORTED, C.SetAttribute(0x80));
+}
+
+TEST(Console, CursorPositionIsBoundedByTheMode) {
+  Console C(80, 25);
+  EXPECT_EQ(EFI_SUCCESS, C.SetCursorPosition(79, 24));
+  EXPECT_EQ(EFI_UNSUPPORTED, C.SetCursorPosition(80, 0));
+  EXPECT_EQ(EFI_UNSUPPORTED, C.SetCursorPosition(0, 25));
+  EXPECT_EQ(79u, C.CursorColumn());
+  C.OutputString(u"Z");
+  EXPECT_EQ(0u, C.CursorColumn());
+  EXPECT_EQ(24u, C.CursorRow()) << "wrapping on the last row scrolls";
+  EXPECT_EQ(u'Z', C.CellChar(79, 23));
+  C.EnableCursor(false);
+  EXPECT_FALSE(C.CursorVisible());
+}
+
+TEST(Console, TranscriptKeepsEverythingInUtf8) {
+  Console C(4, 2);
+  C.OutputString(u"\x00C4x\r\n");
+  C.OutputString(u"\u2588\u2591 long text");
+  EXPECT_EQ("\xC3\x84x\r\n\xE2\x96\x88\xE2\x96\x91 long text", C.Transcript());
+  EXPECT_EQ(EFI_INVALID_PARAMETER, C.OutputString(nullptr));
+}
+
+TEST(Console, TerminalRedrawsABarInPlace) {
+  Console C(20, 5);
+  std::ostringstream Out;
+  C.SetTerminal(&Out);
+  C.OutputString(u"head\r\n");
+  C.SetCursorPosition(0, 1);
+  C.OutputString(u"[#   ]");
+  C.SetCursorPosition(0, 1);
+  C.OutputString(u"[##  ]");
+  const std::string Text = Out.str();
+  EXPECT_NE(std::string::npos, Text.find("\x1b[0;37;40m"));
+  // One line break only: the second bar is drawn over the first.
+  EXPECT_EQ(1, std::count(Text.begin(), Text.end(), '\n'));
+  EXPECT_NE(std::string::npos, Text.find("]\r[##"));
+  C.SetAttribute(0x4F);
+  C.OutputString(u"!");
+  EXPECT_NE(std::string::npos, Out.str().find("\x1b[0;97;41m!"));
+}
+
+TEST(Keyboard, ScriptComesFirstThenEnterIsAssumedWithoutHanging) {
+  Keyboard K;
+  K.SetIdlePolls(2);
+  K.QueueScript({"y", "Esc", "ab", "F1"});
+  std::vector<std::string> Notes;
+  auto Note = [&](const std::string &Text) { Notes.push_back(Text); };
+  EFI_INPUT_KEY Key;
+  std::vector<std::pair<uint16_t, char16_t>> Got;
+  for (int I = 0; I < 5; I++) {
+    ASSERT_EQ(EFI_SUCCESS, K.ReadKey(&Key, Note));
+    Got.push_back({Key.ScanCode, Key.UnicodeChar});
+  }
+  EXPECT_EQ((std::vector<std::pair<uint16_t, char16_t>>{{0, u'y'}, {0x17, 0}, {0, u'a'}, {0, u'b'}, {0x0B, 0}}), Got);
+  EXPECT_EQ(EFI_NOT_READY, K.ReadKey(&Key, Note));
+  EXPECT_EQ(EFI_NOT_READY, K.ReadKey(&Key, Note));
+  ASSERT_EQ(EFI_SUCCESS, K.ReadKey(&Key, Note));
+  EXPECT_EQ(u'\r', Key.UnicodeChar);
+  EXPECT_EQ(0, Key.ScanCode);
+  EXPECT_EQ(std::vector<std::string>{"no key scripted: Enter assumed"}, Notes);
+  EXPECT_EQ(EFI_NOT_READY, K.ReadKey(&Key, Note)) << "the idle count starts again";
+}
+
+TEST(Keyboard, MachineNotesAssumedEnterAndProfileScriptIsQueued) {
+  Profile P = Profile::Default();
+  P.Keys = {"Enter", "n"};
+  P.KeyIdlePolls = 0;
+  Machine M(P);
+  EFI_INPUT_KEY Key;
+  ASSERT_EQ(EFI_SUCCESS, M.ReadKey(&Key));
+  EXPECT_EQ(u'\r', Key.UnicodeChar);
+  ASSERT_EQ(EFI_SUCCESS, M.ReadKey(&Key));
+  EXPECT_EQ(u'n', Key.UnicodeChar);
+  ASSERT_EQ(EFI_SUCCESS, M.ReadKey(&Key));
+  EXPECT_EQ(u'\r', Key.UnicodeChar);
+  EXPECT_EQ(std::vector<std::string>{"no key scripted: Enter assumed"}, M.Notes());
+}
+
+}  // namespace
+}  // namespace vyr::emu

@@ -1,0 +1,555 @@
+#include "Machine/Machine.h"
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "Machine/PeImage.h"
+
+namespace vyr::emu {
+
+namespace fs = std::filesystem;
+
+const EFI_GUID kAcpi10TableGuid = {0xEB9D2D30, 0x2D88, 0x11D3, {0x9A, 0x16, 0x00, 0x90, 0x27, 0x3F, 0xC1, 0x4D}};
+const EFI_GUID kAcpi20TableGuid = {0x8868E871, 0xE4F1, 0x11D3, {0xBC, 0x22, 0x00, 0x80, 0xC7, 0x3C, 0x88, 0x81}};
+const EFI_GUID kLoadedImageProtocolGuid = {0x5B1B31A1, 0x9562, 0x11D2, {0x8E, 0x3F, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
+const EFI_GUID kSimpleFileSystemProtocolGuid = {0x964E5B22, 0x6459, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
+const EFI_GUID kDevicePathProtocolGuid = {0x09576E91, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
+
+namespace {
+
+constexpr uint64_t kFsegmentBase = 0xE0000;
+constexpr uint64_t kFsegmentSize = 0x20000;
+constexpr size_t kMaxPortWrites = 65536;
+constexpr uint32_t kBootServicesCode = 3;
+constexpr uint32_t kBootServicesData = 4;
+
+BOOLEAN BiosRead(VOID *Context, UINT64 Address, VOID *Buffer, UINTN Length) {
+  return static_cast<Machine *>(Context)->ReadPhysical(Address, Buffer, Length) ? TRUE : FALSE;
+}
+
+BOOLEAN BiosWrite(VOID *Context, UINT64 Address, CONST VOID *Buffer, UINTN Length) {
+  return static_cast<Machine *>(Context)->WritePhysical(Address, Buffer, Length) ? TRUE : FALSE;
+}
+
+std::string Hex(uint64_t Value, int Digits) {
+  char Text[24];
+  std::snprintf(Text, sizeof(Text), "0x%0*llX", Digits, static_cast<unsigned long long>(Value));
+  return Text;
+}
+
+nlohmann::json RegistersJson(const SMI_REGISTERS &R) {
+  return {{"eax", Hex(R.Eax, 8)}, {"ebx", Hex(R.Ebx, 8)}, {"ecx", Hex(R.Ecx, 8)},
+          {"edx", Hex(R.Edx, 8)}, {"esi", Hex(R.Esi, 8)}, {"edi", Hex(R.Edi, 8)}};
+}
+
+}  // namespace
+
+uint32_t Crc32(const void *Data, size_t Length) {
+  uint32_t Crc = 0xFFFFFFFFu;
+  const uint8_t *Bytes = static_cast<const uint8_t *>(Data);
+  for (size_t Index = 0; Index < Length; Index++) {
+    Crc ^= Bytes[Index];
+    for (int Bit = 0; Bit < 8; Bit++) {
+      Crc = (Crc >> 1) ^ (0xEDB88320u & (0u - (Crc & 1u)));
+    }
+  }
+  return ~Crc;
+}
+
+Machine::Machine(const Profile &P, const std::string &BaseDir)
+    : Profile_(P), BaseDir_(BaseDir), Pages_(Memory_), Bios_(new EMU_BIOS), Console_(P.ConsoleColumns, P.ConsoleRows) {
+  ClockStart_ = ParseClock(Profile_.ClockStart, "profile clock.start");
+  BuildMemory();
+  ApplyBiosProfile();
+  BuildVolumes();
+  for (const AllocFaultConfig &Fault : Profile_.PoolFaults) PoolFaults_.push_back({Fault, 0});
+  for (const AllocFaultConfig &Fault : Profile_.PageFaults) PageFaults_.push_back({Fault, 0});
+  Keyboard_.SetIdlePolls(Profile_.KeyIdlePolls);
+  Keyboard_.QueueScript(Profile_.Keys);
+}
+
+Machine::~Machine() = default;
+
+std::unique_ptr<Machine> Machine::OpenDirectory(const std::string &Dir) {
+  fs::create_directories(Dir);
+  const std::string ProfilePath = (fs::path(Dir) / "profile.json").string();
+  if (!fs::exists(ProfilePath)) {
+    Profile::Default().Save(ProfilePath);
+  }
+  auto M = std::make_unique<Machine>(Profile::Load(ProfilePath), Dir);
+  M->Directory_ = Dir;
+  for (const VolumeConfig &Config : M->Profile_.Volumes) {
+    fs::create_directories(M->VolumeRoot(Config));
+  }
+  M->Variables_.SetFile((fs::path(Dir) / "variables.json").string());
+  M->Variables_.Load();
+  return M;
+}
+
+void Machine::BuildMemory() {
+  uint8_t *Fseg = Memory_.AddRegion(kFsegmentBase, kFsegmentSize, "fsegment");
+  if (Profile_.Fsegment.SignatureAddress) {
+    uint8_t *At = Fseg + (*Profile_.Fsegment.SignatureAddress - kFsegmentBase);
+    std::memcpy(At, "$FWSMI", 6);
+    At[6] = Profile_.Fsegment.MainFunction.value_or(Profile_.BiosMainFunction);
+  }
+  Acpi_ = BuildAcpiTables(Profile_.Acpi, Memory_);
+  if (Acpi_.Rsdp20 != 0) ConfigTable_.push_back({kAcpi20TableGuid, Acpi_.Rsdp20});
+  if (Acpi_.Rsdp10 != 0) ConfigTable_.push_back({kAcpi10TableGuid, Acpi_.Rsdp10});
+  for (const MemoryPatchConfig &Patch : Profile_.MemoryPatches) {
+    if (Patch.Bytes.empty()) {
+      continue;
+    }
+    if (Memory_.BackedLength(Patch.Address, Patch.Bytes.size()) != Patch.Bytes.size()) {
+      const uint64_t Base = Patch.Address & ~(kPageSize - 1);
+      const uint64_t End = (Patch.Address + Patch.Bytes.size() + kPageSize - 1) & ~(kPageSize - 1);
+      if (Memory_.Overlaps(Base, End - Base)) {
+        throw ProfileError("memory patch at " + Hex(Patch.Address, 8) + " straddles the edge of existing memory");
+      }
+      Memory_.AddRegion(Base, End - Base, "patch");
+    }
+    Memory_.Write(Patch.Address, Patch.Bytes.data(), Patch.Bytes.size());
+  }
+}
+
+void Machine::ApplyBiosProfile() {
+  EmuBiosInit(Bios_.get());
+  Bios_->MainFunction = Profile_.BiosMainFunction;
+  EmuBiosSetMemory(Bios_.get(), BiosRead, BiosWrite, this);
+  for (const BiosFaultConfig &Config : Profile_.BiosFaults) {
+    EMU_BIOS_FAULT Fault = {};
+    Fault.Function = Config.Function;
+    Fault.Status = Config.Status;
+    Fault.FirstCall = Config.Call;
+    Fault.Count = Config.Count;
+    if (Config.Ah) {
+      Fault.ResultMask |= EMU_BIOS_FAULT_SET_AH;
+      Fault.Result.Eax = uint32_t(*Config.Ah) << 8;
+    }
+    if (Config.Ecx) Fault.ResultMask |= EMU_BIOS_FAULT_SET_ECX, Fault.Result.Ecx = *Config.Ecx;
+    if (Config.Edx) Fault.ResultMask |= EMU_BIOS_FAULT_SET_EDX, Fault.Result.Edx = *Config.Edx;
+    if (Config.Esi) Fault.ResultMask |= EMU_BIOS_FAULT_SET_ESI, Fault.Result.Esi = *Config.Esi;
+    if (Config.Edi) Fault.ResultMask |= EMU_BIOS_FAULT_SET_EDI, Fault.Result.Edi = *Config.Edi;
+    if (!EmuBiosAddFault(Bios_.get(), &Fault)) {
+      throw ProfileError("profile bios.faults has more than " + std::to_string(EMU_BIOS_MAX_FAULTS) + " entries");
+    }
+  }
+}
+
+std::string Machine::VolumeRoot(const VolumeConfig &Config) const {
+  fs::path Dir(Config.Dir);
+  if (Dir.is_relative() && !BaseDir_.empty()) {
+    Dir = fs::path(BaseDir_) / Dir;
+  }
+  return Dir.lexically_normal().string();
+}
+
+void Machine::BuildVolumes() {
+  uint32_t Index = 0;
+  for (const VolumeConfig &Config : Profile_.Volumes) {
+    auto V = std::make_unique<Volume>(Config, VolumeRoot(Config), Index++);
+    EFI_HANDLE Handle = nullptr;
+    Protocols_.Install(&Handle, kDevicePathProtocolGuid, const_cast<uint8_t *>(V->DevicePath().data()));
+    Protocols_.Install(&Handle, kSimpleFileSystemProtocolGuid, V.get());
+    V->Handle = Handle;
+    Volumes_.push_back(std::move(V));
+  }
+}
+
+// ---- Memory ------------------------------------------------------------------
+
+const AllocFaultConfig *Machine::MatchFault(std::vector<AllocFaultState> &Faults, uint64_t Size) {
+  const AllocFaultConfig *Hit = nullptr;
+  for (AllocFaultState &State : Faults) {
+    if (State.Config.Size && *State.Config.Size != Size) {
+      continue;
+    }
+    const uint64_t Number = ++State.Seen;
+    const uint64_t First = State.Config.Call == 0 ? 1 : State.Config.Call;
+    if (Hit == nullptr && Number >= First && (State.Config.Count == 0 || Number - First < State.Config.Count)) {
+      Hit = &State.Config;
+    }
+  }
+  return Hit;
+}
+
+EFI_STATUS Machine::AllocatePages(uint64_t MaxAddress, uint64_t Pages, uint64_t *Address) {
+  Counters_.PageAllocations++;
+  if (Address == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (const AllocFaultConfig *Fault = MatchFault(PageFaults_, Pages)) {
+    if (Fault->ZeroAddress) {
+      ZeroPageAllocations_++;
+      *Address = 0;
+      return EFI_SUCCESS;
+    }
+    Counters_.PageFailures++;
+    return EFI_OUT_OF_RESOURCES;
+  }
+  EFI_STATUS Status = Pages_.Allocate(MaxAddress, Pages, Address);
+  if (EFI_ERROR(Status)) {
+    Counters_.PageFailures++;
+  }
+  return Status;
+}
+
+EFI_STATUS Machine::FreePages(uint64_t Address, uint64_t Pages) {
+  Counters_.PageFrees++;
+  if (Address == 0 && ZeroPageAllocations_ > 0) {
+    ZeroPageAllocations_--;
+    return EFI_SUCCESS;
+  }
+  return Pages_.Free(Address, Pages);
+}
+
+bool Machine::PoolAllocationAllowed(size_t Size) {
+  Counters_.PoolAllocations++;
+  if (MatchFault(PoolFaults_, Size) != nullptr) {
+    Counters_.PoolFailures++;
+    return false;
+  }
+  return true;
+}
+
+EFI_STATUS Machine::GetConfigurationTable(const EFI_GUID &Guid, uint64_t *Address) const {
+  for (const ConfigTableEntry &Entry : ConfigTable_) {
+    if (SameGuid(Entry.Guid, Guid)) {
+      *Address = Entry.Address;
+      return EFI_SUCCESS;
+    }
+  }
+  return EFI_NOT_FOUND;
+}
+
+// ---- Ports and SMI -------------------------------------------------------------
+
+void Machine::MapPort(uint16_t Port, PortReader Reader, PortWriter Writer) { Ports_[Port] = {std::move(Reader), std::move(Writer)}; }
+
+uint32_t Machine::IoRead(uint16_t Port, unsigned Width) {
+  const uint32_t Mask = Width >= 4 ? 0xFFFFFFFFu : (1u << (8 * Width)) - 1;
+  auto It = Ports_.find(Port);
+  if (It != Ports_.end() && It->second.first) {
+    return It->second.first(Port, Width) & Mask;
+  }
+  for (const IoPortConfig &Config : Profile_.IoPorts) {
+    if (Config.Port == Port) {
+      return Config.Value & Mask;
+    }
+  }
+  return Mask;  // nothing decodes the port: the bus floats high
+}
+
+void Machine::IoWrite(uint16_t Port, unsigned Width, uint32_t Value) {
+  auto It = Ports_.find(Port);
+  if (It != Ports_.end() && It->second.second) {
+    It->second.second(Port, Width, Value);
+    return;
+  }
+  if (PortWrites_.size() < kMaxPortWrites) {
+    PortWrites_.push_back({Port, Width, Value});
+  }
+}
+
+void Machine::Digest(uint32_t Address, uint32_t *Length, uint32_t *Crc) const {
+  uint8_t Bytes[kSmiDigestLength];
+  const size_t Backed = Address == 0 ? 0 : Memory_.BackedLength(Address, sizeof(Bytes));
+  Memory_.Read(Address, Bytes, Backed);
+  *Length = static_cast<uint32_t>(Backed);
+  *Crc = Crc32(Bytes, Backed);
+}
+
+void Machine::TriggerSmi(SMI_REGISTERS &Regs, uint32_t SettleCount) {
+  Counters_.SmiTriggers++;
+  SmiRecord Record;
+  Record.Sequence = Transcript_.size() + 1;
+  Record.In = Regs;
+  const uint16_t Port = SmiCommandPort();
+  if (Port != 0 && (Regs.Edx & 0xFFFF) == Port) {
+    Record.Delivered = true;
+    Counters_.SmiDelivered++;
+    Digest(Record.In.Esi, &Record.EsiLength, &Record.EsiCrcIn);
+    Digest(Record.In.Edi, &Record.EdiLength, &Record.EdiCrcIn);
+    EmuBiosHandleSmi(Bios_.get(), &Regs);
+    uint32_t Ignored;
+    Digest(Record.In.Esi, &Ignored, &Record.EsiCrcOut);
+    Digest(Record.In.Edi, &Ignored, &Record.EdiCrcOut);
+  }
+  AdvanceNs(SettleCount);  // the settle loop: one virtual nanosecond per count
+  Record.Out = Regs;
+  Record.TimeNs = NowNs_;
+  Transcript_.push_back(Record);
+}
+
+// ---- Volumes and files -------------------------------------------------------
+
+Volume *Machine::FindVolume(const std::string &Name) const {
+  for (const auto &V : Volumes_) {
+    if (V->Name() == Name) {
+      return V.get();
+    }
+  }
+  return nullptr;
+}
+
+EFI_STATUS Machine::OpenVolume(void *FileSystem, File **Root) {
+  if (Root == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  Volume *Found = nullptr;
+  for (const auto &V : Volumes_) {
+    if (V.get() == FileSystem) {
+      Found = V.get();
+    }
+  }
+  if (Found == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  std::error_code Error;
+  fs::create_directories(Found->HostRoot(), Error);
+  std::unique_ptr<File> Opened;
+  EFI_STATUS Status = File::OpenRoot(Found, &Opened);
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  *Root = Opened.get();
+  Files_[Opened.get()] = std::move(Opened);
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS Machine::FileOpen(File *Directory, const CHAR16 *Name, uint64_t Mode, uint64_t Attributes, File **Result) {
+  if (!IsOpenFile(Directory) || Name == nullptr || Result == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  std::unique_ptr<File> Opened;
+  EFI_STATUS Status = Directory->Open(std::u16string(Name), Mode, Attributes, &Opened);
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  *Result = Opened.get();
+  Files_[Opened.get()] = std::move(Opened);
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS Machine::FileClose(File *F) {
+  return Files_.erase(F) != 0 ? EFI_SUCCESS : EFI_INVALID_PARAMETER;
+}
+
+EFI_STATUS Machine::FileDelete(File *F) {
+  if (!IsOpenFile(F)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  EFI_STATUS Status = F->Delete();
+  Files_.erase(F);
+  return Status;
+}
+
+// ---- Loaded images -----------------------------------------------------------
+
+EFI_HANDLE Machine::InstallImage(EFI_HANDLE DeviceHandle, const std::u16string &FilePath, ImageRecord Record) {
+  Record.FilePath = BuildFilePathDevicePath(FilePath);
+  Record.Protocol = std::make_unique<EFI_LOADED_IMAGE_PROTOCOL>();
+  EFI_LOADED_IMAGE_PROTOCOL &Image = *Record.Protocol;
+  std::memset(&Image, 0, sizeof(Image));
+  Image.Revision = EFI_LOADED_IMAGE_PROTOCOL_REVISION;
+  Image.DeviceHandle = DeviceHandle;
+  Image.FilePath = reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(Record.FilePath.data());
+  Image.ImageCodeType = kBootServicesCode;
+  Image.ImageDataType = kBootServicesData;
+  if (Record.Pages != 0) {
+    Image.ImageBase = Memory_.HostPointer(Record.Address, 1);
+  }
+  EFI_HANDLE Handle = nullptr;
+  Protocols_.Install(&Handle, kLoadedImageProtocolGuid, &Image);
+  Images_[Handle] = std::move(Record);
+  return Handle;
+}
+
+EFI_HANDLE Machine::LoadImage(const std::vector<uint8_t> &PeFile, EFI_HANDLE DeviceHandle, const std::u16string &FilePath) {
+  const PeInfo Info = ParsePe(PeFile.data(), PeFile.size());
+  ImageRecord Record;
+  Record.Pages = (Info.SizeOfImage + kPageSize - 1) / kPageSize;
+  if (EFI_ERROR(Pages_.Allocate(UINT64_MAX, Record.Pages, &Record.Address))) {
+    throw PeError("no memory for an image of " + std::to_string(Info.SizeOfImage) + " bytes");
+  }
+  MapPe(Info, PeFile.data(), PeFile.size(), Memory_.HostPointer(Record.Address, Info.SizeOfImage));
+  const uint64_t Size = Info.SizeOfImage;
+  EFI_HANDLE Handle = InstallImage(DeviceHandle, FilePath, std::move(Record));
+  Images_[Handle].Protocol->ImageSize = Size;
+  return Handle;
+}
+
+EFI_HANDLE Machine::CreateLoadedImage(EFI_HANDLE DeviceHandle, const std::u16string &Name) {
+  return InstallImage(DeviceHandle, Name, ImageRecord{});
+}
+
+EFI_LOADED_IMAGE_PROTOCOL *Machine::LoadedImage(EFI_HANDLE ImageHandle) const {
+  auto It = Images_.find(ImageHandle);
+  return It == Images_.end() ? nullptr : It->second.Protocol.get();
+}
+
+EFI_STATUS Machine::UnloadImage(EFI_HANDLE ImageHandle) {
+  auto It = Images_.find(ImageHandle);
+  if (It == Images_.end()) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (It->second.Protocol->Unload != nullptr) {
+    EFI_STATUS Status = It->second.Protocol->Unload(ImageHandle);
+    if (EFI_ERROR(Status)) {
+      Note("image unload refused with status " + Hex(Status, 16) + ": image kept");
+      return Status;
+    }
+  }
+  if (It->second.Pages != 0) {
+    Pages_.Free(It->second.Address, It->second.Pages);
+  }
+  Protocols_.RemoveHandle(ImageHandle);
+  Images_.erase(It);
+  return EFI_SUCCESS;
+}
+
+// ---- Console and keys ---------------------------------------------------------
+
+EFI_STATUS Machine::ReadKey(EFI_INPUT_KEY *Key) {
+  Counters_.KeyReads++;
+  return Keyboard_.ReadKey(Key, [this](const std::string &Text) { Note(Text); });
+}
+
+void Machine::SetTerminalMode(bool On, std::ostream *Out) {
+  Console_.SetTerminal(On ? (Out != nullptr ? Out : &std::cout) : nullptr);
+  Keyboard_.SetInteractive(On);
+}
+
+// ---- Time and PCI ---------------------------------------------------------------
+
+void Machine::Stall(uint64_t Microseconds) {
+  Counters_.Stalls++;
+  AdvanceNs(Microseconds * 1000);
+}
+
+uint64_t Machine::ReadTsc() {
+  AdvanceNs(Profile_.TscReadStepNs);
+  return NowNs_;
+}
+
+EFI_STATUS Machine::GetTime(EFI_TIME *Time) const {
+  if (Time == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  const int64_t Seconds = ClockStart_ + static_cast<int64_t>(NowNs_ / 1000000000u);
+  // Civil date from days since 1970-01-01 (proleptic Gregorian).
+  const int64_t Days = Seconds / 86400;
+  const int64_t OfDay = Seconds % 86400;
+  const int64_t Z = Days + 719468;
+  const int64_t Era = Z / 146097;
+  const int64_t Doe = Z - Era * 146097;
+  const int64_t Yoe = (Doe - Doe / 1460 + Doe / 36524 - Doe / 146096) / 365;
+  const int64_t Doy = Doe - (365 * Yoe + Yoe / 4 - Yoe / 100);
+  const int64_t Mp = (5 * Doy + 2) / 153;
+  const int64_t Day = Doy - (153 * Mp + 2) / 5 + 1;
+  const int64_t Month = Mp < 10 ? Mp + 3 : Mp - 9;
+  std::memset(Time, 0, sizeof(*Time));
+  Time->Year = static_cast<UINT16>(Yoe + Era * 400 + (Month <= 2));
+  Time->Month = static_cast<UINT8>(Month);
+  Time->Day = static_cast<UINT8>(Day);
+  Time->Hour = static_cast<UINT8>(OfDay / 3600);
+  Time->Minute = static_cast<UINT8>(OfDay / 60 % 60);
+  Time->Second = static_cast<UINT8>(OfDay % 60);
+  Time->Nanosecond = static_cast<UINT32>(NowNs_ % 1000000000u);
+  Time->TimeZone = 2047;  // EFI_UNSPECIFIED_TIMEZONE
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS Machine::PciRead32(uint8_t Bus, uint8_t Device, uint8_t Function, uint16_t Register, uint32_t *Value) const {
+  if (Value == nullptr || Device > 31 || Function > 7 || Register > 0xFFC || (Register & 3) != 0) {
+    return EFI_INVALID_PARAMETER;
+  }
+  *Value = 0xFFFFFFFFu;  // no device answers
+  for (const PciValueConfig &Config : Profile_.Pci) {
+    if (Config.Bus == Bus && Config.Device == Device && Config.Function == Function && Config.Register == Register) {
+      *Value = Config.Value;
+    }
+  }
+  return EFI_SUCCESS;
+}
+
+// ---- Report ------------------------------------------------------------------------
+
+nlohmann::json Machine::Report(const nlohmann::json &Extra) const {
+  nlohmann::json Screen = nlohmann::json::array();
+  for (uint32_t Row = 0; Row < Console_.Rows(); Row++) {
+    Screen.push_back(Console_.RowText(Row));
+  }
+  nlohmann::json Smi = nlohmann::json::array();
+  for (const SmiRecord &R : Transcript_) {
+    nlohmann::json Entry = {{"seq", R.Sequence}, {"in", RegistersJson(R.In)}, {"timeNs", R.TimeNs}};
+    if (R.Delivered) {
+      Entry["out"] = RegistersJson(R.Out);
+      Entry["esi"] = {{"length", R.EsiLength}, {"crcIn", Hex(R.EsiCrcIn, 8)}, {"crcOut", Hex(R.EsiCrcOut, 8)}};
+      Entry["edi"] = {{"length", R.EdiLength}, {"crcIn", Hex(R.EdiCrcIn, 8)}, {"crcOut", Hex(R.EdiCrcOut, 8)}};
+    } else {
+      Entry["note"] = "no SMI";
+    }
+    Smi.push_back(Entry);
+  }
+  nlohmann::json Calls = nlohmann::json::object();
+  for (int Function = 0; Function < 256; Function++) {
+    if (Bios_->CallCount[Function] != 0) {
+      Calls[Hex(Function, 2)] = Bios_->CallCount[Function];
+    }
+  }
+  nlohmann::json Hooks = nlohmann::json::array();
+  for (uint32_t Index = Bios_->HookCount < EMU_BIOS_HOOK_RING_SIZE ? Bios_->HookCount : EMU_BIOS_HOOK_RING_SIZE; Index > 0; Index--) {
+    UINT32 Code = 0;
+    EmuBiosRecentHookCode(Bios_.get(), Index - 1, &Code);
+    Hooks.push_back(Code);  // oldest first
+  }
+  nlohmann::json Out = {
+      {"machine", Profile_.Name},
+      {"console",
+       {{"screen", Screen},
+        {"cursor", {{"column", Console_.CursorColumn()}, {"row", Console_.CursorRow()}}},
+        {"attribute", Hex(Console_.Attribute(), 2)},
+        {"transcript", Console_.Transcript()}}},
+      {"smi", Smi},
+      {"bios",
+       {{"calls", Calls},
+        {"totalCalls", Bios_->TotalCalls},
+        {"badSignatureCalls", Bios_->BadSignatureCalls},
+        {"unhandledCalls", Bios_->UnhandledCalls},
+        {"hookCodes", Hooks}}},
+      {"variables", Variables_.ToJson(false)},
+      {"counters",
+       {{"poolAllocations", Counters_.PoolAllocations},
+        {"poolFailures", Counters_.PoolFailures},
+        {"pageAllocations", Counters_.PageAllocations},
+        {"pageFailures", Counters_.PageFailures},
+        {"pageFrees", Counters_.PageFrees},
+        {"pagesInUse", Pages_.PagesInUse()},
+        {"stalls", Counters_.Stalls},
+        {"keyReads", Counters_.KeyReads},
+        {"smiTriggers", Counters_.SmiTriggers},
+        {"smiDelivered", Counters_.SmiDelivered},
+        {"openFiles", Files_.size()}}},
+      {"timeNs", NowNs_},
+      {"notes", Notes_},
+  };
+  if (Extra.is_object()) {
+    for (auto It = Extra.begin(); It != Extra.end(); ++It) {
+      Out[It.key()] = It.value();
+    }
+  }
+  return Out;
+}
+
+void Machine::WriteReport(const std::string &Path, const nlohmann::json &Extra) const {
+  std::ofstream Out(Path);
+  Out << Report(Extra).dump(2) << "\n";
+  if (!Out) {
+    throw std::runtime_error(Path + ": cannot write the report");
+  }
+}
+
+}  // namespace vyr::emu

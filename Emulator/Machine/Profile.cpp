@@ -1,0 +1,526 @@
+#include "Machine/Profile.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+#include <set>
+#include <sstream>
+
+namespace vyr::emu {
+
+using nlohmann::json;
+
+namespace {
+
+std::string Hex(uint64_t Value) {
+  char Text[24];
+  std::snprintf(Text, sizeof(Text), "0x%llX", static_cast<unsigned long long>(Value));
+  return Text;
+}
+
+// Reads one JSON object, remembering which keys were used so that a typo in a
+// profile is reported instead of silently falling back to a default.
+class ObjectReader {
+ public:
+  ObjectReader(const json &Object, std::string Where, const std::string &Source) : Object_(Object), Where_(std::move(Where)), Source_(Source) {
+    if (!Object_.is_object()) {
+      Fail("must be an object");
+    }
+  }
+
+  [[noreturn]] void Fail(const std::string &Message) const { throw ProfileError(Source_ + ": " + Where_ + " " + Message); }
+
+  const json *Get(const char *Key) {
+    Known_.insert(Key);
+    auto It = Object_.find(Key);
+    return It == Object_.end() ? nullptr : &*It;
+  }
+
+  uint64_t Number(const json &Value, const std::string &Key, uint64_t Max) const {
+    uint64_t Result = 0;
+    if (Value.is_number_unsigned()) {
+      Result = Value.get<uint64_t>();
+    } else if (Value.is_number_integer() && Value.get<int64_t>() >= 0) {
+      Result = static_cast<uint64_t>(Value.get<int64_t>());
+    } else if (Value.is_string()) {
+      const std::string Text = Value.get<std::string>();
+      size_t Used = 0;
+      try {
+        Result = std::stoull(Text, &Used, 0);
+      } catch (const std::exception &) {
+        Used = 0;
+      }
+      if (Used == 0 || Used != Text.size() || Text[0] == '-') {
+        FailKey(Key, "is not a number: \"" + Text + "\"");
+      }
+    } else {
+      FailKey(Key, "must be a non-negative number or a \"0x..\" string");
+    }
+    if (Result > Max) {
+      FailKey(Key, "is out of range (maximum " + Hex(Max) + ")");
+    }
+    return Result;
+  }
+
+  template <typename T>
+  void Read(const char *Key, T &Out, uint64_t Max = UINT64_MAX) {
+    if (const json *Value = Get(Key)) {
+      Out = static_cast<T>(Number(*Value, Key, std::min<uint64_t>(Max, static_cast<uint64_t>(std::numeric_limits<T>::max()))));
+    }
+  }
+
+  template <typename T>
+  void ReadOptional(const char *Key, std::optional<T> &Out) {
+    if (const json *Value = Get(Key)) {
+      if (Value->is_null()) {
+        Out.reset();
+      } else {
+        Out = static_cast<T>(Number(*Value, Key, static_cast<uint64_t>(std::numeric_limits<T>::max())));
+      }
+    }
+  }
+
+  void Read(const char *Key, bool &Out) {
+    if (const json *Value = Get(Key)) {
+      if (!Value->is_boolean()) {
+        FailKey(Key, "must be true or false");
+      }
+      Out = Value->get<bool>();
+    }
+  }
+
+  void Read(const char *Key, std::string &Out) {
+    if (const json *Value = Get(Key)) {
+      if (!Value->is_string()) {
+        FailKey(Key, "must be a string");
+      }
+      Out = Value->get<std::string>();
+    }
+  }
+
+  // Calls Each(reader of element) for each element of an array of objects.
+  template <typename F>
+  void ReadArray(const char *Key, F Each) {
+    if (const json *Value = Get(Key)) {
+      if (!Value->is_array()) {
+        FailKey(Key, "must be a list");
+      }
+      for (size_t Index = 0; Index < Value->size(); Index++) {
+        ObjectReader Element((*Value)[Index], Where_ + "." + Key + "[" + std::to_string(Index) + "]", Source_);
+        Each(Element);
+        Element.Finish();
+      }
+    }
+  }
+
+  template <typename F>
+  void ReadObject(const char *Key, F Fill) {
+    if (const json *Value = Get(Key)) {
+      ObjectReader Child(*Value, Where_ + "." + Key, Source_);
+      Fill(Child);
+      Child.Finish();
+    }
+  }
+
+  [[noreturn]] void FailKey(const std::string &Key, const std::string &Message) const {
+    throw ProfileError(Source_ + ": " + Where_ + "." + Key + " " + Message);
+  }
+
+  void Finish() const {
+    for (auto It = Object_.begin(); It != Object_.end(); ++It) {
+      if (Known_.count(It.key()) == 0) {
+        std::string Names;
+        for (const std::string &Name : Known_) {
+          Names += (Names.empty() ? "" : ", ") + Name;
+        }
+        throw ProfileError(Source_ + ": unknown key \"" + It.key() + "\" in " + Where_ + " (known keys: " + Names + ")");
+      }
+    }
+  }
+
+ private:
+  const json &Object_;
+  std::string Where_;
+  const std::string &Source_;
+  std::set<std::string> Known_;
+};
+
+VolumeKind ParseVolumeKind(const std::string &Text, const ObjectReader &Reader) {
+  static const VolumeKind Kinds[] = {VolumeKind::Usb, VolumeKind::Sata, VolumeKind::Nvme, VolumeKind::Emmc, VolumeKind::Atapi};
+  for (VolumeKind Kind : Kinds) {
+    if (Text == VolumeKindName(Kind)) {
+      return Kind;
+    }
+  }
+  Reader.FailKey("kind", "must be one of usb, sata, nvme, emmc, atapi (got \"" + Text + "\")");
+}
+
+void ReadAllocFault(ObjectReader &Reader, AllocFaultConfig &Fault, const char *SizeKey, bool Pages) {
+  Reader.Read("call", Fault.Call, UINT32_MAX);
+  Reader.Read("count", Fault.Count, UINT32_MAX);
+  Reader.ReadOptional(SizeKey, Fault.Size);
+  if (Pages) {
+    std::string Result = "fail";
+    Reader.Read("result", Result);
+    if (Result != "fail" && Result != "zero") {
+      Reader.FailKey("result", "must be \"fail\" or \"zero\"");
+    }
+    Fault.ZeroAddress = Result == "zero";
+  }
+}
+
+json AllocFaultJson(const AllocFaultConfig &Fault, const char *SizeKey, bool Pages) {
+  json Out = {{"call", Fault.Call}, {"count", Fault.Count}};
+  if (Fault.Size) {
+    Out[SizeKey] = *Fault.Size;
+  }
+  if (Pages) {
+    Out["result"] = Fault.ZeroAddress ? "zero" : "fail";
+  }
+  return Out;
+}
+
+void CheckOemId(const std::string &Id, const ObjectReader &Reader, const char *Key) {
+  if (Id.size() > 6) {
+    Reader.FailKey(Key, "must be at most 6 characters (\"" + Id + "\")");
+  }
+}
+
+}  // namespace
+
+const char *VolumeKindName(VolumeKind Kind) {
+  switch (Kind) {
+    case VolumeKind::Usb: return "usb";
+    case VolumeKind::Sata: return "sata";
+    case VolumeKind::Nvme: return "nvme";
+    case VolumeKind::Emmc: return "emmc";
+    case VolumeKind::Atapi: return "atapi";
+  }
+  return "usb";
+}
+
+std::string HexBytes(const std::vector<uint8_t> &Bytes) {
+  static const char Digits[] = "0123456789ABCDEF";
+  std::string Out;
+  Out.reserve(Bytes.size() * 2);
+  for (uint8_t Byte : Bytes) {
+    Out += Digits[Byte >> 4];
+    Out += Digits[Byte & 15];
+  }
+  return Out;
+}
+
+std::vector<uint8_t> ParseHexBytes(const std::string &Text, const std::string &What) {
+  std::vector<uint8_t> Out;
+  int High = -1;
+  for (char C : Text) {
+    int Digit;
+    if (C >= '0' && C <= '9') {
+      Digit = C - '0';
+    } else if (C >= 'a' && C <= 'f') {
+      Digit = C - 'a' + 10;
+    } else if (C >= 'A' && C <= 'F') {
+      Digit = C - 'A' + 10;
+    } else if (C == ' ') {
+      continue;
+    } else {
+      throw ProfileError(What + ": not a hex digit: '" + std::string(1, C) + "'");
+    }
+    if (High < 0) {
+      High = Digit;
+    } else {
+      Out.push_back(static_cast<uint8_t>(High * 16 + Digit));
+      High = -1;
+    }
+  }
+  if (High >= 0) {
+    throw ProfileError(What + ": odd number of hex digits");
+  }
+  return Out;
+}
+
+int64_t ParseClock(const std::string &Text, const std::string &What) {
+  int Y, Mo, D, H, Mi, S;
+  char Tail;
+  if (std::sscanf(Text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &Y, &Mo, &D, &H, &Mi, &S, &Tail) != 6 || Y < 1970 ||
+      Y > 9999 || Mo < 1 || Mo > 12 || D < 1 || D > 31 || H > 23 || Mi > 59 || S > 59 || H < 0 || Mi < 0 || S < 0) {
+    throw ProfileError(What + ": \"" + Text + "\" is not a time of the form YYYY-MM-DD HH:MM:SS");
+  }
+  // Days from civil date (proleptic Gregorian).
+  const int64_t Yr = Y - (Mo <= 2);
+  const int64_t Era = Yr / 400;
+  const int64_t Yoe = Yr - Era * 400;
+  const int64_t Doy = (153 * (Mo + (Mo > 2 ? -3 : 9)) + 2) / 5 + D - 1;
+  const int64_t Doe = Yoe * 365 + Yoe / 4 - Yoe / 100 + Doy;
+  const int64_t Days = Era * 146097 + Doe - 719468;
+  return Days * 86400 + H * 3600 + Mi * 60 + S;
+}
+
+Profile Profile::Default() {
+  Profile P;
+  P.Volumes.push_back(VolumeConfig{"fs0", VolumeKind::Usb, "fs0", false});
+  return P;
+}
+
+Profile Profile::FromJson(const json &Json, const std::string &Source) {
+  Profile P = Default();
+  ObjectReader Root(Json, "profile", Source);
+  Root.Read("name", P.Name);
+  Root.ReadObject("memory", [&](ObjectReader &M) {
+    M.ReadArray("patches", [&](ObjectReader &E) {
+      MemoryPatchConfig Patch;
+      E.Read("address", Patch.Address, UINT32_MAX);
+      std::string Bytes;
+      E.Read("bytes", Bytes);
+      Patch.Bytes = ParseHexBytes(Bytes, Source + ": memory.patches bytes");
+      P.MemoryPatches.push_back(Patch);
+    });
+  });
+  Root.ReadObject("acpi", [&](ObjectReader &A) {
+    AcpiConfig &Acpi = P.Acpi;
+    if (const json *Rsdp = A.Get("rsdp")) {
+      if (!Rsdp->is_array()) {
+        A.FailKey("rsdp", "must be a list of \"1.0\" and/or \"2.0\"");
+      }
+      Acpi.Rsdp10 = Acpi.Rsdp20 = false;
+      for (const json &Entry : *Rsdp) {
+        if (Entry == "1.0") {
+          Acpi.Rsdp10 = true;
+        } else if (Entry == "2.0") {
+          Acpi.Rsdp20 = true;
+        } else {
+          A.FailKey("rsdp", "entries must be \"1.0\" or \"2.0\" (got " + Entry.dump() + ")");
+        }
+      }
+    }
+    A.Read("rsdt", Acpi.Rsdt);
+    A.Read("facp", Acpi.Facp);
+    A.Read("dsdt", Acpi.Dsdt);
+    A.Read("smiCmd", Acpi.SmiCmd);
+    A.Read("dsdtOemId", Acpi.DsdtOemId);
+    CheckOemId(Acpi.DsdtOemId, A, "dsdtOemId");
+    A.ReadObject("fwsm", [&](ObjectReader &F) {
+      F.Read("present", Acpi.Fwsm);
+      F.Read("address", Acpi.FwsmAddress);
+      F.Read("size", Acpi.FwsmSize);
+    });
+    A.ReadArray("extraTables", [&](ObjectReader &T) {
+      AcpiTableConfig Table;
+      T.Read("signature", Table.Signature);
+      if (Table.Signature.size() != 4) {
+        T.FailKey("signature", "must be 4 characters");
+      }
+      T.Read("oemId", Table.OemId);
+      CheckOemId(Table.OemId, T, "oemId");
+      std::string Data;
+      T.Read("data", Data);
+      Table.Data = ParseHexBytes(Data, Source + ": acpi.extraTables data");
+      T.Read("beforeFacp", Table.BeforeFacp);
+      Acpi.ExtraTables.push_back(Table);
+    });
+  });
+  Root.ReadObject("fsegment", [&](ObjectReader &F) {
+    F.ReadOptional("signatureAddress", P.Fsegment.SignatureAddress);
+    F.ReadOptional("mainFunction", P.Fsegment.MainFunction);
+    if (P.Fsegment.SignatureAddress &&
+        (*P.Fsegment.SignatureAddress < 0xE0000 || *P.Fsegment.SignatureAddress > 0xFFFFF - 6)) {
+      F.FailKey("signatureAddress", "must leave \"$FWSMI\" and its byte inside 0xE0000-0xFFFFF");
+    }
+  });
+  Root.ReadObject("bios", [&](ObjectReader &B) {
+    B.Read("mainFunction", P.BiosMainFunction);
+    B.ReadArray("faults", [&](ObjectReader &F) {
+      BiosFaultConfig Fault;
+      if (!F.Get("function") || !F.Get("status")) {
+        F.Fail("needs \"function\" and \"status\"");
+      }
+      F.Read("function", Fault.Function);
+      F.Read("status", Fault.Status);
+      F.Read("call", Fault.Call);
+      F.Read("count", Fault.Count);
+      F.ReadOptional("ah", Fault.Ah);
+      F.ReadOptional("ecx", Fault.Ecx);
+      F.ReadOptional("edx", Fault.Edx);
+      F.ReadOptional("esi", Fault.Esi);
+      F.ReadOptional("edi", Fault.Edi);
+      P.BiosFaults.push_back(Fault);
+    });
+  });
+  if (Root.Get("volumes")) {
+    P.Volumes.clear();
+    std::set<std::string> Names;
+    Root.ReadArray("volumes", [&](ObjectReader &V) {
+      VolumeConfig Volume;
+      std::string Kind = "usb";
+      V.Read("name", Volume.Name);
+      V.Read("kind", Kind);
+      Volume.Kind = ParseVolumeKind(Kind, V);
+      V.Read("dir", Volume.Dir);
+      V.Read("readOnly", Volume.ReadOnly);
+      if (Volume.Name.empty() || !Names.insert(Volume.Name).second) {
+        V.FailKey("name", "must be present and unique");
+      }
+      if (Volume.Dir.empty()) {
+        Volume.Dir = Volume.Name;
+      }
+      P.Volumes.push_back(Volume);
+    });
+  }
+  Root.ReadObject("console", [&](ObjectReader &C) {
+    C.Read("columns", P.ConsoleColumns, 1000);
+    C.Read("rows", P.ConsoleRows, 1000);
+    if (P.ConsoleColumns == 0 || P.ConsoleRows == 0) {
+      C.Fail("needs at least one column and one row");
+    }
+  });
+  Root.ReadObject("keys", [&](ObjectReader &K) {
+    if (const json *Script = K.Get("script")) {
+      if (!Script->is_array()) {
+        K.FailKey("script", "must be a list of strings");
+      }
+      for (const json &Entry : *Script) {
+        if (!Entry.is_string()) {
+          K.FailKey("script", "must be a list of strings");
+        }
+        P.Keys.push_back(Entry.get<std::string>());
+      }
+    }
+    K.Read("idlePolls", P.KeyIdlePolls);
+  });
+  Root.ReadObject("clock", [&](ObjectReader &C) {
+    C.Read("start", P.ClockStart);
+    ParseClock(P.ClockStart, Source + ": profile.clock.start");
+    C.Read("timerPeriodFs", P.TimerPeriodFs);
+    C.Read("tscReadStepNs", P.TscReadStepNs);
+  });
+  Root.ReadObject("pool", [&](ObjectReader &O) {
+    O.ReadArray("faults", [&](ObjectReader &F) {
+      AllocFaultConfig Fault;
+      ReadAllocFault(F, Fault, "size", false);
+      P.PoolFaults.push_back(Fault);
+    });
+  });
+  Root.ReadObject("pages", [&](ObjectReader &O) {
+    O.ReadArray("faults", [&](ObjectReader &F) {
+      AllocFaultConfig Fault;
+      ReadAllocFault(F, Fault, "pages", true);
+      P.PageFaults.push_back(Fault);
+    });
+  });
+  Root.ReadArray("pci", [&](ObjectReader &E) {
+    PciValueConfig Pci;
+    E.Read("bus", Pci.Bus);
+    E.Read("device", Pci.Device, 31);
+    E.Read("function", Pci.Function, 7);
+    E.Read("register", Pci.Register, 0xFFF);
+    E.Read("value", Pci.Value);
+    P.Pci.push_back(Pci);
+  });
+  Root.ReadArray("ioPorts", [&](ObjectReader &E) {
+    IoPortConfig Port;
+    E.Read("port", Port.Port);
+    E.Read("value", Port.Value);
+    P.IoPorts.push_back(Port);
+  });
+  Root.Finish();
+  if (P.Acpi.Fwsm && uint64_t(P.Acpi.FwsmAddress) + P.Acpi.FwsmSize > 0x100000000ull) {
+    throw ProfileError(Source + ": profile.acpi.fwsm reserved memory runs past 4 GiB");
+  }
+  return P;
+}
+
+Profile Profile::Load(const std::string &Path) {
+  std::ifstream In(Path);
+  if (!In) {
+    throw ProfileError(Path + ": cannot open");
+  }
+  json Json;
+  try {
+    In >> Json;
+  } catch (const json::exception &Error) {
+    throw ProfileError(Path + ": not valid JSON: " + Error.what());
+  }
+  return FromJson(Json, Path);
+}
+
+json Profile::ToJson() const {
+  json Out;
+  Out["name"] = Name;
+  json Patches = json::array();
+  for (const MemoryPatchConfig &Patch : MemoryPatches) {
+    Patches.push_back({{"address", Hex(Patch.Address)}, {"bytes", HexBytes(Patch.Bytes)}});
+  }
+  Out["memory"] = {{"patches", Patches}};
+  json Rsdp = json::array();
+  if (Acpi.Rsdp10) Rsdp.push_back("1.0");
+  if (Acpi.Rsdp20) Rsdp.push_back("2.0");
+  json Extra = json::array();
+  for (const AcpiTableConfig &Table : Acpi.ExtraTables) {
+    Extra.push_back({{"signature", Table.Signature},
+                     {"oemId", Table.OemId},
+                     {"data", HexBytes(Table.Data)},
+                     {"beforeFacp", Table.BeforeFacp}});
+  }
+  Out["acpi"] = {{"rsdp", Rsdp},
+                 {"rsdt", Acpi.Rsdt},
+                 {"facp", Acpi.Facp},
+                 {"dsdt", Acpi.Dsdt},
+                 {"smiCmd", Hex(Acpi.SmiCmd)},
+                 {"dsdtOemId", Acpi.DsdtOemId},
+                 {"fwsm", {{"present", Acpi.Fwsm}, {"address", Hex(Acpi.FwsmAddress)}, {"size", Hex(Acpi.FwsmSize)}}},
+                 {"extraTables", Extra}};
+  json Fseg = {{"signatureAddress", nullptr}, {"mainFunction", nullptr}};
+  if (Fsegment.SignatureAddress) Fseg["signatureAddress"] = Hex(*Fsegment.SignatureAddress);
+  if (Fsegment.MainFunction) Fseg["mainFunction"] = Hex(*Fsegment.MainFunction);
+  Out["fsegment"] = Fseg;
+  json Faults = json::array();
+  for (const BiosFaultConfig &Fault : BiosFaults) {
+    json F = {{"function", Hex(Fault.Function)}, {"status", Hex(Fault.Status)}, {"call", Fault.Call}, {"count", Fault.Count}};
+    if (Fault.Ah) F["ah"] = Hex(*Fault.Ah);
+    if (Fault.Ecx) F["ecx"] = Hex(*Fault.Ecx);
+    if (Fault.Edx) F["edx"] = Hex(*Fault.Edx);
+    if (Fault.Esi) F["esi"] = Hex(*Fault.Esi);
+    if (Fault.Edi) F["edi"] = Hex(*Fault.Edi);
+    Faults.push_back(F);
+  }
+  Out["bios"] = {{"mainFunction", Hex(BiosMainFunction)}, {"faults", Faults}};
+  json Vols = json::array();
+  for (const VolumeConfig &Volume : Volumes) {
+    Vols.push_back({{"name", Volume.Name}, {"kind", VolumeKindName(Volume.Kind)}, {"dir", Volume.Dir}, {"readOnly", Volume.ReadOnly}});
+  }
+  Out["volumes"] = Vols;
+  Out["console"] = {{"columns", ConsoleColumns}, {"rows", ConsoleRows}};
+  Out["keys"] = {{"script", Keys}, {"idlePolls", KeyIdlePolls}};
+  Out["clock"] = {{"start", ClockStart}, {"timerPeriodFs", TimerPeriodFs}, {"tscReadStepNs", TscReadStepNs}};
+  json Pool = json::array();
+  for (const AllocFaultConfig &Fault : PoolFaults) Pool.push_back(AllocFaultJson(Fault, "size", false));
+  json Pages = json::array();
+  for (const AllocFaultConfig &Fault : PageFaults) Pages.push_back(AllocFaultJson(Fault, "pages", true));
+  Out["pool"] = {{"faults", Pool}};
+  Out["pages"] = {{"faults", Pages}};
+  json PciList = json::array();
+  for (const PciValueConfig &Pci : this->Pci) {
+    PciList.push_back({{"bus", Pci.Bus}, {"device", Pci.Device}, {"function", Pci.Function}, {"register", Hex(Pci.Register)}, {"value", Hex(Pci.Value)}});
+  }
+  Out["pci"] = PciList;
+  json Ports = json::array();
+  for (const IoPortConfig &Port : IoPorts) {
+    Ports.push_back({{"port", Hex(Port.Port)}, {"value", Hex(Port.Value)}});
+  }
+  Out["ioPorts"] = Ports;
+  return Out;
+}
+
+void Profile::Save(const std::string &Path) const {
+  std::ofstream Out(Path);
+  if (!Out) {
+    throw ProfileError(Path + ": cannot write");
+  }
+  Out << ToJson().dump(2) << "\n";
+  if (!Out) {
+    throw ProfileError(Path + ": write failed");
+  }
+}
+
+}  // namespace vyr::emu

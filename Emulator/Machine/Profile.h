@@ -1,0 +1,126 @@
+// The machine profile: everything that makes one emulated PC differ from
+// another. Read from profile.json; every field has a built-in default.
+#ifndef VYR_EMU_PROFILE_H_
+#define VYR_EMU_PROFILE_H_
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace vyr::emu {
+
+struct ProfileError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+enum class VolumeKind { Usb, Sata, Nvme, Emmc, Atapi };
+const char *VolumeKindName(VolumeKind Kind);
+
+struct VolumeConfig {
+  std::string Name;
+  VolumeKind Kind = VolumeKind::Usb;
+  std::string Dir;  // relative to the machine directory, or absolute
+  bool ReadOnly = false;
+};
+
+struct AcpiTableConfig {
+  std::string Signature;  // 4 characters
+  std::string OemId = "VYRPC ";
+  std::vector<uint8_t> Data;  // body after the 36-byte header
+  bool BeforeFacp = false;    // listed in the RSDT ahead of the FACP
+};
+
+struct AcpiConfig {
+  bool Rsdp10 = true;  // configuration-table entry under the ACPI 1.0 GUID
+  bool Rsdp20 = true;  // configuration-table entry under the ACPI 2.0 GUID
+  bool Rsdt = true;    // false: the RSDP carries RSDT address 0
+  bool Facp = true;
+  bool Dsdt = true;
+  uint32_t SmiCmd = 0xB2;
+  std::string DsdtOemId = "VYRPC ";
+  bool Fwsm = false;
+  uint32_t FwsmAddress = 0x0FF00000;
+  uint32_t FwsmSize = 0x20000;
+  std::vector<AcpiTableConfig> ExtraTables;
+};
+
+struct FsegmentConfig {
+  std::optional<uint32_t> SignatureAddress;  // where "$FWSMI" is placed; none by default
+  std::optional<uint8_t> MainFunction;       // byte after it; the BIOS's number when absent
+};
+
+struct BiosFaultConfig {
+  uint8_t Function = 0;
+  uint8_t Status = 0;
+  uint32_t Call = 1;   // first call answered, 1-based
+  uint32_t Count = 1;  // 0 = every call from there on
+  std::optional<uint8_t> Ah;
+  std::optional<uint32_t> Ecx, Edx, Esi, Edi;
+};
+
+// Allocation failure: the Call-th allocation (counting only those that match
+// Size when given) and the Count-1 after it; Count 0 = all from there on.
+struct AllocFaultConfig {
+  uint32_t Call = 1;
+  uint32_t Count = 1;
+  std::optional<uint64_t> Size;  // bytes for pool, pages for page faults
+  bool ZeroAddress = false;      // pages only: "succeed" at address 0
+};
+
+struct PciValueConfig {
+  uint8_t Bus = 0, Device = 0, Function = 0;
+  uint16_t Register = 0;
+  uint32_t Value = 0;
+};
+
+struct IoPortConfig {
+  uint16_t Port = 0;
+  uint32_t Value = 0;  // what reads of any width return (low bytes)
+};
+
+struct MemoryPatchConfig {
+  uint64_t Address = 0;
+  std::vector<uint8_t> Bytes;
+};
+
+struct Profile {
+  std::string Name = "default";
+  std::vector<MemoryPatchConfig> MemoryPatches;
+  AcpiConfig Acpi;
+  FsegmentConfig Fsegment;
+  uint8_t BiosMainFunction = 0xEF;
+  std::vector<BiosFaultConfig> BiosFaults;
+  std::vector<VolumeConfig> Volumes;
+  uint32_t ConsoleColumns = 80;
+  uint32_t ConsoleRows = 25;
+  std::vector<std::string> Keys;  // scripted key presses (see docs/machine-profile.md)
+  uint32_t KeyIdlePolls = 3;      // EFI_NOT_READY answers before Enter is assumed
+  std::string ClockStart = "2026-12-06 10:00:00";
+  uint64_t TimerPeriodFs = 100000000;  // 100 ns
+  uint64_t TscReadStepNs = 1000;       // virtual time each TSC read moves on
+  std::vector<AllocFaultConfig> PoolFaults;
+  std::vector<AllocFaultConfig> PageFaults;
+  std::vector<PciValueConfig> Pci;
+  std::vector<IoPortConfig> IoPorts;
+
+  static Profile Default();
+  // Source names the file in error messages.
+  static Profile FromJson(const nlohmann::json &Json, const std::string &Source = "profile");
+  static Profile Load(const std::string &Path);
+  nlohmann::json ToJson() const;
+  void Save(const std::string &Path) const;
+};
+
+// Host helpers shared by the machine's JSON files.
+std::string HexBytes(const std::vector<uint8_t> &Bytes);
+std::vector<uint8_t> ParseHexBytes(const std::string &Text, const std::string &What);
+// "YYYY-MM-DD HH:MM:SS" → seconds since 1970-01-01 00:00:00 (no time zone).
+int64_t ParseClock(const std::string &Text, const std::string &What);
+
+}  // namespace vyr::emu
+
+#endif  // VYR_EMU_PROFILE_H_

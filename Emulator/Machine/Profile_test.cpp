@@ -1,0 +1,123 @@
+#include "Machine/Profile.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "Machine/TestTempDir.h"
+
+namespace vyr::emu {
+namespace {
+
+using nlohmann::json;
+
+std::string ErrorOf(const std::string &Text) {
+  try {
+    Profile::FromJson(json::parse(Text), "m/profile.json");
+  } catch (const ProfileError &Error) {
+    return Error.what();
+  }
+  return "";
+}
+
+TEST(Profile, TyposAndBadValuesAreErrorsThatNameTheField) {
+  struct {
+    const char *Json;
+    const char *Message;
+  } Cases[] = {
+      {R"({"nmae": "x"})", "m/profile.json: unknown key \"nmae\" in profile"},
+      {R"({"acpi": {"smiCMD": 178}})", "unknown key \"smiCMD\" in profile.acpi"},
+      {R"({"volumes": [{"name": "a", "knd": "usb"}]})", "unknown key \"knd\" in profile.volumes[0]"},
+      {R"({"volumes": [{"name": "a", "kind": "floppy"}]})", "profile.volumes[0].kind must be one of"},
+      {R"({"volumes": [{"name": "a"}, {"name": "a"}]})", "profile.volumes[1].name must be present and unique"},
+      {R"({"acpi": {"smiCmd": "0x1FFFFFFFF"}})", "profile.acpi.smiCmd is out of range"},
+      {R"({"acpi": {"smiCmd": "B2"}})", "profile.acpi.smiCmd is not a number"},
+      {R"({"acpi": {"smiCmd": -1}})", "profile.acpi.smiCmd must be a non-negative number"},
+      {R"({"acpi": {"rsdp": ["3.0"]}})", "profile.acpi.rsdp entries must be"},
+      {R"({"acpi": {"dsdtOemId": "TOOLONGID"}})", "dsdtOemId must be at most 6 characters"},
+      {R"({"fsegment": {"signatureAddress": "0xFFFFA"}})", "signatureAddress must leave"},
+      {R"({"fsegment": {"signatureAddress": "0xDFFF0"}})", "signatureAddress must leave"},
+      {R"({"bios": {"faults": [{"function": 21}]}})", "needs \"function\" and \"status\""},
+      {R"({"bios": {"mainFunction": 256}})", "profile.bios.mainFunction is out of range"},
+      {R"({"pages": {"faults": [{"result": "maybe"}]}})", "result must be \"fail\" or \"zero\""},
+      {R"({"clock": {"start": "2026-13-01 00:00:00"}})", "is not a time"},
+      {R"({"memory": {"patches": [{"address": 1024, "bytes": "ABC"}]}})", "odd number of hex digits"},
+      {R"({"console": {"columns": 0}})", "needs at least one column"},
+      {R"([1, 2])", "profile must be an object"},
+  };
+  for (const auto &Case : Cases) {
+    const std::string Error = ErrorOf(Case.Json);
+    EXPECT_NE(std::string::npos, Error.find(Case.Message)) << Case.Json << " gave: " << Error;
+  }
+}
+
+TEST(Profile, FieldsAreReadAndRoundTrip) {
+  const char *Text = R"({
+    "name": "acer-like",
+    "acpi": {"rsdp": ["2.0"], "smiCmd": "0x100B2", "dsdtOemId": "ACRSYS",
+             "fwsm": {"present": true, "address": "0x0FE00000", "size": "0x30000"}},
+    "fsegment": {"signatureAddress": "0xF0000", "mainFunction": "0xD0"},
+    "bios": {"mainFunction": "0xD0", "faults": [{"function": "0x15", "status": "0x29", "call": 3, "count": 0, "ah": 1}]},
+    "volumes": [{"name": "disk", "kind": "nvme", "dir": "/tmp/x", "readOnly": true}],
+    "console": {"columns": 100, "rows": 31},
+    "keys": {"script": ["Enter", "y"], "idlePolls": 9},
+    "clock": {"start": "2030-01-02 03:04:05", "timerPeriodFs": 1000},
+    "pool": {"faults": [{"call": 2, "size": 64}]},
+    "pages": {"faults": [{"result": "zero", "pages": 32}]},
+    "pci": [{"bus": 0, "device": 31, "function": 2, "register": "0x80", "value": "0x7007"}],
+    "ioPorts": [{"port": "0x80", "value": 5}],
+    "memory": {"patches": [{"address": "0x400", "bytes": "DEAD"}]}
+  })";
+  Profile P = Profile::FromJson(json::parse(Text));
+  EXPECT_EQ("acer-like", P.Name);
+  EXPECT_FALSE(P.Acpi.Rsdp10);
+  EXPECT_TRUE(P.Acpi.Rsdp20);
+  EXPECT_EQ(0x100B2u, P.Acpi.SmiCmd);
+  EXPECT_TRUE(P.Acpi.Fwsm);
+  EXPECT_EQ(0x30000u, P.Acpi.FwsmSize);
+  EXPECT_EQ(0xF0000u, *P.Fsegment.SignatureAddress);
+  EXPECT_EQ(0xD0, P.BiosMainFunction);
+  ASSERT_EQ(1u, P.BiosFaults.size());
+  EXPECT_EQ(0x29, P.BiosFaults[0].Status);
+  EXPECT_EQ(0u, P.BiosFaults[0].Count);
+  EXPECT_EQ(1, *P.BiosFaults[0].Ah);
+  EXPECT_FALSE(P.BiosFaults[0].Ecx.has_value());
+  ASSERT_EQ(1u, P.Volumes.size());
+  EXPECT_EQ(VolumeKind::Nvme, P.Volumes[0].Kind);
+  EXPECT_TRUE(P.Volumes[0].ReadOnly);
+  EXPECT_EQ((std::vector<std::string>{"Enter", "y"}), P.Keys);
+  EXPECT_EQ(64u, *P.PoolFaults[0].Size);
+  EXPECT_TRUE(P.PageFaults[0].ZeroAddress);
+  EXPECT_EQ(0x7007u, P.Pci[0].Value);
+  EXPECT_EQ((std::vector<uint8_t>{0xDE, 0xAD}), P.MemoryPatches[0].Bytes);
+
+  Profile Again = Profile::FromJson(P.ToJson());
+  EXPECT_EQ(P.ToJson(), Again.ToJson());
+}
+
+TEST(Profile, DefaultHasOneUsbVolumeAndSurvivesAFile) {
+  Profile P = Profile::Default();
+  ASSERT_EQ(1u, P.Volumes.size());
+  EXPECT_EQ("fs0", P.Volumes[0].Name);
+  EXPECT_EQ(VolumeKind::Usb, P.Volumes[0].Kind);
+  EXPECT_EQ(0xB2u, P.Acpi.SmiCmd);
+  EXPECT_EQ(0xEF, P.BiosMainFunction);
+  EXPECT_FALSE(P.Fsegment.SignatureAddress.has_value());
+  testing::TempDir Dir;
+  P.Save(Dir / "p.json");
+  EXPECT_EQ(P.ToJson(), Profile::Load(Dir / "p.json").ToJson());
+  std::ofstream(Dir / "bad.json") << "{ not json";
+  EXPECT_THROW(Profile::Load(Dir / "bad.json"), ProfileError);
+  EXPECT_THROW(Profile::Load(Dir / "missing.json"), ProfileError);
+  // An empty volume list is allowed (a machine without file systems).
+  EXPECT_TRUE(Profile::FromJson(json::parse(R"({"volumes": []})")).Volumes.empty());
+}
+
+TEST(Profile, ClockTextConvertsToUnixSeconds) {
+  EXPECT_EQ(0, ParseClock("1970-01-01 00:00:00", "t"));
+  EXPECT_EQ(951782400, ParseClock("2000-02-29 00:00:00", "t"));
+  EXPECT_EQ(1796551200, ParseClock("2026-12-06 10:00:00", "t"));
+}
+
+}  // namespace
+}  // namespace vyr::emu

@@ -1,0 +1,178 @@
+#include "HostPlatform.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "Machine/Machine.h"
+#include "Machine/TestTempDir.h"
+#include "Platform.h"
+
+namespace {
+
+using vyr::emu::Machine;
+using vyr::emu::Profile;
+
+class HostPlatformTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Profile P = Profile::Default();
+    P.Fsegment.SignatureAddress = 0xF5A30;
+    P.BiosMainFunction = 0xD1;
+    P.Volumes = {{"sata", vyr::emu::VolumeKind::Sata, "sata", false}, {"usb", vyr::emu::VolumeKind::Usb, "usb", false}};
+    M = std::make_unique<Machine>(P, Dir.Path());
+    HostPlatformAttach(M.get());
+  }
+  void TearDown() override { HostPlatformAttach(nullptr); }
+
+  vyr::emu::testing::TempDir Dir;
+  std::unique_ptr<Machine> M;
+};
+
+TEST_F(HostPlatformTest, SmiSetUpAsTheUtilityDoesIt) {
+  // Scan the F-segment for the signature in 16-byte steps.
+  UINT8 Main = 0xEF;
+  for (UINT64 At = 0xE0000; At < 0x100000; At += 16) {
+    CHAR8 Bytes[7];
+    ASSERT_TRUE(PlatformReadPhysical(At, Bytes, 7) || At == 0xFFFF0);
+    if (std::memcmp(Bytes, "$FWSMI", 6) == 0) {
+      Main = UINT8(Bytes[6]);
+      break;
+    }
+  }
+  EXPECT_EQ(0xD1, Main);
+  // RSDP (2.0 wins) → RSDT → FACP → SMI_CMD.
+  const EFI_GUID Acpi20 = {0x8868E871, 0xE4F1, 0x11D3, {0xBC, 0x22, 0x00, 0x80, 0xC7, 0x3C, 0x88, 0x81}};
+  EFI_PHYSICAL_ADDRESS Rsdp = 0;
+  ASSERT_EQ(EFI_SUCCESS, PlatformGetConfigurationTable(&Acpi20, &Rsdp));
+  UINT32 Rsdt = 0, Length = 0, Facp = 0, SmiCmd = 0;
+  ASSERT_TRUE(PlatformReadPhysical(Rsdp + 16, &Rsdt, 4));
+  ASSERT_TRUE(PlatformReadPhysical(Rsdt + 4, &Length, 4));
+  ASSERT_TRUE(PlatformReadPhysical(Rsdt + 36, &Facp, 4));
+  ASSERT_TRUE(PlatformReadPhysical(Facp + 48, &SmiCmd, 4));
+  EXPECT_EQ(0xB2u, SmiCmd);
+
+  EFI_PHYSICAL_ADDRESS Buffer = 0;
+  ASSERT_EQ(EFI_SUCCESS, PlatformAllocatePagesBelow(0x0FFFFFFF, 0x20, &Buffer));
+  EXPECT_LE(Buffer + 0x20000, 0x10000000u);
+  SMI_REGISTERS R = {};
+  R.Eax = (0x1Fu << 8) | Main;
+  R.Ebx = 0x24567972;
+  R.Ecx = 1;  // hook point
+  R.Edx = SmiCmd & 0xFFFF;
+  PlatformTriggerSmi(&R, 0x100000);
+  EXPECT_EQ(0u, R.Eax & 0xFF);
+  UINT32 Code = 0;
+  ASSERT_TRUE(EmuBiosRecentHookCode(&M->Bios(), 0, &Code));
+  EXPECT_EQ(1u, Code);
+  EXPECT_EQ(EFI_SUCCESS, PlatformFreePages(Buffer, 0x20));
+}
+
+TEST_F(HostPlatformTest, UsbVolumeIsFoundByDevicePathAndFilesRoundTrip) {
+  const EFI_GUID Sfs = {0x964E5B22, 0x6459, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
+  const EFI_GUID DevicePath = {0x09576E91, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
+  UINTN Count = 0;
+  EFI_HANDLE *Handles = nullptr;
+  ASSERT_EQ(EFI_SUCCESS, PlatformLocateHandleBuffer(&Sfs, &Count, &Handles));
+  ASSERT_EQ(2u, Count);
+  UINTN Usb = Count;
+  for (UINTN Index = 0; Index < Count && Usb == Count; Index++) {
+    VOID *Path = nullptr;
+    ASSERT_EQ(EFI_SUCCESS, PlatformHandleProtocol(Handles[Index], &DevicePath, &Path));
+    for (auto *Node = static_cast<UINT8 *>(Path); Node[0] != 0x7F; Node += Node[2] | (Node[3] << 8)) {
+      if (Node[0] == 3 && Node[1] == 5) Usb = Index;
+    }
+  }
+  ASSERT_EQ(1u, Usb) << "the USB stick is the second handle";
+  VOID *FileSystem = nullptr;
+  ASSERT_EQ(EFI_SUCCESS, PlatformHandleProtocol(Handles[Usb], &Sfs, &FileSystem));
+  PlatformFreePool(Handles);
+
+  PLATFORM_FILE Root = nullptr, File = nullptr;
+  ASSERT_EQ(EFI_SUCCESS, PlatformOpenVolume(FileSystem, &Root));
+  ASSERT_EQ(EFI_SUCCESS, PlatformFileOpen(Root, &File, u"\\VyrFFT-Secure.Log", EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE, 0));
+  UINTN Size = 4;
+  EXPECT_EQ(EFI_SUCCESS, PlatformFileWrite(File, &Size, "log\n"));
+  EXPECT_EQ(EFI_SUCCESS, PlatformFileClose(File));
+  EXPECT_EQ(EFI_INVALID_PARAMETER, PlatformFileClose(File)) << "a closed handle is refused, not used";
+  ASSERT_EQ(EFI_SUCCESS, PlatformFileOpen(Root, &File, u"VyrFFT-Secure.Log", EFI_FILE_MODE_READ, 0));
+  UINT64 End = 0;
+  EXPECT_EQ(EFI_SUCCESS, PlatformFileSetPosition(File, ~0ULL));
+  EXPECT_EQ(EFI_SUCCESS, PlatformFileGetPosition(File, &End));
+  EXPECT_EQ(4u, End);
+  EXPECT_EQ(EFI_SUCCESS, PlatformFileClose(File));
+  std::ifstream In(Dir / "usb/VyrFFT-Secure.Log");
+  std::string Line;
+  std::getline(In, Line);
+  EXPECT_EQ("log", Line);
+}
+
+TEST_F(HostPlatformTest, ConsoleVariablesTimeAndPoolFaults) {
+  EXPECT_EQ(EFI_SUCCESS, PlatformConsoleSetAttribute(0x0E));
+  EXPECT_EQ(EFI_SUCCESS, PlatformConsoleOutputString(u"VyrFFT\r\n"));
+  UINTN Column = 9, Row = 9, Columns = 0, Rows = 0;
+  PlatformConsoleGetCursorPosition(&Column, &Row);
+  EXPECT_EQ(0u, Column);
+  EXPECT_EQ(1u, Row);
+  EXPECT_EQ(EFI_SUCCESS, PlatformConsoleQueryMode(&Columns, &Rows));
+  EXPECT_EQ(80u, Columns);
+  EXPECT_EQ(25u, Rows);
+  EXPECT_EQ("VyrFFT", M->Screen().RowText(0));
+  EXPECT_EQ(0x0E, M->Screen().CellAttribute(0, 0));
+
+  const EFI_GUID G = {1, 2, 3, {4}};
+  EXPECT_EQ(EFI_SUCCESS, PlatformSetVariable(u"FlashCommand", &G, 7, 2, "-b"));
+  UINTN Size = 0;
+  EXPECT_EQ(EFI_BUFFER_TOO_SMALL, PlatformGetVariable(u"FlashCommand", &G, nullptr, &Size, nullptr));
+  EXPECT_EQ(2u, Size);
+
+  PlatformStall(1000);
+  EXPECT_EQ(1000000u, M->NowNs());
+  UINT64 Period = 0;
+  EXPECT_EQ(EFI_SUCCESS, PlatformGetTimerPeriod(&Period));
+  EXPECT_EQ(100000000u, Period);
+  EFI_INPUT_KEY Key;
+  M->Keys().Queue(0, u'y');
+  EXPECT_EQ(EFI_SUCCESS, PlatformConsoleReadKey(&Key));
+  EXPECT_EQ(u'y', Key.UnicodeChar);
+}
+
+TEST(HostPlatformDetached, CallsFailSafelyAndPoolStillWorks) {
+  HostPlatformAttach(nullptr);
+  EXPECT_EQ(nullptr, HostPlatformMachine());
+  EFI_PHYSICAL_ADDRESS Address = 0;
+  EXPECT_EQ(EFI_NOT_READY, PlatformAllocatePagesBelow(0x0FFFFFFF, 1, &Address));
+  UINT8 Byte = 0;
+  EXPECT_FALSE(PlatformReadPhysical(0xF0000, &Byte, 1));
+  EXPECT_EQ(0xFF, PlatformIoRead8(0xB2));
+  EXPECT_EQ(EFI_NOT_READY, PlatformConsoleOutputString(u"x"));
+  EFI_INPUT_KEY Key;
+  EXPECT_EQ(EFI_NOT_READY, PlatformConsoleReadKey(&Key));
+  SMI_REGISTERS R = {0xEF, 0, 0, 0xB2, 0, 0};
+  PlatformTriggerSmi(&R, 1);
+  EXPECT_EQ(0xEFu, R.Eax);
+  VOID *Pool = PlatformAllocatePool(16);
+  EXPECT_NE(nullptr, Pool);
+  PlatformFreePool(Pool);
+}
+
+TEST(HostPlatformPool, ProfilePoolFaultsReachTheUtilitysAllocations) {
+  Profile P = Profile::Default();
+  vyr::emu::AllocFaultConfig Fault;
+  Fault.Call = 2;
+  P.PoolFaults = {Fault};
+  Machine M(P);
+  HostPlatformAttach(&M);
+  VOID *First = PlatformAllocatePool(8);
+  VOID *Second = PlatformAllocatePool(8);
+  VOID *Third = PlatformAllocatePool(8);
+  HostPlatformAttach(nullptr);
+  EXPECT_NE(nullptr, First);
+  EXPECT_EQ(nullptr, Second);
+  EXPECT_NE(nullptr, Third);
+  PlatformFreePool(First);
+  PlatformFreePool(Third);
+}
+
+}  // namespace
