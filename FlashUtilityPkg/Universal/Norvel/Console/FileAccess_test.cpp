@@ -1,13 +1,14 @@
 #include "Console/FileAccess.h"
 
 #include "BaseLib.h"
+#include "Console/Trace.h"
 #include "UtilityFixture.h"
 
 namespace {
 
 using vyr::emu::Profile;
 using vyr::emu::VolumeKind;
-using vyr::emu::VolumeSpec;
+using vyr::emu::VolumeConfig;
 using vyr::testing::UtilityTest;
 
 std::string Narrow(const CHAR16 *Text) {
@@ -62,7 +63,7 @@ TEST_F(FileAccessTest, ReadSizesExistenceAndZeroByteFiles) {
   EXPECT_EQ(0u, Size);
   EXPECT_NE(nullptr, Buffer);
   FreePool(Buffer);
-  EXPECT_EQ(0u, M().OpenFileCount());
+  EXPECT_EQ(1u, M().OpenFileCount());  // only the volume's root stays open
 }
 
 TEST_F(FileAccessTest, WriteLeavesExactlyTheBufferAndProbeKeepsOldFiles) {
@@ -121,7 +122,7 @@ Profile Volumes(std::initializer_list<std::pair<const char *, VolumeKind>> List)
   Profile P = Profile::Default();
   P.Volumes.clear();
   for (const auto &[Name, Kind] : List) {
-    VolumeSpec V;
+    VolumeConfig V;
     V.Name = Name;
     V.Kind = Kind;
     V.Dir = Name;
@@ -146,18 +147,32 @@ TEST_F(FileAccessTest, SelectionPrefersTheFirstUsbVolumeElseTheFirstHandle) {
   }
 }
 
-TEST_F(FileAccessTest, LauncherImageChoosesItsOwnVolumeUntilOneIsChosen) {
-  Boot(Volumes({{"usb0", VolumeKind::Usb}, {"sata0", VolumeKind::Sata}}));
-  EFI_HANDLE SataHandle = nullptr;
-  for (const auto &V : M().Volumes()) {
-    if (V->Name() == "sata0") SataHandle = V->Handle;
+EFI_HANDLE VolumeHandle(vyr::emu::Machine &M, const std::string &Name) {
+  for (const auto &V : M.Volumes()) {
+    if (V->Name() == Name) return V->Handle;
   }
-  ASSERT_NE(nullptr, SataHandle);
-  SetImageHandle(M().CreateLoadedImage(SataHandle, u"Launcher.efi"), 1);
+  return nullptr;
+}
+
+TEST_F(FileAccessTest, TheFirstTraceChoosesTheVolumeBeforeTheLauncherRegisters) {
+  Boot(Volumes({{"usb0", VolumeKind::Usb}, {"sata0", VolumeKind::Sata}}));
+  // SetImageHandle traces first, and that first trace of the load deletes the
+  // old log, which chooses the volume while no launcher image is known.
+  SetImageHandle(M().CreateLoadedImage(VolumeHandle(M(), "sata0"), u"Launcher.efi"), 1);
+  ASSERT_TRUE(EfiWriteFile(u"a.txt", "a", 1));
+  EXPECT_TRUE(VolumeFileExists("a.txt", "usb0"));
+}
+
+TEST_F(FileAccessTest, LauncherImageChoosesItsOwnVolumeWhenNoneIsChosenYet) {
+  Boot(Volumes({{"usb0", VolumeKind::Usb}, {"sata0", VolumeKind::Sata}}));
+  // A log already started whose volume selection found nothing: the next
+  // operation takes the launcher's device.
+  mTrace.Buffer = (CHAR16 *)AllocateZeroPool(TRACE_BUFFER_CHARS * sizeof(CHAR16));
+  SetImageHandle(M().CreateLoadedImage(VolumeHandle(M(), "sata0"), u"Launcher.efi"), 1);
   ASSERT_TRUE(EfiWriteFile(u"a.txt", "a", 1));
   EXPECT_TRUE(VolumeFileExists("a.txt", "sata0"));
   // Kept for the rest of the run: a later registration changes nothing.
-  EFI_HANDLE UsbHandle = M().Volumes()[0]->Handle;
+  EFI_HANDLE UsbHandle = VolumeHandle(M(), "usb0");
   SetImageHandle(M().CreateLoadedImage(UsbHandle, u"Other.efi"), 1);
   ASSERT_TRUE(EfiWriteFile(u"b.txt", "b", 1));
   EXPECT_TRUE(VolumeFileExists("b.txt", "sata0"));

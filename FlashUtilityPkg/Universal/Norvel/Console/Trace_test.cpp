@@ -101,7 +101,7 @@ TEST_F(TraceTest, TracesDuringVolumeSelectionDoNotStartAnotherSelection) {
   DebugPrint(0, u"first\r\n");
   DebugPrint(0, u"second\r\n");
   EXPECT_EQ("first\r\nsecond\r\n", Log());
-  EXPECT_EQ(0u, M().OpenFileCount());
+  EXPECT_EQ(1u, M().OpenFileCount());  // the chosen root, nothing left open
 }
 
 TEST_F(TraceTest, LogLinesAreCutAt1024Characters) {

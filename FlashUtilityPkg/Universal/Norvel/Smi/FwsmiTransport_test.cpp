@@ -74,11 +74,11 @@ TEST_F(FwsmiTest, FunctionsOutsideTheCatalogueAreNeverIssued) {
 TEST_F(FwsmiTest, ResultRegistersAreReadBackPerRow) {
   Profile P = Profile::Default();
   // 10h: AH permission and CH/CL version; 1Ch: CL folded into AH; 4Ch: CX:AX.
-  vyr::emu::BiosFaultSpec F10;
+  vyr::emu::BiosFaultConfig F10;
   F10.Function = 0x10; F10.Status = 0; F10.Count = 0; F10.Ah = 0x01; F10.Ecx = 0x1504;
-  vyr::emu::BiosFaultSpec F1C;
+  vyr::emu::BiosFaultConfig F1C;
   F1C.Function = 0x1C; F1C.Status = 0; F1C.Count = 0; F1C.Ah = 0x00; F1C.Ecx = 0xAB00C7;
-  vyr::emu::BiosFaultSpec F4C;
+  vyr::emu::BiosFaultConfig F4C;
   F4C.Function = 0x4C; F4C.Status = 0x05; F4C.Count = 0; F4C.Ah = 0x12; F4C.Ecx = 0xFFFF3456;
   P.BiosFaults = {F10, F1C, F4C};
   Boot(P);
@@ -103,7 +103,7 @@ TEST_F(FwsmiTest, RetryPolicyAttemptsAndWaits) {
     SCOPED_TRACE(Case.Retry);
     ResetModuleState();
     Profile P = Profile::Default();
-    vyr::emu::BiosFaultSpec Always;
+    vyr::emu::BiosFaultConfig Always;
     Always.Function = 0x1F; Always.Status = 0x25; Always.Count = 0;
     P.BiosFaults = {Always};
     Boot(P);
@@ -122,9 +122,9 @@ TEST_F(FwsmiTest, RetryPolicyAttemptsAndWaits) {
 
 TEST_F(FwsmiTest, RetryStopsAtSuccessAndAtTheStopStatus) {
   Profile P = Profile::Default();
-  vyr::emu::BiosFaultSpec TwoFailures;
+  vyr::emu::BiosFaultConfig TwoFailures;
   TwoFailures.Function = 0x1F; TwoFailures.Status = 0x24; TwoFailures.Count = 2;
-  vyr::emu::BiosFaultSpec Skip;
+  vyr::emu::BiosFaultConfig Skip;
   Skip.Function = 0x15; Skip.Status = 0x29; Skip.Count = 0;
   P.BiosFaults = {TwoFailures, Skip};
   Boot(P);
@@ -339,7 +339,7 @@ TEST_F(FwsmiTest, BuffersCopyInEnlargeAndCopyOutWithinTheirSize) {
 
 TEST_F(FwsmiTest, FailedEnlargementKeepsTheOldBuffer) {
   Profile P = Profile::Default();
-  vyr::emu::AllocFaultSpec Fail;
+  vyr::emu::AllocFaultConfig Fail;
   Fail.Call = 3;  // the two buffers succeed, the enlargement fails
   Fail.Count = 0;
   P.PageFaults = {Fail};
@@ -357,7 +357,7 @@ TEST_F(FwsmiTest, FailedEnlargementKeepsTheOldBuffer) {
 
 TEST_F(FwsmiTest, BufferAllocationRules) {
   Profile P = Profile::Default();
-  vyr::emu::AllocFaultSpec Second;
+  vyr::emu::AllocFaultConfig Second;
   Second.Call = 2;
   P.PageFaults = {Second};
   Boot(P);
@@ -367,7 +367,7 @@ TEST_F(FwsmiTest, BufferAllocationRules) {
 
   ResetModuleState();
   P = Profile::Default();
-  vyr::emu::AllocFaultSpec Zero;
+  vyr::emu::AllocFaultConfig Zero;
   Zero.ZeroAddress = true;
   P.PageFaults = {Zero};
   Boot(P);
