@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# End to end: vyrpack packages a driver image, vyrfft loads it into a fresh
+# default machine kept in a directory and drives it by name.
+set -u
+vyrfft=$1
+vyrpack=$2
+work=$3
+rm -rf "$work"
+mkdir -p "$work"
+failures=0
+check() {  # check DESCRIPTION COMMAND...
+  local what=$1
+  shift
+  if "$@"; then
+    echo "ok: $what"
+  else
+    echo "FAIL: $what"
+    failures=$((failures + 1))
+  fi
+}
+has() { grep -qF -- "$1" "$2"; }
+
+head -c 65536 /dev/zero | tr '\0' '\377' >"$work/bios.fd"
+printf '[Others]\r\nSMIErrorRetry=5\r\n' >"$work/platform.ini"
+"$vyrpack" stub --out "$work/stub.efi" || exit 1
+"$vyrpack" payload --image "$work/stub.efi" --out "$work/VyrFFT.efi" --bios "$work/bios.fd" --ini "$work/platform.ini" || exit 1
+
+"$vyrfft" --machine "$work/m" --driver "$work/VyrFFT.efi" --no-terminal --report "$work/report.json" -- -dbg \
+  >"$work/out.txt" 2>"$work/err.txt"
+rc=$?
+log="$work/m/fs0/VyrFFT-Secure.Log"
+check "the run fails honestly where the build ends (exit 1)" test "$rc" -eq 1
+check "all seven entries resolved by name" has "all seven entries resolved" "$work/err.txt"
+check "machine directory created with the default profile" test -f "$work/m/profile.json"
+check "payload found at driver entry (status 0)" has "\"driverEntryStatus\": 0" "$work/report.json"
+check "F-segment scan falls back to 0xEF" has " Using default value 0xEF for SMI main function number." "$log"
+check "FACP found with port 0xB2" has " SMI command port = 0x00B2" "$log"
+check "start-up stops before the platform queries" has "<=== Initialize (Platform queries not built yet)" "$log"
+check "shell flow reports its failure" has "<=== ShellFlashMain (Initialize failed)" "$log"
+check "EndProgram ran" has "===> EndProgram" "$log"
+check "report written" has '"mainResult": false' "$work/report.json"
+
+"$vyrpack" payload --help >/dev/null 2>&1
+"$vyrfft" --machine "$work/m" --driver "$work/stub.efi" --no-terminal >"$work/out2.txt" 2>"$work/err2.txt"
+rc=$?
+check "a driver image without payload fails its entry (exit 4)" test "$rc" -eq 4
+check "the entry prints its message" has "Driver Initial Module Variable failed" "$work/out2.txt"
+
+"$vyrfft" --help >"$work/help.txt"
+check "--help documents the launcher's options" has "--machine DIR" "$work/help.txt"
+"$vyrfft" --bogus >/dev/null 2>&1
+rc=$?
+check "unknown vyrfft option is a usage error (exit 2)" test "$rc" -eq 2
+
+echo "$((14 - failures)) passed, $failures failed"
+[ "$failures" -eq 0 ]
