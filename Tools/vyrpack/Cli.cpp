@@ -1,0 +1,362 @@
+#include "vyrpack/Cli.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <sstream>
+
+#include "vyrpack/Payload.h"
+
+namespace vyr::pack {
+
+namespace {
+
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+const char kMainHelp[] =
+    "usage: vyrpack COMMAND [OPTIONS]\n"
+    "\n"
+    "Builds the files the VyrFFT flash utility reads, and shows what a file holds.\n"
+    "\n"
+    "commands:\n"
+    "  stub      write a minimal EFI boot-service driver image to carry payload records\n"
+    "  payload   append payload records (BIOS, platform.ini, EC, ME ...) to a driver image\n"
+    "  inspect   show the PE summary of a file and every payload record in it\n"
+    "\n"
+    "'vyrpack COMMAND --help' describes a command. Exit status: 0 success, 1 failure,\n"
+    "2 usage error. Output files are written whole or not at all.\n";
+
+const char kStubHelp[] =
+    "usage: vyrpack stub --out FILE [--arch ia32|x64]\n"
+    "\n"
+    "Writes a minimal PE image of subsystem 11 (EFI boot service driver): PE32 for\n"
+    "ia32 (machine 0x14C, the default), PE32+ for x64 (machine 0x8664). It has one\n"
+    "'.data' section holding a marker text, FileAlignment = SectionAlignment = 0x20\n"
+    "(file positions equal virtual addresses) and no code. On Linux it stands for the\n"
+    "driver file: the launcher loads it so that the payload scan finds the records\n"
+    "'vyrpack payload' appends to it.\n"
+    "\n"
+    "options:\n"
+    "  --out FILE        the image to write (required)\n"
+    "  --arch ia32|x64   target architecture (default ia32)\n";
+
+std::string PayloadHelp() {
+  std::string h =
+      "usage: vyrpack payload --image IN --out OUT (--bios FILE | --empty-bios) --ini FILE\n"
+      "                       [--ec FILE] [--ish FILE] [--pdt FILE] [--me FILE] [--oem-id FILE]\n"
+      "                       [--pfat-hdr FILE] [--pfat-cer FILE] [--device-fw FILE]\n"
+      "                       [--bios-cer FILE] [--bios-cr2 FILE] [--arch ia32|x64]\n"
+      "\n"
+      "Appends one tagged record per data file to the last section of the driver image IN\n"
+      "and writes the result to OUT (IN is never changed; OUT may equal IN).\n"
+      "\n"
+      "options:\n"
+      "  --image IN        the driver image (PE32 or PE32+). The word 'stub' starts from a\n"
+      "                    fresh stub image instead (see 'vyrpack stub'); write './stub'\n"
+      "                    for a file of that name\n"
+      "  --arch ia32|x64   architecture of the fresh stub (only with --image stub;\n"
+      "                    default ia32)\n"
+      "  --out OUT         the packed image to write (required)\n"
+      "  --empty-bios      pack a BIOS record of size 0 instead of --bios: the utility then\n"
+      "                    updates only what the other records carry (EC, ME ...)\n";
+  for (const RecordTag& t : RecordTags()) {
+    std::string opt = std::string("  --") + t.option + " FILE";
+    opt.resize(20, ' ');
+    h += opt + t.tag + "  " + t.what;
+    if (t.kind == RecordKind::Bios || t.kind == RecordKind::Ini) h += " (required)";
+    h += "\n";
+  }
+  h +=
+      "\n"
+      "Record layout (little-endian): 16-byte ASCII tag without terminator; u32 24 + data\n"
+      "size (not read by the utility); u32 data size; the data. Each record starts at a\n"
+      "32-byte boundary of the file, in the order of the list above.\n"
+      "\n"
+      "Placement: the records extend the last section, after everything it already\n"
+      "occupies; its SizeOfRawData (rounded up to FileAlignment) and VirtualSize grow to\n"
+      "cover them, SizeOfImage grows (rounded up to SectionAlignment), CheckSum becomes 0.\n"
+      "The utility scans its loaded image from base + the last section's PointerToRawData\n"
+      "to base + SizeOfImage, so vyrpack refuses images whose last section has\n"
+      "VirtualAddress < PointerToRawData, images with data after the last section\n"
+      "(overlay, symbols), signed images, and images that already carry records. It then\n"
+      "checks that the utility's scan of the loaded result finds exactly the records packed.\n"
+      "\n"
+      "example:\n"
+      "  vyrpack payload --image stub --out Flash.efi --bios bios.fd --ini platform.ini --ec ec.bin\n";
+  return h;
+}
+
+const char kInspectHelp[] =
+    "usage: vyrpack inspect FILE\n"
+    "\n"
+    "When FILE is a PE image, prints its machine, subsystem, SizeOfImage and last section\n"
+    "(name, virtual address, raw position and size), then scans it after the headers\n"
+    "(any other file: from its first byte) for the twelve payload tags. One line per\n"
+    "record: file offset (hex), tag, data size, CRC-32 of the data, and 'truncated' when\n"
+    "the record runs past the end of the file. For a PE it also tells what the utility's\n"
+    "own scan of the loaded image would find. Ends with the number of records.\n";
+
+struct ParsedArgs {
+  std::map<std::string, std::string> values;  // option name (without --) -> value
+  std::vector<std::string> positional;
+  bool help = false;
+
+  std::optional<std::string> Get(const std::string& name) const {
+    auto it = values.find(name);
+    if (it == values.end()) return std::nullopt;
+    return it->second;
+  }
+  bool Has(const std::string& name) const { return values.count(name) != 0; }
+};
+
+// `options` maps option names to whether they take a value. Both "--opt VALUE"
+// and "--opt=VALUE" are accepted.
+ParsedArgs ParseOptions(const std::string& command, const std::vector<std::string>& args,
+                        const std::map<std::string, bool>& options) {
+  ParsedArgs parsed;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      parsed.help = true;
+      continue;
+    }
+    if (a.size() < 2 || a.compare(0, 2, "--") != 0) {
+      parsed.positional.push_back(a);
+      continue;
+    }
+    std::string name = a.substr(2);
+    std::optional<std::string> value;
+    const size_t eq = name.find('=');
+    if (eq != std::string::npos) {
+      value = name.substr(eq + 1);
+      name.resize(eq);
+    }
+    auto known = options.find(name);
+    if (known == options.end()) throw UsageError("unknown option --" + name + " for '" + command + "'");
+    if (parsed.Has(name)) throw UsageError("option --" + name + " given twice");
+    if (known->second) {
+      if (!value) {
+        if (i + 1 >= args.size()) throw UsageError("option --" + name + " needs a value");
+        value = args[++i];
+      }
+      if (value->empty()) throw UsageError("option --" + name + " needs a non-empty value");
+    } else if (value) {
+      throw UsageError("option --" + name + " takes no value");
+    }
+    parsed.values[name] = value.value_or("");
+  }
+  return parsed;
+}
+
+Arch ParseArch(const ParsedArgs& p) {
+  const std::string arch = p.Get("arch").value_or("ia32");
+  if (arch == "ia32") return Arch::Ia32;
+  if (arch == "x64") return Arch::X64;
+  throw UsageError("--arch must be ia32 or x64, not '" + arch + "'");
+}
+
+std::string Require(const ParsedArgs& p, const std::string& name) {
+  auto v = p.Get(name);
+  if (!v) throw UsageError("--" + name + " is required");
+  return *v;
+}
+
+int CmdStub(const std::vector<std::string>& args, std::ostream& out) {
+  const ParsedArgs p = ParseOptions("stub", args, {{"out", true}, {"arch", true}});
+  if (p.help) {
+    out << kStubHelp;
+    return kExitOk;
+  }
+  if (!p.positional.empty()) throw UsageError("unexpected argument '" + p.positional[0] + "'");
+  const std::string path = Require(p, "out");
+  const Arch arch = ParseArch(p);
+  const Bytes image = BuildStubDriverImage(arch);
+  WriteFileAtomically(path, image);
+  out << "wrote " << path << ": " << (arch == Arch::X64 ? "X64" : "IA32") << " stub driver image, "
+      << image.size() << " bytes\n";
+  return kExitOk;
+}
+
+int CmdPayload(const std::vector<std::string>& args, std::ostream& out) {
+  std::map<std::string, bool> options = {
+      {"image", true}, {"out", true}, {"arch", true}, {"empty-bios", false}};
+  for (const RecordTag& t : RecordTags()) options[t.option] = true;
+  const ParsedArgs p = ParseOptions("payload", args, options);
+  if (p.help) {
+    out << PayloadHelp();
+    return kExitOk;
+  }
+  if (!p.positional.empty()) throw UsageError("unexpected argument '" + p.positional[0] + "'");
+  const std::string imagePath = Require(p, "image");
+  const std::string outPath = Require(p, "out");
+  if (p.Has("bios") == p.Has("empty-bios")) throw UsageError("give exactly one of --bios FILE and --empty-bios");
+  Require(p, "ini");
+  if (p.Has("arch") && imagePath != "stub") throw UsageError("--arch applies only to --image stub");
+  const Arch arch = ParseArch(p);
+
+  const Bytes image = imagePath == "stub" ? BuildStubDriverImage(arch) : ReadFileBytes(imagePath);
+  std::vector<PayloadRecord> records;
+  for (const RecordTag& t : RecordTags()) {
+    if (auto path = p.Get(t.option)) records.push_back({t.kind, ReadFileBytes(*path)});
+  }
+  AppendOptions opts;
+  opts.emptyBios = p.Has("empty-bios");
+  const AppendResult result = AppendPayload(image, records, opts);
+  WriteFileAtomically(outPath, result.image);
+
+  out << "wrote " << outPath << ": " << result.image.size() << " bytes, " << result.placed.size()
+      << " records\n";
+  for (const PlacedRecord& r : result.placed) {
+    out << "  " << Hex32(r.fileOffset) << "  " << TagOf(r.kind).tag << "  " << r.dataSize << " bytes\n";
+  }
+  return kExitOk;
+}
+
+int CmdInspect(const std::vector<std::string>& args, std::ostream& out) {
+  const ParsedArgs p = ParseOptions("inspect", args, {});
+  if (p.help) {
+    out << kInspectHelp;
+    return kExitOk;
+  }
+  if (p.positional.size() != 1) throw UsageError("inspect takes exactly one FILE");
+  const std::string& path = p.positional[0];
+  const Bytes file = ReadFileBytes(path);
+  const ScanReport report = ScanRecords(file);
+
+  out << path << ": " << file.size() << " bytes\n";
+  if (report.isPe) {
+    const PeInfo& pe = report.pe;
+    char machine[8];
+    std::snprintf(machine, sizeof machine, "0x%04X", pe.machine);
+    out << (pe.IsPe32Plus() ? "PE32+" : "PE32") << " image: machine " << machine << " (" << MachineName(pe.machine) << "), subsystem " << pe.subsystem << " ("
+        << SubsystemName(pe.subsystem) << "), SizeOfImage " << Hex32(pe.sizeOfImage) << "\n";
+    if (pe.sections.empty()) {
+      out << "no sections\n";
+    } else {
+      const PeSection& s = pe.sections.back();
+      out << "last section '" << s.name << "': VA " << Hex32(s.virtualAddress) << ", raw pos "
+          << Hex32(s.pointerToRawData) << ", raw size " << Hex32(s.sizeOfRawData) << ", virtual size "
+          << Hex32(s.virtualSize) << "\n";
+    }
+  } else if (!report.peError.empty()) {
+    out << "not a valid PE image (" << report.peError << ")\n";
+  } else {
+    out << "not a PE image\n";
+  }
+  out << "records, scanned from " << Hex32(report.start) << ":\n";
+  for (const FoundRecord& r : report.records) {
+    out << "  " << Hex32(r.offset) << "  " << TagOf(r.kind).tag << "  size ";
+    if (r.headerComplete) {
+      out << r.dataSize;
+    } else {
+      out << "?";
+    }
+    if (r.truncated) {
+      out << "  truncated\n";
+    } else {
+      char crc[16];
+      std::snprintf(crc, sizeof crc, "%08X", Crc32(file.data() + r.offset + kRecordHeaderSize, r.dataSize));
+      out << "  crc32 " << crc << "\n";
+    }
+  }
+  out << report.records.size() << (report.records.size() == 1 ? " record\n" : " records\n");
+
+  if (report.isPe) {
+    try {
+      const std::vector<FoundRecord> seen = DriverView(file);
+      out << "the utility's scan of the loaded image finds " << seen.size()
+          << (seen.size() == 1 ? " record" : " records");
+      bool bios = false, ini = false;
+      for (const FoundRecord& r : seen) {
+        bios |= r.kind == RecordKind::Bios && !r.truncated;
+        ini |= r.kind == RecordKind::Ini && !r.truncated;
+      }
+      if (!bios || !ini) {
+        out << "; it would fail: no " << (!bios ? "BIOS" : "") << (!bios && !ini ? " and no " : "")
+            << (!ini ? "INI" : "") << " record";
+      }
+      out << "\n";
+    } catch (const std::exception& e) {
+      out << "the loaded image cannot be scanned: " << e.what() << "\n";
+    }
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+Bytes ReadFileBytes(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) throw std::runtime_error("'" + path + "' is a directory");
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot open '" + path + "': " + std::strerror(errno));
+  Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) throw std::runtime_error("cannot read '" + path + "'");
+  return data;
+}
+
+void WriteFileAtomically(const std::string& path, const Bytes& data) {
+  std::string tmp = path + ".vyrpack-XXXXXX";
+  const int fd = mkstemp(tmp.data());
+  if (fd < 0) throw std::runtime_error("cannot create a temporary file beside '" + path + "': " + std::strerror(errno));
+  const mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
+  size_t done = 0;
+  int error = 0;
+  while (done < data.size()) {
+    const ssize_t n = write(fd, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = errno;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && std::rename(tmp.c_str(), path.c_str()) != 0) error = errno;
+  if (error != 0) {
+    unlink(tmp.c_str());
+    throw std::runtime_error("cannot write '" + path + "': " + std::strerror(error));
+  }
+}
+
+int VyrpackMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.empty()) {
+    err << kMainHelp;
+    return kExitUsage;
+  }
+  const std::string& command = args[0];
+  try {
+    if (command == "--help" || command == "-h" || command == "help") {
+      out << kMainHelp;
+      return kExitOk;
+    }
+    if (command == "stub") return CmdStub(args, out);
+    if (command == "payload") return CmdPayload(args, out);
+    if (command == "inspect") return CmdInspect(args, out);
+    throw UsageError("unknown command '" + command + "'");
+  } catch (const UsageError& e) {
+    err << "vyrpack: " << e.what() << "\n";
+    err << (command == "stub" || command == "payload" || command == "inspect"
+                ? "try 'vyrpack " + command + " --help'\n"
+                : std::string("try 'vyrpack --help'\n"));
+    return kExitUsage;
+  } catch (const std::exception& e) {
+    err << "vyrpack: " << command << ": " << e.what() << "\n";
+    return kExitFailure;
+  }
+}
+
+}  // namespace vyr::pack
