@@ -15,4 +15,9 @@ head -c 8388608 /dev/zero | tr '\0' '\377' > "$work/bios.fd"
 "$bin/vyrpack" payload --image "$work/VyrFFT-stub.efi" --out "$work/VyrFFT.efi" \
   --bios "$work/bios.fd" --ini Tools/vyrfft/examples/platform.ini
 "$bin/vyrpack" inspect "$work/VyrFFT.efi"
-"$bin/vyrfft" --machine "$work/machine" --driver "$work/VyrFFT.efi" --report "$work/report.json" -- -dbg "$@"
+rc=0
+"$bin/vyrfft" --machine "$work/machine" --driver "$work/VyrFFT.efi" --report "$work/report.json" -- -dbg "$@" || rc=$?
+echo
+echo "Trace log: $work/machine/fs0/VyrFFT-Secure.Log (last lines below); report: $work/report.json"
+tail -n 12 "$work/machine/fs0/VyrFFT-Secure.Log" 2>/dev/null || true
+exit "$rc"

@@ -3,6 +3,7 @@
 #include "BaseLib.h"
 #include "Config/IniSettings.h"
 #include "Console/ConsoleUi.h"
+#include "Console/Print.h"
 #include "Console/Trace.h"
 #include "Guids.h"
 #include "Platform.h"
@@ -150,14 +151,21 @@ static VOID TracePhysicalDump(UINT32 Address, UINT32 Length) {
   DumpHex(Bytes, Length);
 }
 
-// The RSDT address from the RSDP, 0 when there is none. FALSE without an RSDP.
-static BOOLEAN GetRsdtAddress(UINT32 *Rsdt) {
+// The RSDT address from the RSDP. Without an RSDP, or with an RSDT address of
+// 0, prints the walk's message and leaves its exit trace under Name.
+static BOOLEAN LocateRsdt(CONST CHAR16 *Name, CONST CHAR16 *RsdtName, UINT32 *Rsdt) {
   EFI_PHYSICAL_ADDRESS Rsdp = 0;
   if (!FindRsdp(&Rsdp)) {
+    Print(u"Error: RSDP not found!\r\n");
+    FuncExit(Name, u"RSDP not found");
     return FALSE;
   }
-  if (!ReadPhysical32(Rsdp + 16, Rsdt)) {
-    *Rsdt = 0;
+  if (!ReadPhysical32(Rsdp + 16, Rsdt) || *Rsdt == 0) {
+    CHAR16 Reason[32];
+    UnicodeSPrint(Reason, sizeof(Reason), u"%s not found", RsdtName);
+    Print(u"Error: %s!\r\n", Reason);
+    FuncExit(Name, Reason);
+    return FALSE;
   }
   return TRUE;
 }
@@ -186,14 +194,7 @@ static BOOLEAN FindRsdtEntry(UINT32 Rsdt, CONST CHAR8 *Signature, UINT32 *Table)
 BOOLEAN GetFacpTableAddress(UINT32 *Address) {
   FuncEnter(u"GetFacpTableAddress");
   UINT32 Rsdt = 0;
-  if (!GetRsdtAddress(&Rsdt)) {
-    Print(u"Error: RSDP not found!\r\n");
-    FuncExit(u"GetFacpTableAddress", u"RSDP not found");
-    return FALSE;
-  }
-  if (Rsdt == 0) {
-    Print(u"Error: RSDT not found!\r\n");
-    FuncExit(u"GetFacpTableAddress", u"RSDT not found");
+  if (!LocateRsdt(u"GetFacpTableAddress", u"RSDT", &Rsdt)) {
     return FALSE;
   }
   UINT32 Facp = 0;
@@ -211,14 +212,8 @@ BOOLEAN GetFacpTableAddress(UINT32 *Address) {
 BOOLEAN GetAcpiFwsmTable(UINT8 **Copy, UINT32 *Length) {
   FuncEnter(u"GetAcpiFwsmTable");
   UINT32 Rsdt = 0;
-  if (!GetRsdtAddress(&Rsdt)) {
-    Print(u"Error: RSDP not found!\r\n");
-    FuncExit(u"GetAcpiFwsmTable", u"RSDP not found");
-    return FALSE;
-  }
-  if (Rsdt == 0) {
-    Print(u"Error: XSDT not found!\r\n");
-    FuncExit(u"GetAcpiFwsmTable", u"XSDT not found");
+  // This walk names the missing table "XSDT" in its message, though it reads the RSDT.
+  if (!LocateRsdt(u"GetAcpiFwsmTable", u"XSDT", &Rsdt)) {
     return FALSE;
   }
   UINT32 Fwsm = 0;
