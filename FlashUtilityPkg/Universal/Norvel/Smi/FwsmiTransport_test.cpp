@@ -258,6 +258,15 @@ TEST_F(FwsmiTest, MissingTablesStopTheSetUpWithTheirMessages) {
   Boot(P);
   EXPECT_FALSE(InitialSmi());
   EXPECT_EQ("Error: RSDT not found!\r\nError: FACP not found!\r\n", Console());
+
+  // The reserved-memory walk names the missing table differently.
+  ResetModuleState();
+  Boot(P);
+  UINT8 *Copy = nullptr;
+  UINT32 Length = 0;
+  EXPECT_FALSE(GetAcpiFwsmTable(&Copy, &Length));
+  EXPECT_EQ("Error: XSDT not found!\r\n", Console());
+  EXPECT_FALSE(InitBiosReservedMemory());
 }
 
 struct ReservedCase {
