@@ -9,7 +9,10 @@
 #include "Smi/FwsmiTransport.h"
 #include "Smi/PlatformQueries.h"
 #include "Startup.h"
+#include "Config/CommandLine.h"
 #include "Config/IniSettings.h"
+#include "Config/IniStore.h"
+#include "Image/Package.h"
 
 typedef struct EFI_COMPONENT_NAME_PROTOCOL EFI_COMPONENT_NAME_PROTOCOL;
 
@@ -98,6 +101,8 @@ VOID ResetModuleState(VOID) {
   FwsmiResetState();
   PlatformQueryResetState();
   PayloadResetState();
+  PackageResetState();
+  IniStoreResetState();
   StartupResetState();
   ZeroMem(&mIniSettings, sizeof(mIniSettings));
   ZeroMem(&mRun, sizeof(mRun));

@@ -1,8 +1,10 @@
 #include "Startup.h"
 
 #include "BaseLib.h"
+#include "Console/Print.h"
 #include "Console/Trace.h"
 #include "Image/Payload.h"
+#include "NamedFunction.h"
 #include "Smi/FwsmiTransport.h"
 
 STARTUP_STATE mStartup;
@@ -68,4 +70,18 @@ BOOLEAN Initialize(VOID) {
   // without them.
   FuncExit(u"Initialize", u"Platform queries not built yet");
   return FALSE;
+}
+
+VOID PrintBanner(BOOLEAN WithBuild) {
+  CONST CHAR16 *Version = mRun.FirmwareMode ? u"1.00.61" : u"1.4b-Beta5";
+  CONST CHAR16 *Build = mRun.FirmwareMode ? u"01" : u"00";
+  CHAR16 Text[32];
+  if (WithBuild) {
+    UnicodeSPrint(Text, sizeof(Text), u"%s.%s", Version, Build);
+  } else {
+    UnicodeSPrint(Text, sizeof(Text), u"%s", Version);
+  }
+  Print(u"\r\n\r\n                Korvath VyrFFT (Flash Firmware Tool) Version %s\r\n", Text);
+  Print(u"         Copyright (c) 2026 Korvath. All rights reserved.");
+  Print(u"\r\n\r\n\r\n");
 }

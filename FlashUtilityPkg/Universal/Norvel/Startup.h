@@ -20,5 +20,8 @@ VOID StartupResetState(VOID);
 BOOLEAN InitialModuleVariable(EFI_HANDLE ImageHandle);
 BOOLEAN Initialize(VOID);
 VOID FreeResource(VOID);
+// The version banner: the shell flow's version, or the firmware flow's in
+// firmware mode; WithBuild adds the build number.
+VOID PrintBanner(BOOLEAN WithBuild);
 
 #endif  // VYR_STARTUP_H_

@@ -4,11 +4,14 @@
 
 INI_SETTINGS mIniSettings;
 
+// Placeholder until the full settings loaders land: the defaults the built
+// parts read.
 VOID InitialIniConfig(VOID) {
   ZeroMem(&mIniSettings, sizeof(mIniSettings));
-  mIniSettings.Log_file.Flag = 0;
-  mIniSettings.Log_file.Level = 0;
-  mIniSettings.Log_file.LogOnScreen = 0;
   mIniSettings.Others.SMIErrorRetry = 5;
   mIniSettings.Others.SMIErrorRetryDelay = 100;
 }
+
+VOID LoadIniConfig(BOOLEAN MultiFd) { (VOID)MultiFd; }
+
+VOID DumpIniConfig(VOID) {}

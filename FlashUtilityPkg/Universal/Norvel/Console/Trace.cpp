@@ -150,9 +150,3 @@ VOID ConsolePrint(CONST CHAR16 *Format, ...) {
   FreePool(Text);
   FreePool(Folded);
 }
-
-CONST CHAR16 *GetMessageString(CONST CHAR16 *Key, CONST CHAR16 *Default) {
-  // No message table is loaded yet: every key answers its default.
-  (VOID)Key;
-  return Default;
-}

@@ -31,6 +31,6 @@ UINTN Print(CONST CHAR16 *Format, ...);
 VOID ConsolePrint(CONST CHAR16 *Format, ...);
 
 // Message-table look-up: the [MessageStringTable] text of Key, else Default.
-CONST CHAR16 *GetMessageString(CONST CHAR16 *Key, CONST CHAR16 *Default);
+CONST CHAR16 *GetMessageString(CONST CHAR8 *Key, CONST CHAR16 *Default);
 
 #endif  // VYR_TRACE_H_

@@ -42,3 +42,20 @@ BOOLEAN SMI_ApHookPoint(UINT32 Code) {
 }
 
 BOOLEAN IsVendorId(UINT16 VendorId) { return mPlatformQuery.VendorId == VendorId; }
+
+UINT8 IsCommandFilterEnabled(VOID) { return mPlatformQuery.CommandFilterPresent; }
+
+BOOLEAN GetCommandFilterTable(COMMAND_FILTER_TABLE *Table) {
+  if (Table == NULL) {
+    return FALSE;
+  }
+  CopyMem(Table, &mPlatformQuery.CommandFilter, sizeof(*Table));
+  return TRUE;
+}
+
+BOOLEAN IsCommandFilterBitSet(CONST COMMAND_FILTER_TABLE *Table, UINTN Byte, UINTN Bit) {
+  if (Byte >= Table->Length || Byte >= COMMAND_FILTER_BITMAP_BYTES || Bit > 7) {
+    return FALSE;
+  }
+  return (Table->Bitmap[Byte] & (1u << Bit)) != 0;
+}

@@ -1,0 +1,4 @@
+#include "Config/CommandLine.h"
+
+// Placeholder until the command filter lands: nothing is filtered.
+BOOLEAN ChkFilterTblIni(VOID) { return TRUE; }
