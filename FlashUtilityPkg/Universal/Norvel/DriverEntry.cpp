@@ -1,5 +1,6 @@
 // The image's entry point, its unload routine and its Component Name protocol.
 #include "BaseLib.h"
+#include "Console/ConsoleUi.h"
 #include "Console/FileAccess.h"
 #include "Console/Trace.h"
 #include "Guids.h"
@@ -97,6 +98,7 @@ EFI_STATUS EFIAPI NorvelUnload(EFI_HANDLE ImageHandle) {
 
 VOID ResetModuleState(VOID) {
   TraceResetState();
+  ConsoleUiResetState();
   FileAccessResetState();
   FwsmiResetState();
   PlatformQueryResetState();
