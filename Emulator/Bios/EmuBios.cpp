@@ -33,6 +33,9 @@ typedef struct {
 
 // The functions this model answers; a new function is one line here.
 CONST EMU_BIOS_HANDLER_ENTRY mBuiltinHandlers[] = {
+    {0x10, EmuPlatformFunction10h},
+    {0x11, EmuPlatformFunction11h},
+    {0x1C, EmuPlatformFunction1Ch},
     {0x1F, EmuBiosHookPoint},
 };
 
@@ -79,6 +82,7 @@ VOID ApplyFault(EMU_BIOS_FAULT *Fault, SMI_REGISTERS *Regs) {
 VOID EmuBiosInit(EMU_BIOS *Bios) {
   ZeroBytes(Bios, sizeof(*Bios));
   Bios->MainFunction = EMU_BIOS_DEFAULT_MAIN_FUNCTION;
+  EmuPlatformInit(&Bios->Platform);
   for (UINTN Index = 0; Index < ARRAY_SIZE(mBuiltinHandlers); Index++) {
     EmuBiosRegisterHandler(Bios, mBuiltinHandlers[Index].Function, mBuiltinHandlers[Index].Handler);
   }

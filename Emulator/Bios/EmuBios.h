@@ -5,6 +5,7 @@
 #define VYR_EMU_BIOS_H_
 
 #include "Base.h"
+#include "Bios/PlatformFunctions.h"
 #include "SmiRegisters.h"
 
 // "$Vyr" with '$' in the most significant byte.
@@ -61,6 +62,7 @@ struct EMU_BIOS {
   UINT32 HookCodes[EMU_BIOS_HOOK_RING_SIZE];
   UINT32 HookCount;  // hook notifications received in total
   VOID *Context;     // state of the handlers that later models add
+  EMU_PLATFORM Platform;  // answers of 10h, 11h and 1Ch
 };
 
 // Zeroes the state, sets the default main function number and registers the

@@ -1,5 +1,6 @@
 #include "Machine/Machine.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -42,6 +43,40 @@ std::string Hex(uint64_t Value, int Digits) {
 nlohmann::json RegistersJson(const SMI_REGISTERS &R) {
   return {{"eax", Hex(R.Eax, 8)}, {"ebx", Hex(R.Ebx, 8)}, {"ecx", Hex(R.Ecx, 8)},
           {"edx", Hex(R.Edx, 8)}, {"esi", Hex(R.Esi, 8)}, {"edi", Hex(R.Edi, 8)}};
+}
+
+// The profile's answers for 10h, 11h and 1Ch (the profile reader has checked
+// the lengths).
+void ApplyPlatformProfile(const PlatformConfig &Config, EMU_PLATFORM *Platform) {
+  EmuPlatformInit(Platform);
+  Platform->Permission = Config.Permission;
+  Platform->InterfaceVersion = Config.InterfaceVersion;
+  Platform->AcPlug = Config.AcPlug;
+  Platform->DcLife = Config.DcLife;
+  Platform->DcBound = Config.DcBound;
+  Platform->Help1 = Config.Help1;
+  Platform->Help2 = Config.Help2;
+  Platform->VendorId = Config.VendorId;
+  Platform->BiosCheckPresent = Config.BiosCheck.Present;
+  Platform->BiosCheckOffset = Config.BiosCheck.Offset;
+  Platform->BiosCheckSize = Config.BiosCheck.Size;
+  Platform->CheckBvdt = Config.BiosCheck.CheckBvdt;
+  Platform->CommandFilterPresent = Config.CommandFilter.Present;
+  Platform->CommandFilterOffset = Config.CommandFilter.Offset;
+  Platform->CommandFilterSize = Config.CommandFilter.Size;
+  const size_t Bitmap = std::min<size_t>(Config.CommandFilter.Bitmap.size(), EMU_PLATFORM_FILTER_BITMAP_MAX);
+  std::memcpy(Platform->CommandFilterBitmap, Config.CommandFilter.Bitmap.data(), Bitmap);
+  Platform->CommandFilterBitmapLength = static_cast<UINT32>(Bitmap);
+  // A name that fills its field is written without a terminator.
+  std::memset(Platform->ModelName, 0, sizeof(Platform->ModelName));
+  std::memset(Platform->Version, 0, sizeof(Platform->Version));
+  const std::u16string Name = Utf8ToUtf16(Config.ModelName);
+  const std::u16string Version = Utf8ToUtf16(Config.Version);
+  std::memcpy(Platform->ModelName, Name.data(), std::min(sizeof(Platform->ModelName), Name.size() * 2));
+  std::memcpy(Platform->Version, Version.data(), std::min(sizeof(Platform->Version), Version.size() * 2));
+  Platform->Switches = Config.Switches;
+  Platform->ExtendedSwitches = Config.ExtendedSwitches;
+  Platform->AntiTheft = Config.AntiTheft;
 }
 
 }  // namespace
@@ -118,6 +153,7 @@ void Machine::ApplyBiosProfile() {
   EmuBiosInit(Bios_.get());
   Bios_->MainFunction = Profile_.BiosMainFunction;
   EmuBiosSetMemory(Bios_.get(), BiosRead, BiosWrite, this);
+  ApplyPlatformProfile(Profile_.Platform, &Bios_->Platform);
   for (const BiosFaultConfig &Config : Profile_.BiosFaults) {
     EMU_BIOS_FAULT Fault = {};
     Fault.Function = Config.Function;

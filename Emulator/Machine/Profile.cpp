@@ -7,11 +7,18 @@
 #include <set>
 #include <sstream>
 
+#include "Machine/Console.h"
+
 namespace vyr::emu {
 
 using nlohmann::json;
 
 namespace {
+
+// Limits of the platform answers (the 10h output and the 11h name fields).
+constexpr uint32_t kPlatformStatusSize = 1024;
+constexpr size_t kModelNameChars = 32;
+constexpr size_t kVersionChars = 128;
 
 std::string Hex(uint64_t Value) {
   char Text[24];
@@ -347,6 +354,45 @@ Profile Profile::FromJson(const json &Json, const std::string &Source) {
       P.BiosFaults.push_back(Fault);
     });
   });
+  Root.ReadObject("platform", [&](ObjectReader &O) {
+    PlatformConfig &Pf = P.Platform;
+    O.Read("permission", Pf.Permission);
+    O.Read("interfaceVersion", Pf.InterfaceVersion);
+    O.Read("acPlug", Pf.AcPlug);
+    O.Read("dcLife", Pf.DcLife);
+    O.Read("dcBound", Pf.DcBound);
+    O.Read("help1", Pf.Help1);
+    O.Read("help2", Pf.Help2);
+    O.Read("vendorId", Pf.VendorId);
+    O.ReadObject("biosCheck", [&](ObjectReader &B) {
+      B.Read("present", Pf.BiosCheck.Present);
+      B.Read("offset", Pf.BiosCheck.Offset, kPlatformStatusSize - 8);
+      B.Read("size", Pf.BiosCheck.Size);
+      B.Read("checkBvdt", Pf.BiosCheck.CheckBvdt);
+    });
+    O.ReadObject("commandFilter", [&](ObjectReader &C) {
+      C.Read("present", Pf.CommandFilter.Present);
+      C.Read("offset", Pf.CommandFilter.Offset, kPlatformStatusSize - 8);
+      C.Read("size", Pf.CommandFilter.Size);
+      std::string Bitmap;
+      C.Read("bitmap", Bitmap);
+      Pf.CommandFilter.Bitmap = ParseHexBytes(Bitmap, Source + ": platform.commandFilter bitmap");
+      if (Pf.CommandFilter.Bitmap.size() > kPlatformStatusSize) {
+        C.FailKey("bitmap", "is longer than the 1024-byte platform status");
+      }
+    });
+    O.Read("modelName", Pf.ModelName);
+    if (Utf8ToUtf16(Pf.ModelName).size() > kModelNameChars) {
+      O.FailKey("modelName", "must be at most " + std::to_string(kModelNameChars) + " UTF-16 characters");
+    }
+    O.Read("version", Pf.Version);
+    if (Utf8ToUtf16(Pf.Version).size() > kVersionChars) {
+      O.FailKey("version", "must be at most " + std::to_string(kVersionChars) + " UTF-16 characters");
+    }
+    O.Read("switches", Pf.Switches);
+    O.Read("extendedSwitches", Pf.ExtendedSwitches);
+    O.Read("antiTheft", Pf.AntiTheft);
+  });
   if (Root.Get("volumes")) {
     P.Volumes.clear();
     std::set<std::string> Names;
@@ -485,6 +531,30 @@ json Profile::ToJson() const {
     Faults.push_back(F);
   }
   Out["bios"] = {{"mainFunction", Hex(BiosMainFunction)}, {"faults", Faults}};
+  Out["platform"] = {
+      {"permission", Platform.Permission},
+      {"interfaceVersion", Hex(Platform.InterfaceVersion)},
+      {"acPlug", Platform.AcPlug},
+      {"dcLife", Platform.DcLife},
+      {"dcBound", Platform.DcBound},
+      {"help1", Hex(Platform.Help1)},
+      {"help2", Hex(Platform.Help2)},
+      {"vendorId", Hex(Platform.VendorId)},
+      {"biosCheck",
+       {{"present", Platform.BiosCheck.Present},
+        {"offset", Platform.BiosCheck.Offset},
+        {"size", Platform.BiosCheck.Size},
+        {"checkBvdt", Platform.BiosCheck.CheckBvdt}}},
+      {"commandFilter",
+       {{"present", Platform.CommandFilter.Present},
+        {"offset", Platform.CommandFilter.Offset},
+        {"size", Platform.CommandFilter.Size},
+        {"bitmap", HexBytes(Platform.CommandFilter.Bitmap)}}},
+      {"modelName", Platform.ModelName},
+      {"version", Platform.Version},
+      {"switches", Hex(Platform.Switches)},
+      {"extendedSwitches", Hex(Platform.ExtendedSwitches)},
+      {"antiTheft", Hex(Platform.AntiTheft)}};
   json Vols = json::array();
   for (const VolumeConfig &Volume : Volumes) {
     Vols.push_back({{"name", Volume.Name}, {"kind", VolumeKindName(Volume.Kind)}, {"dir", Volume.Dir}, {"readOnly", Volume.ReadOnly}});

@@ -87,6 +87,39 @@ struct MemoryPatchConfig {
   std::vector<uint8_t> Bytes;
 };
 
+// The answers of the BIOS's platform functions 10h, 11h and 1Ch.
+struct BiosCheckConfig {
+  bool Present = false;
+  uint32_t Offset = 13;  // where the utility looks for it
+  uint32_t Size = 13;
+  uint8_t CheckBvdt = 0;
+};
+
+struct CommandFilterConfig {
+  bool Present = false;
+  uint32_t Offset = 64;
+  uint32_t Size = 28;            // as written into the structure, header included
+  std::vector<uint8_t> Bitmap;  // zero-padded (or cut) to Size - 12 bytes
+};
+
+struct PlatformConfig {
+  uint8_t Permission = 1;
+  uint16_t InterfaceVersion = 0x1504;
+  uint8_t AcPlug = 1;
+  uint8_t DcLife = 100;
+  uint8_t DcBound = 0;
+  uint32_t Help1 = 0;
+  uint32_t Help2 = 0;
+  uint16_t VendorId = 0x1234;
+  BiosCheckConfig BiosCheck;
+  CommandFilterConfig CommandFilter;
+  std::string ModelName = "VyrPC";  // UTF-8; at most 32 UTF-16 units
+  std::string Version = "V1.00";    // UTF-8; at most 128 UTF-16 units
+  uint8_t Switches = 0;
+  uint32_t ExtendedSwitches = 0;
+  uint8_t AntiTheft = 0;
+};
+
 struct Profile {
   std::string Name = "default";
   std::vector<MemoryPatchConfig> MemoryPatches;
@@ -94,6 +127,7 @@ struct Profile {
   FsegmentConfig Fsegment;
   uint8_t BiosMainFunction = 0xEF;
   std::vector<BiosFaultConfig> BiosFaults;
+  PlatformConfig Platform;
   std::vector<VolumeConfig> Volumes;
   uint32_t ConsoleColumns = 80;
   uint32_t ConsoleRows = 25;

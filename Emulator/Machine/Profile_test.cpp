@@ -44,6 +44,11 @@ TEST(Profile, TyposAndBadValuesAreErrorsThatNameTheField) {
       {R"({"memory": {"patches": [{"address": 1024, "bytes": "ABC"}]}})", "odd number of hex digits"},
       {R"({"console": {"columns": 0}})", "needs at least one column"},
       {R"([1, 2])", "profile must be an object"},
+      {R"({"platform": {"vendorID": 1}})", "unknown key \"vendorID\" in profile.platform"},
+      {R"({"platform": {"biosCheck": {"flag": 1}}})", "unknown key \"flag\" in profile.platform.biosCheck"},
+      {R"({"platform": {"commandFilter": {"offset": 1017}}})", "profile.platform.commandFilter.offset is out of range"},
+      {R"({"platform": {"vendorId": "0x10000"}})", "profile.platform.vendorId is out of range"},
+      {R"({"platform": {"modelName": "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456"}})", "modelName must be at most 32"},
   };
   for (const auto &Case : Cases) {
     const std::string Error = ErrorOf(Case.Json);
@@ -93,6 +98,43 @@ TEST(Profile, FieldsAreReadAndRoundTrip) {
 
   Profile Again = Profile::FromJson(P.ToJson());
   EXPECT_EQ(P.ToJson(), Again.ToJson());
+}
+
+TEST(Profile, PlatformAnswersAreReadAndRoundTrip) {
+  const char *Text = R"({"platform": {
+    "permission": 0, "interfaceVersion": "0x1503", "acPlug": 0, "dcLife": 101, "dcBound": 2,
+    "help1": "0xDEADBEEF", "help2": 7, "vendorId": "0x1656",
+    "biosCheck": {"present": true, "offset": 14, "size": 40, "checkBvdt": 1},
+    "commandFilter": {"present": true, "offset": "0x200", "size": 12, "bitmap": "FF 01"},
+    "modelName": "Vyr 14", "version": "V9.99", "switches": "0x80", "extendedSwitches": 1, "antiTheft": "0xC3"
+  }})";
+  Profile P = Profile::FromJson(json::parse(Text));
+  const PlatformConfig &Pf = P.Platform;
+  EXPECT_EQ(0, Pf.Permission);
+  EXPECT_EQ(0x1503, Pf.InterfaceVersion);
+  EXPECT_EQ(101, Pf.DcLife);
+  EXPECT_EQ(0xDEADBEEFu, Pf.Help1);
+  EXPECT_EQ(0x1656, Pf.VendorId);
+  EXPECT_TRUE(Pf.BiosCheck.Present);
+  EXPECT_EQ(14u, Pf.BiosCheck.Offset);
+  EXPECT_EQ(40u, Pf.BiosCheck.Size);
+  EXPECT_EQ(1, Pf.BiosCheck.CheckBvdt);
+  EXPECT_EQ(0x200u, Pf.CommandFilter.Offset);
+  EXPECT_EQ(12u, Pf.CommandFilter.Size);
+  EXPECT_EQ((std::vector<uint8_t>{0xFF, 0x01}), Pf.CommandFilter.Bitmap);
+  EXPECT_EQ("Vyr 14", Pf.ModelName);
+  EXPECT_EQ(0x80, Pf.Switches);
+  EXPECT_EQ(1u, Pf.ExtendedSwitches);
+  EXPECT_EQ(0xC3, Pf.AntiTheft);
+  EXPECT_EQ(P.ToJson(), Profile::FromJson(P.ToJson()).ToJson());
+
+  // Defaults of a plain machine.
+  const PlatformConfig D = Profile::Default().Platform;
+  EXPECT_EQ(1, D.Permission);
+  EXPECT_GE(D.InterfaceVersion, 0x1504);
+  EXPECT_EQ(100, D.DcLife);
+  EXPECT_FALSE(D.BiosCheck.Present);
+  EXPECT_FALSE(D.CommandFilter.Present);
 }
 
 TEST(Profile, DefaultHasOneUsbVolumeAndSurvivesAFile) {

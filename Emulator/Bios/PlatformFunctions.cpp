@@ -1,0 +1,156 @@
+#include "Bios/PlatformFunctions.h"
+
+#include "Bios/EmuBios.h"
+
+namespace {
+
+VOID ZeroBytes(VOID *Buffer, UINTN Length) {
+  volatile UINT8 *Bytes = (volatile UINT8 *)Buffer;
+  while (Length-- != 0) {
+    *Bytes++ = 0;
+  }
+}
+
+VOID CopyBytes(VOID *Destination, CONST VOID *Source, UINTN Length) {
+  volatile UINT8 *To = (volatile UINT8 *)Destination;
+  CONST UINT8 *From = (CONST UINT8 *)Source;
+  while (Length-- != 0) {
+    *To++ = *From++;
+  }
+}
+
+BOOLEAN SameBytes(CONST VOID *A, CONST VOID *B, UINTN Length) {
+  CONST UINT8 *X = (CONST UINT8 *)A;
+  CONST UINT8 *Y = (CONST UINT8 *)B;
+  for (UINTN Index = 0; Index < Length; Index++) {
+    if (X[Index] != Y[Index]) {
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
+VOID CopyWide(CHAR16 *Destination, UINTN Capacity, CONST CHAR16 *Source) {
+  UINTN Index = 0;
+  for (; Index + 1 < Capacity && Source[Index] != 0; Index++) {
+    Destination[Index] = Source[Index];
+  }
+  Destination[Index] = 0;
+}
+
+VOID Put32(UINT8 *Bytes, UINT32 Value) {
+  for (UINTN Index = 0; Index < 4; Index++) {
+    Bytes[Index] = (UINT8)(Value >> (8 * Index));
+  }
+}
+
+// Writes Length bytes at Offset of the status output, cut at its end.
+VOID PutClipped(UINT8 *Output, UINT32 Offset, CONST VOID *Data, UINTN Length) {
+  if (Offset >= EMU_PLATFORM_STATUS_SIZE) {
+    return;
+  }
+  UINTN Room = EMU_PLATFORM_STATUS_SIZE - Offset;
+  CopyBytes(Output + Offset, Data, Length < Room ? Length : Room);
+}
+
+VOID PutStructureHeader(UINT8 *Output, UINT32 Offset, CONST CHAR8 *Signature, UINT32 Size) {
+  UINT8 Header[12];
+  CopyBytes(Header, Signature, 8);
+  Put32(Header + 8, Size);
+  PutClipped(Output, Offset, Header, sizeof(Header));
+}
+
+VOID BuildPlatformStatus(CONST EMU_PLATFORM *P, UINT8 *Output) {
+  ZeroBytes(Output, EMU_PLATFORM_STATUS_SIZE);
+  Output[0] = P->AcPlug;
+  Output[1] = P->DcLife;
+  Output[2] = P->DcBound;
+  Put32(Output + 3, P->Help1);
+  Put32(Output + 7, P->Help2);
+  Output[11] = (UINT8)(P->VendorId & 0xFF);
+  Output[12] = (UINT8)(P->VendorId >> 8);
+  if (P->BiosCheckPresent) {
+    PutStructureHeader(Output, P->BiosCheckOffset, "$BIOSCHK", P->BiosCheckSize);
+    PutClipped(Output, P->BiosCheckOffset + 12, &P->CheckBvdt, 1);
+  }
+  if (P->CommandFilterPresent) {
+    PutStructureHeader(Output, P->CommandFilterOffset, "$CMDFILT", P->CommandFilterSize);
+    UINT32 Bitmap = P->CommandFilterSize > 12 ? P->CommandFilterSize - 12 : 0;
+    UINT32 Given = P->CommandFilterBitmapLength < EMU_PLATFORM_FILTER_BITMAP_MAX ? P->CommandFilterBitmapLength
+                                                                                : EMU_PLATFORM_FILTER_BITMAP_MAX;
+    // The rest of the bitmap stays zero (the output was cleared).
+    PutClipped(Output, P->CommandFilterOffset + 12, P->CommandFilterBitmap, Given < Bitmap ? Given : Bitmap);
+  }
+}
+
+}  // namespace
+
+VOID EmuPlatformInit(EMU_PLATFORM *Platform) {
+  ZeroBytes(Platform, sizeof(*Platform));
+  Platform->Permission = 1;
+  Platform->InterfaceVersion = 0x1504;
+  Platform->AcPlug = 1;
+  Platform->DcLife = 100;
+  Platform->VendorId = 0x1234;
+  Platform->BiosCheckOffset = 13;
+  Platform->BiosCheckSize = 13;
+  Platform->CommandFilterOffset = 64;
+  Platform->CommandFilterSize = 28;
+  CopyWide(Platform->ModelName, EMU_PLATFORM_MODEL_NAME_CHARS, u"VyrPC");
+  CopyWide(Platform->Version, EMU_PLATFORM_VERSION_CHARS, u"V1.00");
+}
+
+// 10h: EDI holds the 18-byte tool information; the 1024-byte platform status
+// goes back in its place. AH = permission, CH:CL = interface version.
+UINT8 EmuPlatformFunction10h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
+  EMU_PLATFORM *P = &Bios->Platform;
+  UINT8 Tool[EMU_PLATFORM_TOOL_INFORMATION_SIZE];
+  if (!EmuBiosReadPhysical(Bios, Regs->Edi, Tool, sizeof(Tool))) {
+    return EMU_PLATFORM_STATUS_BAD_REQUEST;
+  }
+  CopyBytes(P->ToolInformation, Tool, sizeof(Tool));
+  P->ToolInformationSeen = TRUE;
+  if (!SameBytes(Tool, "$VER", 4)) {
+    return EMU_PLATFORM_STATUS_BAD_REQUEST;
+  }
+  UINT8 Output[EMU_PLATFORM_STATUS_SIZE];
+  BuildPlatformStatus(P, Output);
+  if (!EmuBiosWritePhysical(Bios, Regs->Edi, Output, sizeof(Output))) {
+    return EMU_PLATFORM_STATUS_BAD_REQUEST;
+  }
+  Regs->Eax = (Regs->Eax & 0xFFFF00FFu) | ((UINT32)P->Permission << 8);
+  Regs->Ecx = P->InterfaceVersion;
+  return 0;
+}
+
+// 11h: ESI holds the "$BUFFER_" extended buffer; the model name (bytes 0-63)
+// and version (64-319) go into the 320-byte area at EDI as UTF-16.
+// AH = switch byte, ECX = extended switches.
+UINT8 EmuPlatformFunction11h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
+  EMU_PLATFORM *P = &Bios->Platform;
+  UINT8 Header[EMU_PLATFORM_EXTENDED_HEADER_SIZE];
+  if (!EmuBiosReadPhysical(Bios, Regs->Esi, Header, sizeof(Header))) {
+    return EMU_PLATFORM_STATUS_BAD_REQUEST;
+  }
+  CopyBytes(P->ExtendedHeader, Header, sizeof(Header));
+  P->ExtendedHeaderSeen = TRUE;
+  if (!SameBytes(Header, "$BUFFER_", 8)) {
+    return EMU_PLATFORM_STATUS_BAD_REQUEST;
+  }
+  UINT8 Area[EMU_PLATFORM_INFO_AREA_SIZE];
+  ZeroBytes(Area, sizeof(Area));
+  CopyBytes(Area, P->ModelName, sizeof(P->ModelName));
+  CopyBytes(Area + sizeof(P->ModelName), P->Version, sizeof(P->Version));
+  if (!EmuBiosWritePhysical(Bios, Regs->Edi, Area, sizeof(Area))) {
+    return EMU_PLATFORM_STATUS_BAD_REQUEST;
+  }
+  Regs->Eax = (Regs->Eax & 0xFFFF00FFu) | ((UINT32)P->Switches << 8);
+  Regs->Ecx = P->ExtendedSwitches;
+  return 0;
+}
+
+// 1Ch: the anti-theft byte in CL.
+UINT8 EmuPlatformFunction1Ch(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
+  Regs->Ecx = (Regs->Ecx & 0xFFFFFF00u) | Bios->Platform.AntiTheft;
+  return 0;
+}

@@ -1,0 +1,172 @@
+#include "Bios/PlatformFunctions.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Bios/EmuBios.h"
+#include "Machine/Machine.h"
+
+namespace {
+
+constexpr UINT64 kBase = 0x10000;
+constexpr UINT32 kIn = 0x10000;    // EDI: tool information / platform information area
+constexpr UINT32 kExt = 0x11000;   // ESI: extended buffer
+
+// Handlers against a small flat memory, without a machine around them.
+struct PlatformFunctionsTest : ::testing::Test {
+  void SetUp() override {
+    EmuBiosInit(&Bios);
+    Memory.assign(0x2000, 0xEE);
+    EmuBiosSetMemory(&Bios, Read, Write, this);
+  }
+  static BOOLEAN Read(VOID *Context, UINT64 Address, VOID *Buffer, UINTN Length) {
+    auto *T = static_cast<PlatformFunctionsTest *>(Context);
+    if (Address < kBase || Address + Length > kBase + T->Memory.size()) return FALSE;
+    std::memcpy(Buffer, T->Memory.data() + (Address - kBase), Length);
+    return TRUE;
+  }
+  static BOOLEAN Write(VOID *Context, UINT64 Address, CONST VOID *Buffer, UINTN Length) {
+    auto *T = static_cast<PlatformFunctionsTest *>(Context);
+    if (Address < kBase || Address + Length > kBase + T->Memory.size()) return FALSE;
+    std::memcpy(T->Memory.data() + (Address - kBase), Buffer, Length);
+    return TRUE;
+  }
+  void Put(UINT32 Address, const std::string &Bytes) { std::memcpy(&Memory[Address - kBase], Bytes.data(), Bytes.size()); }
+  std::vector<UINT8> At(UINT32 Address, size_t Length) {
+    return std::vector<UINT8>(Memory.begin() + (Address - kBase), Memory.begin() + (Address - kBase) + Length);
+  }
+  SMI_REGISTERS Call(UINT8 Function, UINT32 Edi = kIn, UINT32 Esi = kExt) {
+    SMI_REGISTERS R = {};
+    R.Eax = (UINT32(Function) << 8) | 0xEF;
+    R.Ebx = EMU_BIOS_CALL_SIGNATURE;
+    R.Edx = 0xB2;
+    R.Edi = Edi;
+    R.Esi = Esi;
+    EmuBiosHandleSmi(&Bios, &R);
+    return R;
+  }
+  EMU_BIOS Bios;
+  std::vector<UINT8> Memory;
+};
+
+const std::string kTool("$VER\x04\x00" "14b" "$FWSMI" "212", 18);
+
+TEST_F(PlatformFunctionsTest, PlatformStatusLayout) {
+  EMU_PLATFORM &P = Bios.Platform;
+  P.Permission = 1;
+  P.InterfaceVersion = 0x1618;
+  P.AcPlug = 0;
+  P.DcLife = 42;
+  P.DcBound = 3;
+  P.Help1 = 0x04030201;
+  P.Help2 = 0x08070605;
+  P.VendorId = 0x1656;
+  P.BiosCheckPresent = TRUE;
+  P.BiosCheckSize = 13;
+  P.CheckBvdt = 1;
+  P.CommandFilterPresent = TRUE;
+  P.CommandFilterOffset = 100;
+  P.CommandFilterSize = 16;  // four bitmap bytes, of which two are given
+  P.CommandFilterBitmap[0] = 0xA1;
+  P.CommandFilterBitmap[1] = 0xB2;
+  P.CommandFilterBitmapLength = 2;
+  Put(kIn, kTool);
+  SMI_REGISTERS R = Call(0x10);
+  EXPECT_EQ(1u, (R.Eax >> 8) & 0xFF);  // AH = permission
+  EXPECT_EQ(0x00u, R.Eax & 0xFF);
+  EXPECT_EQ(0x1618u, R.Ecx);
+  EXPECT_EQ(kTool, std::string((const char *)P.ToolInformation, 18));
+
+  std::vector<UINT8> Expected(1024, 0);
+  const UINT8 Head[] = {0, 42, 3, 1, 2, 3, 4, 5, 6, 7, 8, 0x56, 0x16,
+                        '$', 'B', 'I', 'O', 'S', 'C', 'H', 'K', 13, 0, 0, 0, 1};
+  std::memcpy(Expected.data(), Head, sizeof(Head));
+  const UINT8 Filter[] = {'$', 'C', 'M', 'D', 'F', 'I', 'L', 'T', 16, 0, 0, 0, 0xA1, 0xB2, 0, 0};
+  std::memcpy(Expected.data() + 100, Filter, sizeof(Filter));
+  EXPECT_EQ(Expected, At(kIn, 1024));
+  EXPECT_EQ(0xEE, At(kIn + 1024, 1)[0]);  // nothing past the output
+}
+
+TEST_F(PlatformFunctionsTest, StructuresAreCutAtTheEndOfTheOutput) {
+  EMU_PLATFORM &P = Bios.Platform;
+  P.CommandFilterPresent = TRUE;
+  P.CommandFilterOffset = 1016;
+  P.CommandFilterSize = 0x40;
+  std::memset(P.CommandFilterBitmap, 0x77, 52);
+  P.CommandFilterBitmapLength = 52;
+  Put(kIn, kTool);
+  Call(0x10);
+  EXPECT_EQ((std::vector<UINT8>{'$', 'C', 'M', 'D', 'F', 'I', 'L', 'T'}), At(kIn + 1016, 8));
+  EXPECT_EQ(0xEE, At(kIn + 1024, 1)[0]);
+}
+
+TEST_F(PlatformFunctionsTest, BadRequestsAreRefusedWithoutWriting) {
+  Put(kIn, "$VEX");
+  SMI_REGISTERS R = Call(0x10);
+  EXPECT_EQ(EMU_PLATFORM_STATUS_BAD_REQUEST, R.Eax & 0xFF);
+  EXPECT_EQ(0xEE, At(kIn + 18, 1)[0]);
+  EXPECT_TRUE(Bios.Platform.ToolInformationSeen);  // what came in is still kept
+  EXPECT_EQ(EMU_PLATFORM_STATUS_BAD_REQUEST, Call(0x10, 0x90000000).Eax & 0xFF);
+
+  Memory.assign(Memory.size(), 0xEE);
+  Put(kExt, "$BUFFEX_");
+  EXPECT_EQ(EMU_PLATFORM_STATUS_BAD_REQUEST, Call(0x11).Eax & 0xFF);
+  EXPECT_EQ(std::vector<UINT8>(320, 0xEE), At(kIn, 320));
+  EXPECT_EQ(EMU_PLATFORM_STATUS_BAD_REQUEST, Call(0x11, kIn, 0x90000000).Eax & 0xFF);
+}
+
+TEST_F(PlatformFunctionsTest, PlatformInformationAndSwitches) {
+  EMU_PLATFORM &P = Bios.Platform;
+  std::memset(P.ModelName, 0, sizeof(P.ModelName));
+  std::memset(P.Version, 0, sizeof(P.Version));
+  std::memcpy(P.ModelName, u"Mx", 4);
+  std::memcpy(P.Version, u"V7\u00e9", 8);
+  P.Switches = 0xC3;
+  P.ExtendedSwitches = 0x80000001;
+  Put(kExt, std::string("$BUFFER_\x00\x10\x00\x00", 12));
+  SMI_REGISTERS R = Call(0x11);
+  EXPECT_EQ(0u, R.Eax & 0xFF);
+  EXPECT_EQ(0xC3u, (R.Eax >> 8) & 0xFF);
+  EXPECT_EQ(0x80000001u, R.Ecx);
+  std::vector<UINT8> Expected(320, 0);
+  const UINT8 Name[] = {'M', 0, 'x', 0};
+  const UINT8 Version[] = {'V', 0, '7', 0, 0xE9, 0};
+  std::memcpy(Expected.data(), Name, sizeof(Name));
+  std::memcpy(Expected.data() + 64, Version, sizeof(Version));
+  EXPECT_EQ(Expected, At(kIn, 320));
+  EXPECT_EQ(0xEE, At(kIn + 320, 1)[0]);
+}
+
+TEST_F(PlatformFunctionsTest, AntiTheftByteInCl) {
+  Bios.Platform.AntiTheft = 0xC7;
+  SMI_REGISTERS R = Call(0x1C, 0, 0);
+  EXPECT_EQ(0u, R.Eax & 0xFF);
+  EXPECT_EQ(0xC7u, R.Ecx);
+}
+
+TEST(PlatformProfile, DefaultProfileGivesTheModelDefaults) {
+  vyr::emu::Machine M(vyr::emu::Profile::Default());
+  EMU_PLATFORM Fresh;
+  EmuPlatformInit(&Fresh);
+  EXPECT_EQ(0, std::memcmp(&Fresh, &M.Bios().Platform, sizeof(Fresh)));
+}
+
+TEST(PlatformProfile, ProfileAnswersReachTheBios) {
+  vyr::emu::Profile P = vyr::emu::Profile::Default();
+  P.Platform.ModelName = "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345";  // fills the field: no terminator
+  P.Platform.Version = "R\xC3\xA9v";                              // UTF-8 in, UTF-16 out
+  P.Platform.CommandFilter.Bitmap = {1, 2, 3};
+  P.Platform.AntiTheft = 0x83;
+  vyr::emu::Machine M(P);
+  const EMU_PLATFORM &B = M.Bios().Platform;
+  EXPECT_EQ(u"ABCDEFGHIJKLMNOPQRSTUVWXYZ012345", std::u16string(B.ModelName, B.ModelName + 32));
+  EXPECT_EQ(u"R\u00e9v", std::u16string(B.Version));
+  EXPECT_EQ(3u, B.CommandFilterBitmapLength);
+  EXPECT_EQ(3, B.CommandFilterBitmap[2]);
+  EXPECT_EQ(0x83, B.AntiTheft);
+}
+
+}  // namespace
