@@ -22,8 +22,9 @@ static VOID ReadInt8(CONST CHAR8 *Section, CONST CHAR8 *Key, UINT8 *Field) {
   *Field = (UINT8)GetProfileInt(Section, Key, *Field, FALSE);
 }
 
-static VOID ReadInt32(CONST CHAR8 *Section, CONST CHAR8 *Key, UINT32 *Field) {
-  *Field = GetProfileInt(Section, Key, *Field, FALSE);
+// The record is byte-packed: its 32-bit fields are reached through unaligned access.
+static VOID ReadInt32(CONST CHAR8 *Section, CONST CHAR8 *Key, VOID *Field) {
+  WriteUnaligned32(Field, GetProfileInt(Section, Key, ReadUnaligned32(Field), FALSE));
 }
 
 static VOID ReadHex8(CONST CHAR8 *Section, CONST CHAR8 *Key, UINT8 *Field) {
@@ -222,12 +223,12 @@ static VOID AcAdapterSection(INI_PASS Pass) {
 }
 
 // [Platform_Check] and [PlatformVersion]: a number and twenty texts named Prefix1..20.
-static VOID NamedListSection(INI_PASS Pass, CONST CHAR8 *Name, UINT32 *Flag, UINT32 FlagDefault,
+static VOID NamedListSection(INI_PASS Pass, CONST CHAR8 *Name, VOID *Flag, UINT32 FlagDefault,
                              CHAR8 (*List)[INI_TEXT_SIZE], CONST CHAR8 *Prefix, CONST CHAR16 *Comment) {
   CHAR8 Key[32];
   switch (Pass) {
     case IniDefault:
-      *Flag = FlagDefault;
+      WriteUnaligned32(Flag, FlagDefault);
       for (UINTN I = 0; I < INI_PLATFORM_NAMES; I++) {
         SetText(List[I], "");
       }
@@ -241,7 +242,7 @@ static VOID NamedListSection(INI_PASS Pass, CONST CHAR8 *Name, UINT32 *Flag, UIN
       break;
     case IniDump:
       DumpHeader(Name);
-      DumpNumber("Flag", *Flag);
+      DumpNumber("Flag", ReadUnaligned32(Flag));
       DebugPrint(DUMP_LEVEL, Comment);
       for (UINTN I = 0; I < INI_PLATFORM_NAMES; I++) {
         if (List[I][0] != 0) {
@@ -504,7 +505,7 @@ static VOID UpdateOemMeSection(INI_PASS Pass) {
 
 typedef struct {
   CONST CHAR8 *Key;
-  UINT32 *Field;
+  VOID *Field;  // an unaligned UINT32
   UINT32 Default;
 } INI_NUMBER_KEY;
 
@@ -516,13 +517,13 @@ static VOID NumberSection(INI_PASS Pass, CONST CHAR8 *Name, CONST INI_NUMBER_KEY
   for (UINTN I = 0; I < Count; I++) {
     switch (Pass) {
       case IniDefault:
-        *Keys[I].Field = Keys[I].Default;
+        WriteUnaligned32(Keys[I].Field, Keys[I].Default);
         break;
       case IniLoad:
         ReadInt32(Name, Keys[I].Key, Keys[I].Field);
         break;
       case IniDump:
-        DumpNumber(Keys[I].Key, *Keys[I].Field);
+        DumpNumber(Keys[I].Key, ReadUnaligned32(Keys[I].Field));
         break;
     }
   }

@@ -171,10 +171,10 @@ TEST_F(IniSettingsTest, TextsLoseTheirDefaultsNumbersKeepTheirValues) {
   EXPECT_STREQ("", mIniSettings.AC_Adapter.LauncherAcWarning);
   EXPECT_STREQ("", mIniSettings.CommonFlash.ErrorMsg[0]);
   Load("[UI]\n");
-  EXPECT_EQ(9u, mIniSettings.Others.SMIErrorRetry);
+  EXPECT_EQ(9u, UINT32(mIniSettings.Others.SMIErrorRetry));
   EXPECT_STREQ("", mIniSettings.FlashComplete.PauseWarning);
   InitialIniConfig();
-  EXPECT_EQ(5u, mIniSettings.Others.SMIErrorRetry);
+  EXPECT_EQ(5u, UINT32(mIniSettings.Others.SMIErrorRetry));
 }
 
 TEST_F(IniSettingsTest, SectionQuirks) {
@@ -204,10 +204,10 @@ TEST_F(IniSettingsTest, SectionQuirks) {
        [] { EXPECT_STREQ("No \"way", mIniSettings.Bios_Version_Check.CheckByBiosErrorMessage); }},
       {"[FlashComplete]\nAction=2,0\n[ReturnErrorCode]\nFileNotFound=3,259\n",
        [] {
-         EXPECT_EQ(2u, mIniSettings.FlashComplete.Action);
-         EXPECT_EQ(3u, mIniSettings.ReturnErrorCode.FileNotFound);
+         EXPECT_EQ(2u, UINT32(mIniSettings.FlashComplete.Action));
+         EXPECT_EQ(3u, UINT32(mIniSettings.ReturnErrorCode.FileNotFound));
        }},
-      {"[AutoWakeup]\nINTERVAL=45\n", [] { EXPECT_EQ(45u, mIniSettings.AutoWakeup.Interval); }},
+      {"[AutoWakeup]\nINTERVAL=45\n", [] { EXPECT_EQ(45u, UINT32(mIniSettings.AutoWakeup.Interval)); }},
   };
   for (const auto &Case : Cases) {
     SCOPED_TRACE(Case.Ini);
