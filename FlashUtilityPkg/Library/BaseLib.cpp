@@ -22,7 +22,7 @@ VOID *CopyMem(VOID *Destination, CONST VOID *Source, UINTN Length) {
 }
 
 VOID *SetMem(VOID *Buffer, UINTN Length, UINT8 Value) {
-  volatile UINT8 *B = (volatile UINT8 *)Buffer;  // volatile: keep the compiler from calling memset
+  UINT8 *B = (UINT8 *)Buffer;
   for (UINTN I = 0; I < Length; I++) {
     B[I] = Value;
   }
