@@ -66,30 +66,24 @@ BOOLEAN CommandFilterCheck(CONST CHAR16 *OptionString) {
   DebugPrint(4, u"===== Filter Table =====\r\n");
   DumpHex(Filter.Bitmap, Filter.Length < COMMAND_FILTER_BITMAP_BYTES ? Filter.Length : COMMAND_FILTER_BITMAP_BYTES);
 
-  // A character that has no 8-bit form becomes '?': its low byte could be a
-  // NUL that would hide the words after it from the filter.
-  CHAR8 Text[FILTER_TEXT_BYTES];
-  UINTN Length = 0;
-  if (OptionString != NULL) {
-    for (; Length + 1 < sizeof(Text) && OptionString[Length] != 0; Length++) {
-      CHAR16 Char = OptionString[Length];
-      Text[Length] = (Char == 0 || Char > 0xFF) ? '?' : (CHAR8)Char;
-    }
-  }
-  Text[Length] = 0;
-
+  // Word by word, so that no word is lost to the 512-byte text: the words
+  // of a longer string are checked too. A character that has no 8-bit form
+  // becomes '?': its low byte could be a NUL that would end the word early.
+  CHAR8 Word[FILTER_TEXT_BYTES];
   UINTN Position = 0;
-  while (Position < Length) {
-    if (Text[Position] == ' ') {
+  while (OptionString != NULL && OptionString[Position] != 0) {
+    if (OptionString[Position] == u' ') {
       Position++;
       continue;
     }
-    CHAR8 *Word = Text + Position;
-    while (Position < Length && Text[Position] != ' ') {
-      Position++;
+    UINTN Length = 0;
+    for (; OptionString[Position] != 0 && OptionString[Position] != u' '; Position++) {
+      CHAR16 Char = OptionString[Position];
+      if (Length + 1 < sizeof(Word)) {
+        Word[Length++] = Char > 0xFF ? '?' : (CHAR8)Char;
+      }
     }
-    Text[Position] = 0;  // the blank after the word, or the terminator
-    Position++;
+    Word[Length] = 0;
     if (!IsWordAllowed(&Filter, Word)) {
       PrintBanner(FALSE);
       Print(u"Error command: %a (Not supports on current platform)\r\n\r\n", Word);
