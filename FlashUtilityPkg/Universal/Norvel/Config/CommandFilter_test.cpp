@@ -174,12 +174,12 @@ TEST_F(IniFilterTest, EmptyFilterForcesEverySetting) {
   EXPECT_EQ(0, mIniSettings.EngineeringErrorDisable.SkipSecureBootProtectionCheck);
   EXPECT_EQ(0, mIniSettings.AC_Adapter.BatteryCheck);
   EXPECT_EQ(1, mIniSettings.AC_Adapter.Flag);
-  EXPECT_EQ(3u, mIniSettings.Platform_Check.Flag);
-  EXPECT_EQ(0u, mIniSettings.PlatformVersion.Flag);
-  EXPECT_EQ(2u, mIniSettings.Bios_Version_Check.Flag);
+  EXPECT_EQ(3u, (UINT32)mIniSettings.Platform_Check.Flag);
+  EXPECT_EQ(0u, (UINT32)mIniSettings.PlatformVersion.Flag);
+  EXPECT_EQ(2u, (UINT32)mIniSettings.Bios_Version_Check.Flag);
   EXPECT_EQ(0, mIniSettings.Bios_Version_Check.CheckByBios);
   EXPECT_EQ(0, mIniSettings.BIOSVersionFormat.BIOSVFEnable);
-  EXPECT_EQ(2u, mIniSettings.FlashComplete.Action);
+  EXPECT_EQ(2u, (UINT32)mIniSettings.FlashComplete.Action);
   EXPECT_EQ(0, mIniSettings.FlashSecureBIOSOverride.EnableFlashSecureBIOSOverride);
   EXPECT_EQ(1, mIniSettings.FlashSecureBIOSOverride.Action);
 
@@ -226,7 +226,7 @@ TEST_F(IniFilterTest, ShortFilterForcesTheLaterBytes) {
   EXPECT_EQ(1, mIniSettings.ForceFlash.ALL);
   EXPECT_EQ(1, mIniSettings.ForceFlash.Type[0x1A]);
   EXPECT_EQ(0, mIniSettings.Region.BIOS);
-  EXPECT_EQ(2u, mIniSettings.FlashComplete.Action);
+  EXPECT_EQ(2u, (UINT32)mIniSettings.FlashComplete.Action);
   EXPECT_EQ("filter ini 2, 0", LogLines("filter ini").front());
 }
 
