@@ -1,0 +1,336 @@
+#include <cstring>
+
+#include "CommandLineFixture.h"
+#include "Config/CommandLine.h"
+#include "Config/IniSettings.h"
+
+namespace {
+
+using vyr::testing::CommandLineTest;
+
+struct FilterWord {
+  const char16_t *Word;
+  int Byte, Bit;
+};
+
+// Every option the filter knows, with the bit that allows it.
+const FilterWord kFilterWords[] = {
+    {u"-all", 0, 0},    {u"-b", 0, 1},      {u"-fm", 0, 2},     {u"-fv", 0, 3},      {u"-fd", 0, 4},
+    {u"-fe", 0, 5},     {u"-fl", 0, 6},     {u"-fp", 0, 7},     {u"-fn", 1, 0},      {u"-ft:1A", 1, 1},
+    {u"-pbi:3", 1, 2},  {u"-e:1,2,3", 1, 3}, {u"-unvs", 1, 5},  {u"-ufc", 1, 6},     {u"-alp", 1, 7},
+    {u"-bios", 2, 0},   {u"-gbe", 2, 1},    {u"-me", 2, 2},     {u"-desc", 2, 3},    {u"-pdr", 2, 4},
+    {u"-ec", 3, 1},     {u"-ecp", 3, 2},    {u"-ecb", 3, 3},    {u"-ecbp", 3, 4},    {u"-eob", 3, 5},
+    {u"-ab", 4, 0},     {u"-ac", 4, 1},     {u"-acb", 4, 2},    {u"-mc", 4, 3},      {u"-mfg", 4, 6},
+    {u"-skipsbp", 4, 7}, {u"-h", 6, 0},     {u"-?", 6, 0},      {u"/H", 6, 0},       {u"-g", 6, 2},
+    {u"-u", 6, 3},      {u"-pq", 6, 5},     {u"/PQ", 6, 5},     {u"-pr", 6, 6},      {u"-dc", 6, 7},
+    {u"-n", 7, 0},      {u"-r", 7, 1},      {u"-s", 7, 2},
+};
+
+class CommandFilterTest : public CommandLineTest {
+ protected:
+  bool Check(const std::u16string &Options) { return CommandFilterCheck(Options.c_str()); }
+  std::string NotSupported(const std::string &Word) {
+    return Banner() + "Error command: " + Word + " (Not supports on current platform)\r\n\r\n";
+  }
+};
+
+TEST_F(CommandFilterTest, WithoutFilterEverythingPasses) {
+  EXPECT_TRUE(Check(u" -dbg -zz /nonsense"));
+  EXPECT_EQ("", Console());
+}
+
+TEST_F(CommandFilterTest, EachOptionNeedsItsOwnBit) {
+  for (const FilterWord &Case : kFilterWords) {
+    SCOPED_TRACE(A(Case.Word));
+    std::vector<UINT8> Only(8, 0), AllBut(8, 0xFF);
+    Only[Case.Byte] = (UINT8)(1 << Case.Bit);
+    AllBut[Case.Byte] &= (UINT8)~(1 << Case.Bit);
+    ResetModuleState();
+    Boot();
+    SetFilter(8, Only);
+    EXPECT_TRUE(Check(std::u16string(u" ") + Case.Word));
+    SetFilter(8, AllBut);
+    EXPECT_FALSE(Check(std::u16string(u" ") + Case.Word));
+  }
+}
+
+TEST_F(CommandFilterTest, OnlyHelpAllowed) {
+  SetFilter(16, {0, 0, 0, 0, 0, 0, 0x01});
+  EXPECT_TRUE(Check(u" -h"));
+  EXPECT_TRUE(Check(u"  -?  /h "));
+  EXPECT_EQ("", Console());
+  EXPECT_FALSE(Check(u" -h -dbg -pq"));
+  std::string Printed = Console();
+  EXPECT_EQ(NotSupported("-dbg"), Printed);
+}
+
+TEST_F(CommandFilterTest, OptionsOutsideTheTableAreAlwaysRefused) {
+  const char16_t *Words[] = {u"-dbg", u"-di", u"-edt4f:a", u"-p=x", u"-pwd:x", u"-rt:1,2", u"-vrt:3", u"-priv",
+                             u"-ppriv", u"-pi", u"-pw", u"-nativeme:a", u"-oemid:x", u"-nopause", u"-forceit",
+                             u"-ec_crisis", u"-OemCus", u"-e", u"-ft", u"-h:", u"--h"};
+  for (const char16_t *Word : Words) {
+    ResetModuleState();
+    Boot();
+    SetFilter(16, std::vector<UINT8>(16, 0xFF));
+    EXPECT_FALSE(Check(std::u16string(u" ") + Word)) << A(Word);
+  }
+}
+
+TEST_F(CommandFilterTest, ShortFilterRefusesLaterBytes) {
+  SetFilter(2, std::vector<UINT8>(16, 0xFF));
+  for (const FilterWord &Case : kFilterWords) {
+    EXPECT_EQ(Case.Byte < 2, Check(std::u16string(u" ") + Case.Word)) << A(Case.Word);
+  }
+}
+
+TEST_F(CommandFilterTest, ReportedLengthBeyondTheBitmapIsBounded) {
+  EnableLog();
+  SetFilter(300, std::vector<UINT8>(16, 0xFF));
+  for (const FilterWord &Case : kFilterWords) EXPECT_TRUE(Check(std::u16string(u" ") + Case.Word));
+  // The dump shows the 16 bitmap bytes, nothing after them.
+  std::vector<std::string> Rows = LogLines("00");
+  ASSERT_FALSE(Rows.empty());
+  for (const std::string &Row : Rows) EXPECT_EQ(0u, Row.rfind("0000:", 0)) << Row;
+  EXPECT_FALSE(LogLines("Argument filter enabled").empty());
+  EXPECT_FALSE(LogLines("===== Filter Table =====").empty());
+}
+
+TEST_F(CommandFilterTest, RefusalNamesTheWordAsGiven) {
+  SetFilter(8, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0xFF});
+  EXPECT_FALSE(Check(u" -all /PQ"));
+  std::string Printed = Console();
+  EXPECT_EQ(NotSupported("/PQ"), Printed);
+}
+
+TEST_F(CommandFilterTest, WideCharactersDoNotHideLaterWords) {
+  // -e: is allowed, -all is not; a character whose low byte is 0 must not end the text.
+  SetFilter(8, {0x00, 0x08});
+  std::u16string Options = u" -e:";
+  Options.push_back(u'\u0100');
+  Options += u" -all";
+  EXPECT_FALSE(Check(Options));
+}
+
+TEST_F(CommandFilterTest, LongWordsAreCutSafely) {
+  SetFilter(16, std::vector<UINT8>(16, 0xFF));
+  EXPECT_FALSE(Check(u" -" + std::u16string(300, u'a')));
+  EXPECT_TRUE(Check(u" -e:" + std::u16string(300, u'1')));
+  // Words past the 512-byte text are checked too.
+  EXPECT_TRUE(Check(u" " + std::u16string(600, u' ') + u"-r"));
+  EXPECT_FALSE(Check(u" " + std::u16string(600, u' ') + u"-dbg"));
+}
+
+// ---- The INI side ------------------------------------------------------------
+
+class IniFilterTest : public CommandLineTest {
+ protected:
+  // Every filtered setting away from the value the filter forces.
+  void SetOpposites() {
+    auto &F = mIniSettings.ForceFlash;
+    F.ALL = F.BB_PEI = F.CPU_Microcode = F.Variable = F.DXE = F.EC = F.Logo = F.Password = F.OEM_NVS = F.ALP = 1;
+    for (int T = 0; T < INI_FORCE_FLASH_TYPES; T++) F.Type[T] = 1;
+    mIniSettings.SecurityFlashFactoryUpdate.UpdateNvStorage = 1;
+    mIniSettings.SecurityFlashFactoryUpdate.UpdateFactoryCopy = 1;
+    auto &R = mIniSettings.Region;
+    R.BIOS = R.GbE = R.ME = R.DESC = R.Platform_Data = R.EC = 1;
+    mIniSettings.UpdateEC.Progress_Bar = 0;
+    mIniSettings.EngineeringErrorDisable.SkipSecureBootProtectionCheck = 1;
+    mIniSettings.AC_Adapter.BatteryCheck = 1;
+    mIniSettings.AC_Adapter.Flag = 0;
+    mIniSettings.Platform_Check.Flag = 0x1234;
+    mIniSettings.PlatformVersion.Flag = 0x1234;
+    mIniSettings.Bios_Version_Check.Flag = 0x1234;
+    mIniSettings.Bios_Version_Check.CheckByBios = 1;
+    mIniSettings.BIOSVersionFormat.BIOSVFEnable = 1;
+    mIniSettings.FlashComplete.Action = 0x1234;
+    mIniSettings.FlashSecureBIOSOverride.EnableFlashSecureBIOSOverride = 1;
+    mIniSettings.FlashSecureBIOSOverride.Action = 0;
+  }
+};
+
+TEST_F(IniFilterTest, NoFilterLeavesTheSettings) {
+  SetOpposites();
+  static INI_SETTINGS Before;
+  std::memcpy(&Before, &mIniSettings, sizeof(Before));
+  EXPECT_TRUE(ChkFilterTblIni());
+  EXPECT_EQ(0, std::memcmp(&Before, &mIniSettings, sizeof(Before)));
+}
+
+TEST_F(IniFilterTest, EmptyFilterForcesEverySetting) {
+  EnableLog();
+  SetOpposites();
+  SetFilter(16, {});
+  EXPECT_TRUE(ChkFilterTblIni());
+  auto &F = mIniSettings.ForceFlash;
+  for (UINT8 V : {F.ALL, F.BB_PEI, F.CPU_Microcode, F.Variable, F.DXE, F.EC, F.Logo, F.Password, F.OEM_NVS, F.ALP})
+    EXPECT_EQ(0, V);
+  for (int T = 0; T < INI_FORCE_FLASH_TYPES; T++) EXPECT_EQ(0, F.Type[T]) << T;
+  EXPECT_EQ(0, mIniSettings.SecurityFlashFactoryUpdate.UpdateNvStorage);
+  EXPECT_EQ(0, mIniSettings.SecurityFlashFactoryUpdate.UpdateFactoryCopy);
+  auto &R = mIniSettings.Region;
+  EXPECT_EQ(0, R.BIOS | R.GbE | R.ME | R.DESC | R.Platform_Data);
+  EXPECT_EQ(1, R.EC);  // not filtered
+  EXPECT_EQ(1, mIniSettings.UpdateEC.Progress_Bar);
+  EXPECT_EQ(0, mIniSettings.EngineeringErrorDisable.SkipSecureBootProtectionCheck);
+  EXPECT_EQ(0, mIniSettings.AC_Adapter.BatteryCheck);
+  EXPECT_EQ(1, mIniSettings.AC_Adapter.Flag);
+  EXPECT_EQ(3u, (UINT32)mIniSettings.Platform_Check.Flag);
+  EXPECT_EQ(0u, (UINT32)mIniSettings.PlatformVersion.Flag);
+  EXPECT_EQ(2u, (UINT32)mIniSettings.Bios_Version_Check.Flag);
+  EXPECT_EQ(0, mIniSettings.Bios_Version_Check.CheckByBios);
+  EXPECT_EQ(0, mIniSettings.BIOSVersionFormat.BIOSVFEnable);
+  EXPECT_EQ(2u, (UINT32)mIniSettings.FlashComplete.Action);
+  EXPECT_EQ(0, mIniSettings.FlashSecureBIOSOverride.EnableFlashSecureBIOSOverride);
+  EXPECT_EQ(1, mIniSettings.FlashSecureBIOSOverride.Action);
+
+  const std::vector<std::string> Traces = {
+      "filter ini 0, 0", "filter ini 0, 1", "filter ini 0, 2", "filter ini 0, 3", "filter ini 0, 4",
+      "filter ini 0, 5", "filter ini 0, 6", "filter ini 0, 7", "filter ini 1, 0", "filter ini 1, 5",
+      "filter ini 1, 6", "filter ini 1, 7", "filter ini 2, 0", "filter ini 2, 1", "filter ini 2, 2",
+      "filter ini 2, 3", "filter ini 2, 4", "filter ini 3, 2", "filter ini 3, 3", "filter ini 3, 4",
+      "filter ini 4, 7", "filter ini 5, 0", "filter ini 5, 1", "filter ini 5, 2", "filter ini 5, 2",
+      "filter ini 5, 3", "filter ini 5, 3", "filter ini 5, 3", "filter ini 7, 3", "filter ini 7, 4",
+      "filter ini 7, 4"};
+  EXPECT_EQ(Traces, LogLines("filter ini"));
+  EXPECT_EQ(std::vector<std::string>{"INI filter() |enable|"}, LogLines("INI filter()"));
+}
+
+TEST_F(IniFilterTest, FullFilterForcesNothing) {
+  EnableLog();
+  SetOpposites();
+  static INI_SETTINGS Before;
+  std::memcpy(&Before, &mIniSettings, sizeof(Before));
+  SetFilter(8, std::vector<UINT8>(8, 0xFF));
+  EXPECT_TRUE(ChkFilterTblIni());
+  EXPECT_EQ(0, std::memcmp(&Before, &mIniSettings, sizeof(Before)));
+  EXPECT_TRUE(LogLines("filter ini").empty());
+}
+
+TEST_F(IniFilterTest, WithoutTheFtBitOnlyNamedTypesSurvive) {
+  SetOpposites();
+  std::vector<UINT8> Bits(8, 0xFF);
+  Bits[1] &= (UINT8)~0x02;
+  SetFilter(8, Bits);
+  EXPECT_TRUE(ChkFilterTblIni());
+  for (int T = 0; T < INI_FORCE_FLASH_TYPES; T++) {
+    bool Named = T <= 5 || T == 0x0F || T == 0x10;
+    EXPECT_EQ(Named ? 1 : 0, mIniSettings.ForceFlash.Type[T]) << T;
+  }
+}
+
+TEST_F(IniFilterTest, ShortFilterForcesTheLaterBytes) {
+  EnableLog();
+  SetOpposites();
+  SetFilter(2, std::vector<UINT8>(16, 0xFF));
+  EXPECT_TRUE(ChkFilterTblIni());
+  EXPECT_EQ(1, mIniSettings.ForceFlash.ALL);
+  EXPECT_EQ(1, mIniSettings.ForceFlash.Type[0x1A]);
+  EXPECT_EQ(0, mIniSettings.Region.BIOS);
+  EXPECT_EQ(2u, (UINT32)mIniSettings.FlashComplete.Action);
+  EXPECT_EQ("filter ini 2, 0", LogLines("filter ini").front());
+}
+
+// ---- The usage text --------------------------------------------------------------
+
+std::string Row(const std::string &Text) { return "\r         " + Text + "\r\n"; }
+
+const char kPrompt[] = "\r\n Press a key to continue";
+
+const std::string kEdtRow =
+    "-edt#@:VALUE      # : The type ID. Value 4 ~ C.\r\n"
+    "                           @ : The data format. Value F, S, W, DW.\r\n"
+    "                           F for file,\r\n"
+    "                           S for string (Unicode string),\r\n"
+    "                           W for word value,\r\n"
+    "                           DW for double word value.\r\n"
+    "                           Example:\r\n"
+    "                           Update type 4 data, the source is file.\r\n"
+    "                           And update type 5 data, the source is string.\r\n"
+    "                             -edt4f:logo.jpg -edt5s:\"Input string.\"\r\n"
+    "                           Update a type 9 data, the source is WORD.\r\n"
+    "                             -edt9w:\"0x1234\"\r\n"
+    "                           Update a type C data, the source is DWORD.\r\n"
+    "                             -edtcdw:\"0x12345678\"";
+
+TEST_F(CommandLineTest, UsageWithoutFilter) {
+  M().Keys().Queue(0, u'\r');
+  M().Keys().Queue(0, u' ');
+  DisplayUsage();
+  std::string Expected =
+      Row("Usage: VyrFFT-S.exe filename [Option]\r\n") +
+      Row("-h                This flash utility help.") +
+      Row("-ab               Check battery life percent.") +
+      Row("-ac               Do not check AC plug-in.") +
+      Row("-acb              Check AC plug-in & battery percentage.") +
+      Row("-all              Force flash all protected region.") +
+      Row("-b                Force flash PEI volume.") +
+      Row("-bios             Flash BIOS region.") +
+      Row("-dc               Disable comparsion in normal flash process.") +
+      Row("-desc             Flash Descriptor region.") +
+      Row("-di               Disable ID display.") +
+      Row("-e:Offset(Hex),Size(Hex),Address(Hex)\r\n"
+          "                          Update fix size from file offset to physical address.") +
+      Row("-ecbp             Flash EC with BIOS with percentage.") +
+      Row("-ecp              Flash EC with percentage.") + kPrompt + Row(kEdtRow) +
+      Row("-eob              update BIOS only in FD file with EC") +
+      Row("-fd               Force flash DXE region.") +
+      Row("-fe               Force flash EC region.") +
+      Row("-fl               Force flash Logo region.") +
+      Row("-fm               Force flash CPU Microcode region.") +
+      Row("-fn               Force flash OEM NVS region.") +
+      Row("-fp               Force flash password region.") +
+      Row("-ft:TYPE          Force flash OEM special type region.") +
+      Row("-fv               Force flash Variable region.") + kPrompt +
+      Row("-g                Save current BIOS to file.") +
+      Row("-gbe              Flash GbE region.") +
+      Row("-mc               Skip all platform model check.") +
+      Row("-me               Flash ME region.") +
+      Row("-n                Do not reboot after flash.") +
+      Row("-pbi:Type(Hex)    Flash BIOS protect region.\r\n"
+          "                           Type is the protected region type.") +
+      Row("-pdr              Flash Platform Data region.") +
+      Row("-pq               Query ROM protection MAP in current ROM.") +
+      Row("-pr               Query region MAP in current ROM.") +
+      Row("-pw               Query whole MAP in current ROM.") +
+      Row("-r                Reboot after flash.") +
+      Row("-rt:TIMES,DELAY   When SMI error, retry how many times and\r\n"
+          "                           delay how many milliseconds between each retry.") +
+      Row("-s                Shutdown after flash.") +
+      Row("-u                Show confirm message.") +
+      Row("-vrt:TIMES        When verify error, retry how many times.") + "\r\n";
+  EXPECT_EQ(Expected, Console());
+  EXPECT_EQ(0u, M().Keys().Pending());  // one key per prompt
+  // Fourteen lines: the -edt row is 13 line breaks long.
+  size_t Breaks = 0;
+  for (size_t Pos = kEdtRow.find("\r\n"); Pos != std::string::npos; Pos = kEdtRow.find("\r\n", Pos + 2)) Breaks++;
+  EXPECT_EQ(13u, Breaks);
+}
+
+TEST_F(CommandLineTest, UsageWithHelpOnlyFilter) {
+  EnableLog();
+  SetFilter(16, {0, 0, 0, 0, 0, 0, 0x01});
+  DisplayUsage();
+  EXPECT_EQ(Row("-h                This flash utility help.") + "\r\n", Console());
+  EXPECT_EQ(std::vector<std::string>{" Command filter feature enable"}, LogLines(" Command filter"));
+}
+
+TEST_F(CommandLineTest, UsageFilterPagesWhatItShows) {
+  // 4, then -all and -b, the 14 -edt lines and three rows make 23: -fm starts a page.
+  SetFilter(8, {0xFF, 0x13, 0, 0, 0, 0, 0, 0});
+  M().Keys().Queue(0, u'\r');
+  DisplayUsage();
+  std::string Expected = Row("-all              Force flash all protected region.") +
+                         Row("-b                Force flash PEI volume.") + Row(kEdtRow) +
+                         Row("-fd               Force flash DXE region.") +
+                         Row("-fe               Force flash EC region.") +
+                         Row("-fl               Force flash Logo region.") + kPrompt +
+                         Row("-fm               Force flash CPU Microcode region.") +
+                         Row("-fn               Force flash OEM NVS region.") +
+                         Row("-fp               Force flash password region.") +
+                         Row("-ft:TYPE          Force flash OEM special type region.") +
+                         Row("-fv               Force flash Variable region.") + "\r\n";
+  EXPECT_EQ(Expected, Console());
+  EXPECT_EQ(0u, M().Keys().Pending());
+}
+
+}  // namespace
