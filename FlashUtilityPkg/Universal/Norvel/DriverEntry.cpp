@@ -14,6 +14,8 @@
 #include "Config/IniSettings.h"
 #include "Config/IniStore.h"
 #include "Image/Package.h"
+#include "Image/PackageCommands.h"
+#include "Flash/ExtraData.h"
 
 typedef struct EFI_COMPONENT_NAME_PROTOCOL EFI_COMPONENT_NAME_PROTOCOL;
 
@@ -105,6 +107,9 @@ VOID ResetModuleState(VOID) {
   PayloadResetState();
   PackageResetState();
   IniStoreResetState();
+  CommandLineResetState();
+  EdtResetState();
+  PackageCommandsResetState();
   StartupResetState();
   ZeroMem(&mIniSettings, sizeof(mIniSettings));
   ZeroMem(&mRun, sizeof(mRun));

@@ -1,0 +1,130 @@
+#include "Config/OverrideVariables.h"
+
+#include "BaseLib.h"
+#include "Config/CommandLine.h"
+#include "Config/IniSettings.h"
+#include "Config/IniStore.h"
+#include "Guids.h"
+#include "Platform.h"
+#include "UtilityFixture.h"
+
+namespace {
+
+using vyr::testing::UtilityTest;
+
+class OverrideTest : public UtilityTest {
+ protected:
+  // The variable's bytes as the firmware holds them, or "<absent>".
+  std::string Variable(const char16_t *Name, UINT32 *Attributes = nullptr) {
+    UINTN Size = 0;
+    if (PlatformGetVariable(Name, &gFlashOverrideVariableGuid, nullptr, &Size, nullptr) != EFI_BUFFER_TOO_SMALL) {
+      return "<absent>";
+    }
+    std::string Data(Size, '\0');
+    EXPECT_EQ(EFI_SUCCESS, PlatformGetVariable(Name, &gFlashOverrideVariableGuid, Attributes, &Size, Data.data()));
+    return Data;
+  }
+  std::string Filtered(const std::string &Text) {
+    std::string Out(Text.size() + 1, '\0');
+    UINT32 Length = FilterOverrideSections(Text.data(), (UINT32)Text.size(), Out.data());
+    return Out.substr(0, Length);
+  }
+};
+
+TEST_F(OverrideTest, SectionsLeftOutOfTheIniVariable) {
+  Boot();
+  EXPECT_EQ("[Log_file]\r\nFlag=1\r\n[Others]\r\nSMIErrorRetry=2\r\n",
+            Filtered("\r\n[Log_file]\r\nFlag=1\r\n[Options]\r\nX=1\r\n[MULTI_FD]\r\nFlag=1\r\nFD#00=a\r\n"
+                     "[Others]\r\nSMIErrorRetry=2\r\n[version]\r\nA=1\r\n[PasswordCheckX]\r\n"));
+  // The text before the first section never travels.
+  EXPECT_EQ("[UI]\r\nElapse=1\r\n", Filtered("Flag=1\r\n[UI]\r\nElapse=1\r\n"));
+}
+
+TEST_F(OverrideTest, TextsBeginningWithABracketAndLongSectionsStayWhole) {
+  Boot();
+  EXPECT_EQ("[UI]\r\nElapse=1\r\n[Region]\r\nBIOS=1\r\n", Filtered("[UI]\r\nElapse=1\r\n[Region]\r\nBIOS=1\r\n"));
+  std::string Long = "[MessageStringTable]\r\nmessagestringA02=\"" + std::string(2000, 'w') + "\"\r\n";
+  EXPECT_EQ(Long, Filtered("\r\n" + Long));
+  // An empty piece ends the walk.
+  EXPECT_EQ("[UI]\r\n", Filtered("\r\n[UI]\r\n[[Region]\r\n"));
+}
+
+TEST_F(OverrideTest, IniVariableIsWrittenWithAttributes7AndWithoutTerminator) {
+  Boot();
+  std::string Text = "\r\n[AC_Adapter]\r\nFlag=0\r\n[FDFile]\r\nName=x.fd\r\n";
+  ASSERT_TRUE(SetIniOverrideVariable(Text.data(), (UINT32)Text.size()));
+  UINT32 Attributes = 0;
+  EXPECT_EQ("[AC_Adapter]\r\nFlag=0\r\n", Variable(u"FlashINISettings", &Attributes));
+  EXPECT_EQ(7u, Attributes);
+  ASSERT_TRUE(ClearIniOverrideVariable());
+  EXPECT_EQ("<absent>", Variable(u"FlashINISettings"));
+  // Clearing what is not there is no failure.
+  EXPECT_TRUE(ClearIniOverrideVariable());
+}
+
+TEST_F(OverrideTest, CommandVariableHoldsTheWideStringWithItsTerminator) {
+  Boot();
+  std::u16string Command = u" -all -forceit -n -r";
+  ASSERT_EQ(20u, Command.size());
+  ASSERT_TRUE(SetCommandOverrideVariable(Command.c_str(), (UINT32)(Command.size() * 2 + 2)));
+  std::string Stored = Variable(u"FlashCommand");
+  EXPECT_EQ(42u, Stored.size());
+  EXPECT_EQ(0, std::memcmp(Stored.data(), Command.c_str(), 42));
+}
+
+TEST_F(OverrideTest, SavedCommandLineGoesIntoTheCommandVariable) {
+  Boot();
+  std::u16string W0 = u"VyrFFT.efi", W1 = u"new.fd", W2 = u"-all", W3 = u"-forceit";
+  CHAR16 *Argv[] = {W0.data(), W1.data(), W2.data(), W3.data()};
+  SetCommandLineArgument(4, Argv);
+  CHAR16 FileName[FILE_NAME_CHARS] = {};
+  CHAR16 Options[OPTION_STRING_CHARS] = {};
+  ASSERT_TRUE(ArgumentCheck(FileName, Options));
+  ASSERT_TRUE(SetCommandOverrideVariable(nullptr, 0));
+  std::string Stored = Variable(u"FlashCommand");
+  std::u16string Expected = std::u16string(Options);
+  ASSERT_EQ(Expected.size() * 2 + 2, Stored.size());
+  EXPECT_EQ(0, std::memcmp(Stored.data(), Expected.c_str(), Stored.size()));
+}
+
+TEST_F(OverrideTest, FirmwareRunTakesBothVariablesOnceAndDeletesThem) {
+  Boot();
+  InitialIniConfig();
+  std::string Ini = "[Others]\r\nSMIErrorRetry=9\r\n[MULTI_FD]\r\nFlag=1\r\n";
+  ASSERT_TRUE(SetIniOverrideVariable(Ini.data(), (UINT32)Ini.size()));
+  std::u16string Command = u" -forceit -nopause -all";
+  ASSERT_TRUE(SetCommandOverrideVariable(Command.c_str(), (UINT32)(Command.size() * 2 + 2)));
+
+  EXPECT_TRUE(GetIniOverrideVariable());
+  EXPECT_EQ(9u, mIniSettings.Others.SMIErrorRetry);
+  EXPECT_EQ(0, mIniSettings.MULTI_FD.Flag);  // never carried into the firmware run
+  EXPECT_TRUE(GetCommandOverrideVariable());
+  EXPECT_EQ(1, IsOptionSet(OPT_FORCEIT));
+  EXPECT_EQ(1, IsOptionSet(OPT_NOPAUSE));
+  EXPECT_EQ(0, IsOptionSet(OPT_ALL));  // only the override words are taken
+  EXPECT_EQ("<absent>", Variable(u"FlashINISettings"));
+  EXPECT_EQ("<absent>", Variable(u"FlashCommand"));
+  // Applied at most once.
+  EXPECT_FALSE(GetIniOverrideVariable());
+  EXPECT_FALSE(GetCommandOverrideVariable());
+}
+
+TEST_F(OverrideTest, VariablesPersistInTheMachineDirectory) {
+  const std::string Dir = this->Dir() + "/machine";
+  {
+    auto First = vyr::emu::Machine::OpenDirectory(Dir);
+    HostPlatformAttach(First.get());
+    std::string Ini = "\r\n[Log_file]\r\nLevel=3\r\n";
+    ASSERT_TRUE(SetIniOverrideVariable(Ini.data(), (UINT32)Ini.size()));
+    HostPlatformAttach(nullptr);
+  }
+  ResetModuleState();
+  auto Second = vyr::emu::Machine::OpenDirectory(Dir);
+  HostPlatformAttach(Second.get());
+  InitialIniConfig();
+  EXPECT_TRUE(GetIniOverrideVariable());
+  EXPECT_EQ(3, mIniSettings.Log_file.Level);
+  HostPlatformAttach(nullptr);
+}
+
+}  // namespace
