@@ -445,6 +445,9 @@ BOOLEAN ArgumentCheck(CHAR16 *FileName, CHAR16 *OptionString) {
   // name in package mode: the package carries the images).
   UINT32 Count = GetWorkArgumentCount();
   UINT32 First = 1;
+  if (IsPackageMode() && !ChkFilterArg_pkg()) {
+    return ArgumentCheckExit(FALSE, u"Package command filter refused");
+  }
   if (!IsPackageMode() && Count >= 2) {
     CONST CHAR16 *Candidate = GetWorkArgument(1);
     if (Candidate[0] != 0 && Candidate[0] != u'-' && Candidate[0] != u'/') {
@@ -484,6 +487,25 @@ BOOLEAN ArgumentCheck(CHAR16 *FileName, CHAR16 *OptionString) {
     OptionString[Length] = 0;
   }
   FreeArgumentList();
+  if (IsPackageMode()) {
+    // The package's built-in options follow the user's ("%s %a").
+    CHAR8 Builtin[ROM_PACK_OPTIONS_SIZE + 1];
+    GetPackageOptions(Builtin);
+    UINTN BuiltinLength = AsciiStrLen(Builtin);
+    if (BuiltinLength != 0) {
+      if (Length + 1 + BuiltinLength >= OPTION_STRING_CHARS) {
+        OptionString[0] = 0;
+        PrintBanner(FALSE);
+        Print(u"Error command: %a (Invalid command)\r\n", Builtin);
+        return ArgumentCheckExit(FALSE, u"Command line too long");
+      }
+      OptionString[Length++] = u' ';
+      for (UINTN I = 0; I < BuiltinLength; I++) {
+        OptionString[Length++] = (CHAR16)(UINT8)Builtin[I];
+      }
+      OptionString[Length] = 0;
+    }
+  }
 
   SaveCommandLine(OptionString);
   if (Length == 0) {
