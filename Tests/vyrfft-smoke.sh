@@ -8,11 +8,13 @@ work=$3
 rm -rf "$work"
 mkdir -p "$work"
 failures=0
+passes=0
 check() {  # check DESCRIPTION COMMAND...
   local what=$1
   shift
   if "$@"; then
     echo "ok: $what"
+    passes=$((passes + 1))
   else
     echo "FAIL: $what"
     failures=$((failures + 1))
@@ -52,5 +54,12 @@ check "--help documents the launcher's options" has "--machine DIR" "$work/help.
 rc=$?
 check "unknown vyrfft option is a usage error (exit 2)" test "$rc" -eq 2
 
-echo "$((14 - failures)) passed, $failures failed"
+"$vyrfft" --machine "$work/m" --driver "$work/VyrFFT.efi" --no-terminal --show-usage >"$work/usage.txt" 2>/dev/null
+check "developer command shows the usage text" has "-pw               Query whole MAP in current ROM." "$work/usage.txt"
+printf '[Log_file]\r\nLevel=9\r\n[SecureUpdate]\r\nDeviceOrder=USB\r\n' >"$work/dump.ini"
+"$vyrfft" --machine "$work/m" --driver "$work/VyrFFT.efi" --no-terminal --dump-settings "$work/dump.ini" >"$work/dump.txt" 2>/dev/null
+check "developer command dumps the settings of a platform.ini" has "Level=4" "$work/dump.txt"
+check "the dump shows the parsed device order" has "DeviceOrder=5, 2, 3, 4, 5" "$work/dump.txt"
+
+echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]

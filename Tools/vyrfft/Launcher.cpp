@@ -9,7 +9,14 @@
 
 #include "Guids.h"
 #include "Machine/Machine.h"
+#include "Config/CommandLine.h"
+#include "Config/IniSettings.h"
+#include "Config/IniStore.h"
 #include "NamedFunction.h"
+#include "Console/FileAccess.h"
+#include "Console/Trace.h"
+#include "BaseLib.h"
+#include "Startup.h"
 #include "Platform/Host/HostPlatform.h"
 
 namespace vyr::fft {
@@ -52,6 +59,42 @@ struct Attachment {
   explicit Attachment(emu::Machine *M) { HostPlatformAttach(M); }
   ~Attachment() { HostPlatformAttach(nullptr); }
 };
+
+// Runs one piece of the utility for a developer; the module is set up as for a run.
+int RunDeveloperCommand(const Options &Opt, std::ostream &Log) {
+  if (Opt.showUsage) {
+    PrintBanner(TRUE);
+    DisplayUsage();
+    return kExitOk;
+  }
+  std::vector<uint8_t> Text;
+  if (!ReadFile(Opt.dumpSettings, Text)) {
+    Log << "vyrfft: cannot read " << Opt.dumpSettings << "\n";
+    return kExitUsage;
+  }
+  InitialIniConfig();
+  UINT32 Length = static_cast<UINT32>(Text.size());
+  Text.push_back(0);
+  if (!LoadOption(reinterpret_cast<CHAR8 *>(Text.data()), &Length, TRUE)) {
+    Log << "vyrfft: " << Opt.dumpSettings << " could not be loaded\n";
+    return kExitRunFailed;
+  }
+  // The dump goes to the log at level 4, as -dbg writes it: into a fresh log,
+  // which is then shown.
+  EfiDeleteFile(mTrace.LogFileName);
+  mTrace.DebugFlag = 1;
+  mTrace.DebugLevel = 4;
+  DumpIniConfig();
+  VOID *Dump = nullptr;
+  UINT32 Size = 0;
+  if (!EfiReadFile(mTrace.LogFileName, &Dump, &Size)) {
+    Log << "vyrfft: the settings dump could not be read back from the log\n";
+    return kExitRunFailed;
+  }
+  std::cout.write(static_cast<const char *>(Dump), Size);
+  FreePool(Dump);
+  return kExitOk;
+}
 
 }  // namespace
 
@@ -156,6 +199,12 @@ int Run(const Options &Opt, std::ostream &Log) {
   SetDirectory(Directory.c_str());
   SetCallback(ShellExecute);
   SetArguments(static_cast<UINT32>(Argv.size()), Argv.data());
+  if (Opt.showUsage || !Opt.dumpSettings.empty()) {
+    int Code = RunDeveloperCommand(Opt, Log);
+    Machine->UnloadImage(Driver);
+    Machine->UnloadImage(Launcher);
+    return Finish(Code);
+  }
   const char *MainName = Opt.firmware ? "UefiFlashMain" : "ShellFlashMain";
   BOOLEAN MainResult = Opt.firmware ? UefiMain() : ShellMain();
   BOOLEAN EndResult = End();

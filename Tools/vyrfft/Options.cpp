@@ -78,6 +78,10 @@ bool ParseOptions(const std::vector<std::string> &args, Options &options, std::s
       if (!value(arg, options.currentDirectory)) return false;
     } else if (arg == "--program") {
       if (!value(arg, options.program)) return false;
+    } else if (arg == "--show-usage") {
+      options.showUsage = true;
+    } else if (arg == "--dump-settings") {
+      if (!value(arg, options.dumpSettings)) return false;
     } else if (arg == "--terminal") {
       options.terminal = 1;
     } else if (arg == "--no-terminal") {
@@ -120,6 +124,14 @@ does not start with "--" (or after "--") is handed to the utility unchanged.
   --terminal        show the console in the terminal (colours, redraws)
   --no-terminal     print the console text only when the run ends
   --help            this text
+
+Developer commands (the driver is loaded and set up as above, but instead of
+a main entry one piece of the utility runs, and EndProgram is not called):
+
+  --show-usage      print the banner and the usage text as -h shows them
+  --dump-settings FILE
+                    load the host file FILE as platform.ini and print the
+                    settings dump that the log receives
 
 Exit status: 0 the run and the completion request succeeded; 1 the main entry
 returned FALSE; 3 EndProgram returned FALSE; 4 the driver could not be loaded
