@@ -193,8 +193,12 @@ static CONST CHAR16 mBlankLine79[] =
     u"                                                                               ";
 
 VOID ShowAcWarning(CONST CHAR8 *MessageKey) {
-  CONST CHAR16 *Message = GetMessageString(MessageKey, u"Please do not remove the AC power!");
+  CONST CHAR16 *Default = u"Please do not remove the AC power!";
+  CONST CHAR16 *Message = GetMessageString(MessageKey, Default);
   CHAR16 *Lines = CenterLines(AC_WARNING_WIDTH, Message);
+  if (Message != Default) {
+    FreePool((VOID *)Message);  // a table text is the caller's to free
+  }
 
   PlatformConsoleClearScreen();
   PlatformConsoleSetAttribute(ATTRIBUTE_WARNING);
@@ -289,8 +293,12 @@ VOID EndOfRunPause(VOID) {
   if (mIniSettings.FlashComplete.Pause == 0) {
     return;
   }
-  CONST CHAR16 *Message = GetMessageString(mIniSettings.FlashComplete.PauseWarning, u"Press any key to continue...");
+  CONST CHAR16 *Default = u"Press any key to continue...";
+  CONST CHAR16 *Message = GetMessageString(mIniSettings.FlashComplete.PauseWarning, Default);
   ConsolePrint(u"\n                           %s ", Message);
+  if (Message != Default) {
+    FreePool((VOID *)Message);
+  }
   WaitKey();
 }
 

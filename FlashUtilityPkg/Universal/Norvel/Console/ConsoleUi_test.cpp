@@ -1,5 +1,7 @@
 #include "Console/ConsoleUi.h"
 
+#include "Config/IniStore.h"
+
 #include "BaseLib.h"
 #include "Config/IniSettings.h"
 #include "Console/Trace.h"
@@ -196,6 +198,18 @@ TEST_F(ConsoleUiTest, AcWarningScreen) {
   EXPECT_EQ(0u, Screen().CursorColumn());
   EXPECT_EQ(6u, Screen().CursorRow());
   EXPECT_EQ(ATTRIBUTE_NORMAL, Screen().Attribute());
+}
+
+TEST_F(ConsoleUiTest, AcWarningTakesItsTextFromTheMessageTable) {
+  Boot();
+  std::string Ini = "[MessageStringTable]\r\nmessagestringA02=\"Keep the AC adapter in.\\nDo not switch off.\"\r\n";
+  UINT32 Length = (UINT32)Ini.size();
+  ASSERT_TRUE(LoadOption(Ini.data(), &Length, FALSE));
+  ShowAcWarning("messagestringA02");
+  const std::string First = "Keep the AC adapter in.", Second = "Do not switch off.";
+  EXPECT_EQ(std::string((80 - First.size()) / 2, ' ') + First, Screen().RowText(1));
+  EXPECT_EQ(std::string((80 - Second.size()) / 2, ' ') + Second, Screen().RowText(2));
+  EXPECT_EQ("", Screen().RowText(3));
 }
 
 // ---- Frames ------------------------------------------------------------------------
