@@ -37,8 +37,8 @@ check "machine directory created with the default profile" test -f "$work/m/prof
 check "payload found at driver entry (status 0)" has "\"driverEntryStatus\": 0" "$work/report.json"
 check "F-segment scan falls back to 0xEF" has " Using default value 0xEF for SMI main function number." "$log"
 check "FACP found with port 0xB2" has " SMI command port = 0x00B2" "$log"
-check "start-up stops before the platform queries" has "<=== Initialize (Platform queries not built yet)" "$log"
-check "shell flow reports its failure" has "<=== ShellFlashMain (Initialize failed)" "$log"
+check "start-up asks the BIOS for the platform status" has "===== Platform Status =====" "$log"
+check "shell flow stops where the build ends" has "<=== ShellFlashMain (Flash flow not built yet)" "$log"
 check "EndProgram ran" has "===> EndProgram" "$log"
 check "report written" has '"mainResult": false' "$work/report.json"
 

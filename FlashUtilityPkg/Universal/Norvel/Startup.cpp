@@ -6,6 +6,7 @@
 #include "Image/Payload.h"
 #include "NamedFunction.h"
 #include "Smi/FwsmiTransport.h"
+#include "Smi/PlatformQueries.h"
 
 STARTUP_STATE mStartup;
 
@@ -65,11 +66,29 @@ BOOLEAN Initialize(VOID) {
     FuncExit(u"Initialize", u"Initial SMI failed");
     return FALSE;
   }
-  // The platform queries (10h, 11h, 1Eh, 1Ch) that complete the start-up are
-  // not part of this build yet: the run stops here rather than going on
-  // without them.
-  FuncExit(u"Initialize", u"Platform queries not built yet");
-  return FALSE;
+  if (!SMI_IsSupport()) {
+    FreeResource();
+    Print(u"\r\nError: Initialize\r\nFWSMI %s failed.\r\n", u"10h");
+    FuncExit(u"Initialize", u"SMI_IsSupport fail");
+    return FALSE;
+  }
+  SMI_ApHookPoint(HOOK_AP_LAUNCH);
+  PLATFORM_INFO Info;
+  if (!SMI_GetPlatformInfo(&Info)) {
+    FreeResource();
+    Print(u"\r\nError: Initialize\r\nFWSMI %s failed.\r\n", u"11h");
+    FuncExit(u"Initialize", u"Get platform information failed");
+    return FALSE;
+  }
+  if (!SMI_CheckATpStatus()) {
+    FreeResource();
+    Print(u"\r\nError: Initialize\r\nFWSMI %s failed.\r\n", u"1Ch");
+    FuncExit(u"Initialize", u"Get ATp information failed");
+    return FALSE;
+  }
+  StampPayloadTags();
+  FuncExit(u"Initialize", NULL);
+  return TRUE;
 }
 
 VOID PrintBanner(BOOLEAN WithBuild) {
