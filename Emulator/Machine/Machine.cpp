@@ -233,16 +233,20 @@ void Machine::BuildFlash() {
     if (Path.is_relative() && !BaseDir_.empty()) {
       Path = fs::path(BaseDir_) / Path;
     }
-    std::ifstream In(Path, std::ios::binary);
-    if (!In) {
+    std::error_code Error;
+    const uintmax_t Size = fs::file_size(Path, Error);
+    if (Error) {
       throw ProfileError("profile flash.image: cannot open " + Path.string());
     }
-    std::vector<uint8_t> Image((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-    if (Image.size() != Config.Size) {
-      throw ProfileError("profile flash.image: " + Path.string() + " is " + std::to_string(Image.size()) +
+    if (Size != Config.Size) {
+      throw ProfileError("profile flash.image: " + Path.string() + " is " + std::to_string(Size) +
                          " bytes, the flash is " + std::to_string(Config.Size));
     }
-    std::copy(Image.begin(), Image.end(), Flash_.begin());
+    std::ifstream In(Path, std::ios::binary);
+    In.read(reinterpret_cast<char *>(Flash_.data()), static_cast<std::streamsize>(Flash_.size()));
+    if (!In) {
+      throw ProfileError("profile flash.image: cannot read " + Path.string());
+    }
   }
   EmuFlashSetContents(&Bios_->Flash, Flash_.data(), static_cast<UINT32>(Flash_.size()));
 }
@@ -255,16 +259,16 @@ void Machine::LoadFlashFile() {
     SaveFlash();
     return;
   }
-  std::ifstream In(Path, std::ios::binary);
-  std::vector<uint8_t> Stored((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-  if (!In.eof() && In.fail()) {
-    throw ProfileError(Path + ": cannot read");
-  }
-  if (Stored.size() != Flash_.size()) {
-    throw ProfileError(Path + " is " + std::to_string(Stored.size()) + " bytes but the profile's flash is " +
+  const uintmax_t Size = fs::file_size(Path);
+  if (Size != Flash_.size()) {
+    throw ProfileError(Path + " is " + std::to_string(Size) + " bytes but the profile's flash is " +
                        std::to_string(Flash_.size()) + "; remove it to start from the profile again");
   }
-  std::copy(Stored.begin(), Stored.end(), Flash_.begin());
+  std::ifstream In(Path, std::ios::binary);
+  In.read(reinterpret_cast<char *>(Flash_.data()), static_cast<std::streamsize>(Flash_.size()));
+  if (!In) {
+    throw ProfileError(Path + ": cannot read");
+  }
 }
 
 bool Machine::SaveFlash() {
