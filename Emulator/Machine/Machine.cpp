@@ -65,7 +65,9 @@ void ApplyPlatformProfile(const PlatformConfig &Config, EMU_PLATFORM *Platform) 
   Platform->CommandFilterOffset = Config.CommandFilter.Offset;
   Platform->CommandFilterSize = Config.CommandFilter.Size;
   const size_t Bitmap = std::min<size_t>(Config.CommandFilter.Bitmap.size(), EMU_PLATFORM_FILTER_BITMAP_MAX);
-  std::memcpy(Platform->CommandFilterBitmap, Config.CommandFilter.Bitmap.data(), Bitmap);
+  if (Bitmap != 0) {  // an empty vector may have no data pointer at all
+    std::memcpy(Platform->CommandFilterBitmap, Config.CommandFilter.Bitmap.data(), Bitmap);
+  }
   Platform->CommandFilterBitmapLength = static_cast<UINT32>(Bitmap);
   // A name that fills its field is written without a terminator.
   std::memset(Platform->ModelName, 0, sizeof(Platform->ModelName));

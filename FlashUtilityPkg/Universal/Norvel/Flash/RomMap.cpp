@@ -773,12 +773,23 @@ static VOID SetRegionFlag(UINT32 Address, UINT32 Size, UINT8 Flag) {
 }
 
 UINT8 GetBlockProtectFlagAt(UINT32 Address) {
-  for (UINT32 Index = 0; Index < mRomMap.BlockCount; Index++) {
-    if (InRange(Address, mRomMap.BlockTable[Index].Address, mRomMap.BlockTable[Index].Size)) {
-      return mRomMap.BlockTable[Index].Protect;
+  // The blocks follow each other upward from the ROM base: the last block
+  // starting at or below Address is the only one that can hold it.
+  UINT32 Low = 0;
+  UINT32 High = mRomMap.BlockCount;
+  while (Low < High) {
+    UINT32 Middle = Low + (High - Low) / 2;
+    if (mRomMap.BlockTable[Middle].Address <= Address) {
+      Low = Middle + 1;
+    } else {
+      High = Middle;
     }
   }
-  return 0;
+  if (Low == 0) {
+    return 0;
+  }
+  CONST BLOCK_ENTRY *Block = &mRomMap.BlockTable[Low - 1];
+  return InRange(Address, Block->Address, Block->Size) ? Block->Protect : (UINT8)0;
 }
 
 BOOLEAN GetProtectTypeAt(UINT32 Address, UINT8 *Type) {
