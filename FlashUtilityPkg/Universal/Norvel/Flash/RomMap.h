@@ -205,8 +205,10 @@ CONST CHAR16 *ExternalRegionTypeName(UINT8 Type);
 BOOLEAN Fwsmi_12h(UINT8 *ProtectArea, UINT8 *PrivateArea);
 // Selector 0; FLASH_PART_INFO_SIZE and BLOCK_MAP_AREA_SIZE bytes in and out.
 BOOLEAN Fwsmi_13h(UINT8 Selector, UINT8 *FlashPartInfo, UINT8 *BlockMap);
-// WHOLE_MAP_BUFFER_SIZE bytes; copied back only on success.
+// EXTERNAL_MAP_BUFFER_SIZE bytes each (buffer 2: the new image's head);
+// EXTERNAL_MAP_COPY_SIZE bytes of buffer 1 come back.
 BOOLEAN Fwsmi_17h(UINT8 *Buffer1, UINT8 *Buffer2);
+// WHOLE_MAP_BUFFER_SIZE bytes; copied back only on success.
 BOOLEAN Fwsmi_1Eh(UINT8 *Buffer);
 
 // ---- Queries ----
