@@ -35,7 +35,12 @@ typedef struct {
 CONST EMU_BIOS_HANDLER_ENTRY mBuiltinHandlers[] = {
     {0x10, EmuPlatformFunction10h},
     {0x11, EmuPlatformFunction11h},
+    {0x12, EmuFlashFunction12h},
+    {0x13, EmuFlashFunction13h},
+    {0x14, EmuFlashFunction14h},
+    {0x17, EmuFlashFunction17h},
     {0x1C, EmuPlatformFunction1Ch},
+    {0x1E, EmuFlashFunction1Eh},
     {0x1F, EmuBiosHookPoint},
 };
 
@@ -83,6 +88,7 @@ VOID EmuBiosInit(EMU_BIOS *Bios) {
   ZeroBytes(Bios, sizeof(*Bios));
   Bios->MainFunction = EMU_BIOS_DEFAULT_MAIN_FUNCTION;
   EmuPlatformInit(&Bios->Platform);
+  EmuFlashInit(&Bios->Flash);
   for (UINTN Index = 0; Index < ARRAY_SIZE(mBuiltinHandlers); Index++) {
     EmuBiosRegisterHandler(Bios, mBuiltinHandlers[Index].Function, mBuiltinHandlers[Index].Handler);
   }

@@ -5,6 +5,7 @@
 #define VYR_EMU_BIOS_H_
 
 #include "Base.h"
+#include "Bios/FlashFunctions.h"
 #include "Bios/PlatformFunctions.h"
 #include "SmiRegisters.h"
 
@@ -63,6 +64,7 @@ struct EMU_BIOS {
   UINT32 HookCount;  // hook notifications received in total
   VOID *Context;     // state of the handlers that later models add
   EMU_PLATFORM Platform;  // answers of 10h, 11h and 1Ch
+  EMU_FLASH Flash;        // the flash part: 12h, 13h, 14h, 17h, 1Eh
 };
 
 // Zeroes the state, sets the default main function number and registers the

@@ -38,6 +38,14 @@ VOID CopyWide(CHAR16 *Destination, UINTN Capacity, CONST CHAR16 *Source) {
   Destination[Index] = 0;
 }
 
+// 8-bit text as UTF-16 into a field of FieldBytes bytes (zero-filled before).
+VOID PutWideText(UINT8 *Field, UINTN FieldBytes, CONST CHAR8 *Text) {
+  for (UINTN Index = 0; Text[Index] != 0 && (Index + 1) * 2 <= FieldBytes; Index++) {
+    Field[Index * 2] = (UINT8)Text[Index];
+    Field[Index * 2 + 1] = 0;
+  }
+}
+
 VOID Put32(UINT8 *Bytes, UINT32 Value) {
   for (UINTN Index = 0; Index < 4; Index++) {
     Bytes[Index] = (UINT8)(Value >> (8 * Index));
@@ -124,7 +132,8 @@ UINT8 EmuPlatformFunction10h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
 }
 
 // 11h: ESI holds the "$BUFFER_" extended buffer; the model name (bytes 0-63)
-// and version (64-319) go into the 320-byte area at EDI as UTF-16.
+// and version (64-319) go into the 320-byte area at EDI as UTF-16, taken from
+// the BVDT of the flash contents when there is one, else from the profile.
 // AH = switch byte, ECX = extended switches.
 UINT8 EmuPlatformFunction11h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
   EMU_PLATFORM *P = &Bios->Platform;
@@ -139,8 +148,17 @@ UINT8 EmuPlatformFunction11h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
   }
   UINT8 Area[EMU_PLATFORM_INFO_AREA_SIZE];
   ZeroBytes(Area, sizeof(Area));
-  CopyBytes(Area, P->ModelName, sizeof(P->ModelName));
-  CopyBytes(Area + sizeof(P->ModelName), P->Version, sizeof(P->Version));
+  // The running BIOS is what the flash holds: its BVDT names it when there is
+  // one, so that after an update the next run sees the new BIOS.
+  CHAR8 Model[EMU_FLASH_MODEL_CHARS];
+  CHAR8 Version[EMU_FLASH_VERSION_CHARS];
+  if (EmuFlashBvdtIdentity(&Bios->Flash, Model, sizeof(Model), Version, sizeof(Version))) {
+    PutWideText(Area, sizeof(P->ModelName), Model);
+    PutWideText(Area + sizeof(P->ModelName), sizeof(P->Version), Version);
+  } else {
+    CopyBytes(Area, P->ModelName, sizeof(P->ModelName));
+    CopyBytes(Area + sizeof(P->ModelName), P->Version, sizeof(P->Version));
+  }
   if (!EmuBiosWritePhysical(Bios, Regs->Edi, Area, sizeof(Area))) {
     return EMU_PLATFORM_STATUS_BAD_REQUEST;
   }

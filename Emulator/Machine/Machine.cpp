@@ -65,7 +65,7 @@ void ApplyPlatformProfile(const PlatformConfig &Config, EMU_PLATFORM *Platform) 
   Platform->CommandFilterOffset = Config.CommandFilter.Offset;
   Platform->CommandFilterSize = Config.CommandFilter.Size;
   const size_t Bitmap = std::min<size_t>(Config.CommandFilter.Bitmap.size(), EMU_PLATFORM_FILTER_BITMAP_MAX);
-  if (Bitmap != 0) {
+  if (Bitmap != 0) {  // an empty vector may have no data pointer at all
     std::memcpy(Platform->CommandFilterBitmap, Config.CommandFilter.Bitmap.data(), Bitmap);
   }
   Platform->CommandFilterBitmapLength = static_cast<UINT32>(Bitmap);
@@ -100,6 +100,7 @@ Machine::Machine(const Profile &P, const std::string &BaseDir)
   ClockStart_ = ParseClock(Profile_.ClockStart, "profile clock.start");
   BuildMemory();
   ApplyBiosProfile();
+  BuildFlash();
   BuildVolumes();
   for (const AllocFaultConfig &Fault : Profile_.PoolFaults) PoolFaults_.push_back({Fault, 0});
   for (const AllocFaultConfig &Fault : Profile_.PageFaults) PageFaults_.push_back({Fault, 0});
@@ -107,7 +108,15 @@ Machine::Machine(const Profile &P, const std::string &BaseDir)
   Keyboard_.QueueScript(Profile_.Keys);
 }
 
-Machine::~Machine() = default;
+Machine::~Machine() {
+  if (!Directory_.empty() && Bios_->Flash.ContentsChanged) {
+    try {
+      SaveFlash();
+    } catch (const std::exception &) {
+      // Nothing to report to at this point; the run's report has the state.
+    }
+  }
+}
 
 std::unique_ptr<Machine> Machine::OpenDirectory(const std::string &Dir) {
   fs::create_directories(Dir);
@@ -122,6 +131,7 @@ std::unique_ptr<Machine> Machine::OpenDirectory(const std::string &Dir) {
   }
   M->Variables_.SetFile((fs::path(Dir) / "variables.json").string());
   M->Variables_.Load();
+  M->LoadFlashFile();
   return M;
 }
 
@@ -174,6 +184,108 @@ void Machine::ApplyBiosProfile() {
       throw ProfileError("profile bios.faults has more than " + std::to_string(EMU_BIOS_MAX_FAULTS) + " entries");
     }
   }
+}
+
+// The profile's flash object for the BIOS's flash functions (the profile
+// reader has checked the list lengths against the BIOS's capacities).
+static void ApplyFlashProfile(const FlashConfig &Config, EMU_FLASH *Flash) {
+  EmuFlashInit(Flash);
+  Flash->SizeIndex = Config.ResolvedSizeIndex();
+  Flash->SizeSpecified = Config.ResolvedSizeSpecified();
+  std::memset(Flash->Vendor, 0, sizeof(Flash->Vendor));
+  std::memset(Flash->PartType, 0, sizeof(Flash->PartType));
+  std::memcpy(Flash->Vendor, Config.Vendor.data(), std::min(sizeof(Flash->Vendor), Config.Vendor.size()));
+  std::memcpy(Flash->PartType, Config.Type.data(), std::min(sizeof(Flash->PartType), Config.Type.size()));
+  Flash->DeviceId = Config.DeviceId;
+  const std::vector<FlashBlocksConfig> Blocks = Config.ResolvedBlockMap();
+  Flash->BlockMapCount = 0;
+  for (const FlashBlocksConfig &B : Blocks) {
+    if (Flash->BlockMapCount == EMU_FLASH_MAX_BLOCK_MAP) break;
+    Flash->BlockMap[Flash->BlockMapCount++] = {static_cast<UINT16>(B.Size / 256), static_cast<UINT16>(B.Count)};
+  }
+  for (const FlashRegionConfig &R : Config.ProtectMap) {
+    if (Flash->ProtectCount == EMU_FLASH_MAX_PROTECT) break;
+    Flash->Protect[Flash->ProtectCount++] = {R.Type, R.Address, R.Size, 0};
+  }
+  for (const FlashRangeConfig &R : Config.PrivateMap) {
+    if (Flash->PrivateCount == EMU_FLASH_MAX_PRIVATE) break;
+    Flash->Private[Flash->PrivateCount++] = {R.Address, R.Size};
+  }
+  for (const FlashRegionConfig &R : Config.WholeMap) {
+    if (Flash->WholeCount == EMU_FLASH_MAX_WHOLE) break;
+    Flash->Whole[Flash->WholeCount++] = {R.Type, R.Address, R.Size, R.Attribute};
+  }
+  for (const ExternalRegionConfig &R : Config.ExternalRegions) {
+    if (Flash->ExternalCount == EMU_FLASH_MAX_EXTERNAL) break;
+    Flash->External[Flash->ExternalCount++] = {R.Type, R.Offset, R.Size, R.Access};
+  }
+  Flash->DecodeNewImage = Config.NewRegionsFromImage ? TRUE : FALSE;
+  for (const FlashRangeConfig &R : Config.LockedRanges) {
+    if (Flash->LockedCount == EMU_FLASH_MAX_LOCKED) break;
+    Flash->Locked[Flash->LockedCount++] = {R.Address, R.Size};
+  }
+}
+
+void Machine::BuildFlash() {
+  const FlashConfig &Config = Profile_.Flash;
+  ApplyFlashProfile(Config, &Bios_->Flash);
+  Flash_.assign(Config.Size, Config.Fill);
+  if (!Config.Image.empty()) {
+    fs::path Path(Config.Image);
+    if (Path.is_relative() && !BaseDir_.empty()) {
+      Path = fs::path(BaseDir_) / Path;
+    }
+    std::error_code Error;
+    const uintmax_t Size = fs::file_size(Path, Error);
+    if (Error) {
+      throw ProfileError("profile flash.image: cannot open " + Path.string());
+    }
+    if (Size != Config.Size) {
+      throw ProfileError("profile flash.image: " + Path.string() + " is " + std::to_string(Size) +
+                         " bytes, the flash is " + std::to_string(Config.Size));
+    }
+    std::ifstream In(Path, std::ios::binary);
+    In.read(reinterpret_cast<char *>(Flash_.data()), static_cast<std::streamsize>(Flash_.size()));
+    if (!In) {
+      throw ProfileError("profile flash.image: cannot read " + Path.string());
+    }
+  }
+  EmuFlashSetContents(&Bios_->Flash, Flash_.data(), static_cast<UINT32>(Flash_.size()));
+}
+
+std::string Machine::FlashFilePath() const { return (fs::path(Directory_) / "flash.bin").string(); }
+
+void Machine::LoadFlashFile() {
+  const std::string Path = FlashFilePath();
+  if (!fs::exists(Path)) {
+    SaveFlash();
+    return;
+  }
+  const uintmax_t Size = fs::file_size(Path);
+  if (Size != Flash_.size()) {
+    throw ProfileError(Path + " is " + std::to_string(Size) + " bytes but the profile's flash is " +
+                       std::to_string(Flash_.size()) + "; remove it to start from the profile again");
+  }
+  std::ifstream In(Path, std::ios::binary);
+  In.read(reinterpret_cast<char *>(Flash_.data()), static_cast<std::streamsize>(Flash_.size()));
+  if (!In) {
+    throw ProfileError(Path + ": cannot read");
+  }
+}
+
+bool Machine::SaveFlash() {
+  if (Directory_.empty()) {
+    return false;
+  }
+  const std::string Path = FlashFilePath();
+  std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
+  Out.write(reinterpret_cast<const char *>(Flash_.data()), static_cast<std::streamsize>(Flash_.size()));
+  Out.close();
+  if (!Out) {
+    throw std::runtime_error(Path + ": cannot write the flash contents");
+  }
+  Bios_->Flash.ContentsChanged = FALSE;
+  return true;
 }
 
 std::string Machine::VolumeRoot(const VolumeConfig &Config) const {

@@ -122,6 +122,15 @@ class Machine {
   const std::vector<SmiRecord> &SmiTranscript() const { return Transcript_; }
   EMU_BIOS &Bios() { return *Bios_; }
 
+  // ---- Flash contents ----
+  // The flash part's bytes, mapped at FlashBase() = 2^32 - size. A machine
+  // kept in a directory stores them in flash.bin: created from the profile on
+  // first use, read on every later use, written back by SaveFlash and, when
+  // the BIOS changed them, when the machine goes away.
+  std::vector<uint8_t> &FlashContents() { return Flash_; }
+  uint32_t FlashBase() const { return static_cast<uint32_t>(0x100000000ull - Flash_.size()); }
+  bool SaveFlash();
+
   // ---- Handles and protocols ----
   ProtocolRegistry &Protocols() { return Protocols_; }
 
@@ -189,6 +198,9 @@ class Machine {
   void BuildMemory();
   void BuildVolumes();
   void ApplyBiosProfile();
+  void BuildFlash();
+  void LoadFlashFile();
+  std::string FlashFilePath() const;
   std::string VolumeRoot(const VolumeConfig &Config) const;
   EFI_HANDLE InstallImage(EFI_HANDLE DeviceHandle, const std::u16string &FilePath, ImageRecord Record);
   void Digest(uint32_t Address, uint32_t *Length, uint32_t *Crc) const;
@@ -203,6 +215,7 @@ class Machine {
   std::map<uint16_t, std::pair<PortReader, PortWriter>> Ports_;
   std::vector<PortWrite> PortWrites_;
   std::unique_ptr<EMU_BIOS> Bios_;
+  std::vector<uint8_t> Flash_;  // never resized once the BIOS holds its address
   std::vector<SmiRecord> Transcript_;
   ProtocolRegistry Protocols_;
   std::vector<std::unique_ptr<Volume>> Volumes_;

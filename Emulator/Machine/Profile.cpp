@@ -19,6 +19,14 @@ namespace {
 constexpr uint32_t kPlatformStatusSize = 1024;
 constexpr size_t kModelNameChars = 32;
 constexpr size_t kVersionChars = 128;
+// Limits of the flash object: what fits in the buffers each function fills.
+constexpr uint32_t kFlashMaxSize = 0x10000000;  // 256 MiB of host memory at most
+constexpr size_t kFlashMaxBlockMap = 1024;
+constexpr size_t kFlashMaxProtect = 227;   // 2048 / 9
+constexpr size_t kFlashMaxPrivate = 256;   // 2048 / 8
+constexpr size_t kFlashMaxWhole = 315;     // 4096 / 13
+constexpr size_t kFlashMaxExternal = 25;   // 256 / 10
+constexpr size_t kFlashMaxLocked = 16;
 
 std::string Hex(uint64_t Value) {
   char Text[24];
@@ -264,8 +272,56 @@ int64_t ParseClock(const std::string &Text, const std::string &What) {
   return Days * 86400 + H * 3600 + Mi * 60 + S;
 }
 
+uint8_t FlashConfig::ResolvedSizeIndex() const {
+  if (SizeIndex) {
+    return *SizeIndex;
+  }
+  for (uint8_t Index = 1; Index <= 11; Index++) {
+    if (Size == (0x20000u << (Index - 1))) {
+      return Index;
+    }
+  }
+  return 0xFF;
+}
+
+uint32_t FlashConfig::ResolvedSizeSpecified() const {
+  if (SizeSpecified) {
+    return *SizeSpecified;
+  }
+  return ResolvedSizeIndex() == 0xFF ? Size : 0;
+}
+
+std::vector<FlashBlocksConfig> FlashConfig::ResolvedBlockMap() const {
+  if (!BlockMap.empty()) {
+    return BlockMap;
+  }
+  return {FlashBlocksConfig{0x10000, Size / 0x10000}};
+}
+
+// An 8 MiB part with a descriptor, a 2 MiB ME region and a 6 MiB BIOS region
+// whose top holds the boot block; variables, FTW, OEM data, a private area and
+// the factory copy sit at the bottom of the BIOS region.
+static FlashConfig DefaultFlash() {
+  FlashConfig F;
+  F.ProtectMap = {
+      {0x06, 0xFFA00000, 0x30000, 0}, {0x07, 0xFFA30000, 0x10000, 0}, {0x08, 0xFFA40000, 0x10000, 0},
+      {0x0A, 0xFFA50000, 0x10000, 0}, {0x00, 0xFFFC0000, 0x40000, 0},
+  };
+  F.PrivateMap = {{0xFFA60000, 0x10000}};
+  F.WholeMap = {
+      {0x06, 0xFFA00000, 0x30000, 1}, {0x07, 0xFFA30000, 0x10000, 1}, {0x08, 0xFFA40000, 0x10000, 1},
+      {0x0A, 0xFFA50000, 0x10000, 1}, {0xFE, 0xFFA60000, 0x10000, 1}, {0x16, 0xFFA70000, 0x10000, 1},
+      {0x03, 0xFFA80000, 0x540000, 0}, {0x00, 0xFFFC0000, 0x40000, 0},
+  };
+  F.ExternalRegions = {
+      {0x00, 0x000000, 0x1000, 0x0B}, {0x02, 0x001000, 0x1FF000, 0x0D}, {0x01, 0x200000, 0x600000, 0x0F},
+  };
+  return F;
+}
+
 Profile Profile::Default() {
   Profile P;
+  P.Flash = DefaultFlash();
   P.Volumes.push_back(VolumeConfig{"fs0", VolumeKind::Usb, "fs0", false});
   return P;
 }
@@ -392,6 +448,103 @@ Profile Profile::FromJson(const json &Json, const std::string &Source) {
     O.Read("switches", Pf.Switches);
     O.Read("extendedSwitches", Pf.ExtendedSwitches);
     O.Read("antiTheft", Pf.AntiTheft);
+  });
+  Root.ReadObject("flash", [&](ObjectReader &O) {
+    FlashConfig &F = P.Flash;
+    O.Read("size", F.Size, kFlashMaxSize);
+    if (F.Size == 0) {
+      O.FailKey("size", "must not be 0");
+    }
+    O.ReadOptional("sizeIndex", F.SizeIndex);
+    O.ReadOptional("sizeSpecified", F.SizeSpecified);
+    O.Read("vendor", F.Vendor);
+    if (F.Vendor.size() > 31) {
+      O.FailKey("vendor", "must be at most 31 bytes");
+    }
+    O.Read("type", F.Type);
+    if (F.Type.size() > 32) {
+      O.FailKey("type", "must be at most 32 bytes");
+    }
+    O.Read("deviceId", F.DeviceId);
+    auto Limit = [&](const char *Key, size_t Count, size_t Max) {
+      if (Count > Max) {
+        O.FailKey(Key, "has more than " + std::to_string(Max) + " entries (what the BIOS buffer holds)");
+      }
+    };
+    if (O.Get("blockMap")) {
+      F.BlockMap.clear();
+      O.ReadArray("blockMap", [&](ObjectReader &E) {
+        FlashBlocksConfig Blocks;
+        E.Read("size", Blocks.Size, 0xFFFF00);
+        E.Read("count", Blocks.Count, 0xFFFF);
+        if (Blocks.Size == 0 || Blocks.Size % 256 != 0) {
+          E.FailKey("size", "must be a non-zero multiple of 256");
+        }
+        F.BlockMap.push_back(Blocks);
+      });
+      Limit("blockMap", F.BlockMap.size(), kFlashMaxBlockMap);
+    }
+    if (O.Get("protectMap")) {
+      F.ProtectMap.clear();
+      O.ReadArray("protectMap", [&](ObjectReader &E) {
+        FlashRegionConfig Region;
+        E.Read("type", Region.Type);
+        E.Read("address", Region.Address);
+        E.Read("size", Region.Size);
+        F.ProtectMap.push_back(Region);
+      });
+      Limit("protectMap", F.ProtectMap.size(), kFlashMaxProtect);
+    }
+    if (O.Get("privateMap")) {
+      F.PrivateMap.clear();
+      O.ReadArray("privateMap", [&](ObjectReader &E) {
+        FlashRangeConfig Range;
+        E.Read("address", Range.Address);
+        E.Read("size", Range.Size);
+        F.PrivateMap.push_back(Range);
+      });
+      Limit("privateMap", F.PrivateMap.size(), kFlashMaxPrivate);
+    }
+    if (O.Get("wholeMap")) {
+      F.WholeMap.clear();
+      O.ReadArray("wholeMap", [&](ObjectReader &E) {
+        FlashRegionConfig Region;
+        E.Read("type", Region.Type);
+        E.Read("address", Region.Address);
+        E.Read("size", Region.Size);
+        E.Read("attribute", Region.Attribute);
+        F.WholeMap.push_back(Region);
+      });
+      Limit("wholeMap", F.WholeMap.size(), kFlashMaxWhole);
+    }
+    if (O.Get("externalRegions")) {
+      F.ExternalRegions.clear();
+      O.ReadArray("externalRegions", [&](ObjectReader &E) {
+        ExternalRegionConfig Region;
+        E.Read("type", Region.Type);
+        E.Read("offset", Region.Offset);
+        E.Read("size", Region.Size);
+        E.Read("access", Region.Access);
+        F.ExternalRegions.push_back(Region);
+      });
+      Limit("externalRegions", F.ExternalRegions.size(), kFlashMaxExternal);
+    }
+    O.Read("newRegionsFromImage", F.NewRegionsFromImage);
+    if (O.Get("lockedRanges")) {
+      F.LockedRanges.clear();
+      O.ReadArray("lockedRanges", [&](ObjectReader &E) {
+        FlashRangeConfig Range;
+        E.Read("address", Range.Address);
+        E.Read("size", Range.Size);
+        F.LockedRanges.push_back(Range);
+      });
+      Limit("lockedRanges", F.LockedRanges.size(), kFlashMaxLocked);
+    }
+    O.Read("image", F.Image);
+    O.Read("fill", F.Fill);
+    if (F.ResolvedBlockMap().size() > kFlashMaxBlockMap) {
+      O.FailKey("blockMap", "is too long");
+    }
   });
   if (Root.Get("volumes")) {
     P.Volumes.clear();
@@ -555,6 +708,45 @@ json Profile::ToJson() const {
       {"switches", Hex(Platform.Switches)},
       {"extendedSwitches", Hex(Platform.ExtendedSwitches)},
       {"antiTheft", Hex(Platform.AntiTheft)}};
+  {
+    const FlashConfig &F = Flash;
+    json Blocks = json::array();
+    for (const FlashBlocksConfig &B : F.BlockMap) Blocks.push_back({{"size", Hex(B.Size)}, {"count", Hex(B.Count)}});
+    json Protect = json::array();
+    for (const FlashRegionConfig &R : F.ProtectMap) {
+      Protect.push_back({{"type", Hex(R.Type)}, {"address", Hex(R.Address)}, {"size", Hex(R.Size)}});
+    }
+    json Private = json::array();
+    for (const FlashRangeConfig &R : F.PrivateMap) Private.push_back({{"address", Hex(R.Address)}, {"size", Hex(R.Size)}});
+    json Whole = json::array();
+    for (const FlashRegionConfig &R : F.WholeMap) {
+      Whole.push_back({{"type", Hex(R.Type)}, {"address", Hex(R.Address)}, {"size", Hex(R.Size)}, {"attribute", Hex(R.Attribute)}});
+    }
+    json External = json::array();
+    for (const ExternalRegionConfig &R : F.ExternalRegions) {
+      External.push_back({{"type", Hex(R.Type)}, {"offset", Hex(R.Offset)}, {"size", Hex(R.Size)}, {"access", Hex(R.Access)}});
+    }
+    json Locked = json::array();
+    for (const FlashRangeConfig &R : F.LockedRanges) Locked.push_back({{"address", Hex(R.Address)}, {"size", Hex(R.Size)}});
+    json Flash = {{"size", Hex(F.Size)},
+                  {"sizeIndex", nullptr},
+                  {"sizeSpecified", nullptr},
+                  {"vendor", F.Vendor},
+                  {"type", F.Type},
+                  {"deviceId", Hex(F.DeviceId)},
+                  {"blockMap", Blocks},
+                  {"protectMap", Protect},
+                  {"privateMap", Private},
+                  {"wholeMap", Whole},
+                  {"externalRegions", External},
+                  {"newRegionsFromImage", F.NewRegionsFromImage},
+                  {"lockedRanges", Locked},
+                  {"image", F.Image},
+                  {"fill", Hex(F.Fill)}};
+    if (F.SizeIndex) Flash["sizeIndex"] = Hex(*F.SizeIndex);
+    if (F.SizeSpecified) Flash["sizeSpecified"] = Hex(*F.SizeSpecified);
+    Out["flash"] = Flash;
+  }
   json Vols = json::array();
   for (const VolumeConfig &Volume : Volumes) {
     Vols.push_back({{"name", Volume.Name}, {"kind", VolumeKindName(Volume.Kind)}, {"dir", Volume.Dir}, {"readOnly", Volume.ReadOnly}});

@@ -120,6 +120,55 @@ struct PlatformConfig {
   uint8_t AntiTheft = 0;
 };
 
+// The flash part and the maps the BIOS's flash functions answer (12h, 13h,
+// 14h, 17h, 1Eh). Addresses are flash addresses below 4 GiB; external regions
+// are offsets from the ROM base.
+struct FlashBlocksConfig {
+  uint32_t Size = 0x10000;  // bytes: a multiple of 256, at most 0xFFFF00
+  uint32_t Count = 0;       // at most 0xFFFF
+};
+
+struct FlashRegionConfig {
+  uint8_t Type = 0;
+  uint32_t Address = 0;
+  uint32_t Size = 0;
+  uint32_t Attribute = 0;  // whole map only
+};
+
+struct FlashRangeConfig {
+  uint32_t Address = 0;
+  uint32_t Size = 0;
+};
+
+struct ExternalRegionConfig {
+  uint8_t Type = 0;
+  uint32_t Offset = 0;
+  uint32_t Size = 0;
+  uint8_t Access = 0;
+};
+
+struct FlashConfig {
+  uint32_t Size = 0x800000;                // the contents; mapped at 2^32 - size
+  std::optional<uint8_t> SizeIndex;        // default: the index of Size, else 0xFF
+  std::optional<uint32_t> SizeSpecified;   // default: Size with index 0xFF, else 0
+  std::string Vendor = "Vyr";              // at most 31 bytes
+  std::string Type = "VF25Q64";            // at most 32 bytes
+  uint32_t DeviceId = 0x00EF4017;
+  std::vector<FlashBlocksConfig> BlockMap; // empty: 64 KiB blocks over Size
+  std::vector<FlashRegionConfig> ProtectMap;
+  std::vector<FlashRangeConfig> PrivateMap;
+  std::vector<FlashRegionConfig> WholeMap;
+  std::vector<ExternalRegionConfig> ExternalRegions;
+  bool NewRegionsFromImage = true;         // 17h decodes a descriptor in the new image
+  std::vector<FlashRangeConfig> LockedRanges;
+  std::string Image;                       // first contents; relative to the machine directory
+  uint8_t Fill = 0xFF;                     // first contents without an image
+
+  uint8_t ResolvedSizeIndex() const;
+  uint32_t ResolvedSizeSpecified() const;
+  std::vector<FlashBlocksConfig> ResolvedBlockMap() const;
+};
+
 struct Profile {
   std::string Name = "default";
   std::vector<MemoryPatchConfig> MemoryPatches;
@@ -128,6 +177,7 @@ struct Profile {
   uint8_t BiosMainFunction = 0xEF;
   std::vector<BiosFaultConfig> BiosFaults;
   PlatformConfig Platform;
+  FlashConfig Flash;
   std::vector<VolumeConfig> Volumes;
   uint32_t ConsoleColumns = 80;
   uint32_t ConsoleRows = 25;

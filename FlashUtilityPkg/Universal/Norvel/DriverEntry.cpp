@@ -16,6 +16,9 @@
 #include "Image/Package.h"
 #include "Image/PackageCommands.h"
 #include "Flash/ExtraData.h"
+#include "Flash/ReadRom.h"
+#include "Flash/RomMap.h"
+#include "Console/BlockStatus.h"
 
 typedef struct EFI_COMPONENT_NAME_PROTOCOL EFI_COMPONENT_NAME_PROTOCOL;
 
@@ -111,6 +114,9 @@ VOID ResetModuleState(VOID) {
   EdtResetState();
   PackageCommandsResetState();
   StartupResetState();
+  RomMapResetState();
+  ReadRomResetState();
+  BlockStatusResetState();
   ZeroMem(&mIniSettings, sizeof(mIniSettings));
   ZeroMem(&mRun, sizeof(mRun));
 }

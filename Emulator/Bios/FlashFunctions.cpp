@@ -1,0 +1,277 @@
+#include "Bios/FlashFunctions.h"
+
+#include "Bios/EmuBios.h"
+
+namespace {
+
+VOID FillBytes(VOID *Buffer, UINTN Length, UINT8 Value) {
+  volatile UINT8 *Bytes = (volatile UINT8 *)Buffer;
+  while (Length-- != 0) {
+    *Bytes++ = Value;
+  }
+}
+
+VOID CopyBytes(VOID *Destination, CONST VOID *Source, UINTN Length) {
+  volatile UINT8 *To = (volatile UINT8 *)Destination;
+  CONST UINT8 *From = (CONST UINT8 *)Source;
+  while (Length-- != 0) {
+    *To++ = *From++;
+  }
+}
+
+VOID Put16(UINT8 *Bytes, UINT16 Value) {
+  Bytes[0] = (UINT8)Value;
+  Bytes[1] = (UINT8)(Value >> 8);
+}
+
+VOID Put32(UINT8 *Bytes, UINT32 Value) {
+  for (UINTN Index = 0; Index < 4; Index++) {
+    Bytes[Index] = (UINT8)(Value >> (8 * Index));
+  }
+}
+
+UINT32 Get32(CONST UINT8 *Bytes) {
+  return (UINT32)Bytes[0] | ((UINT32)Bytes[1] << 8) | ((UINT32)Bytes[2] << 16) | ((UINT32)Bytes[3] << 24);
+}
+
+// First offset of Needle in Haystack, or -1.
+INTN Find(CONST UINT8 *Haystack, UINTN Size, CONST CHAR8 *Needle, UINTN NeedleSize) {
+  if (Size < NeedleSize) {
+    return -1;
+  }
+  for (UINTN At = 0; At + NeedleSize <= Size; At++) {
+    UINTN Index = 0;
+    while (Index < NeedleSize && Haystack[At + Index] == (UINT8)Needle[Index]) {
+      Index++;
+    }
+    if (Index == NeedleSize) {
+      return (INTN)At;
+    }
+  }
+  return -1;
+}
+
+// Text of at most Length bytes up to its first NUL, terminated in Out.
+VOID TakeText(CHAR8 *Out, UINTN Capacity, CONST UINT8 *Text, UINTN Length) {
+  UINTN Index = 0;
+  for (; Index < Length && Index + 1 < Capacity && Text[Index] != 0; Index++) {
+    Out[Index] = (CHAR8)Text[Index];
+  }
+  Out[Index] = 0;
+}
+
+// 10-byte 17h entries into a 256-byte map; the rest is 0xFF (the end mark).
+VOID PutExternalMap(UINT8 *Map, CONST EMU_FLASH_REGION *Regions, UINT32 Count) {
+  FillBytes(Map, EMU_FLASH_EXTERNAL_MAP_SIZE, 0xFF);
+  for (UINT32 Index = 0; Index < Count && Index < EMU_FLASH_MAX_EXTERNAL; Index++) {
+    UINT8 *Entry = Map + Index * 10;
+    Entry[0] = Regions[Index].Type;
+    Put32(Entry + 1, Regions[Index].Address);
+    Put32(Entry + 5, Regions[Index].Size);
+    Entry[9] = (UINT8)Regions[Index].Attribute;
+  }
+}
+
+// Flash descriptor regions of an image head: signature 0FF0A55Ah at 10h,
+// FLMAP0 after it (region base at bits 23:16, in 16-byte units), then one
+// FLREG dword per region: base and limit in 4 KiB units, a base above the
+// limit marks an unused region. Regions 0-4 keep their numbers as types;
+// region 8 is the EC (type 5).
+UINT32 DecodeDescriptor(CONST UINT8 *Head, EMU_FLASH_REGION *Regions) {
+  static CONST UINT8 Signature[] = {0x5A, 0xA5, 0xF0, 0x0F};
+  static CONST struct {
+    UINT8 Index;
+    UINT8 Type;
+  } Known[] = {{0, 0x00}, {1, 0x01}, {2, 0x02}, {3, 0x03}, {4, 0x04}, {8, 0x05}};
+  if (Head[0x10] != Signature[0] || Head[0x11] != Signature[1] || Head[0x12] != Signature[2] ||
+      Head[0x13] != Signature[3]) {
+    return 0;
+  }
+  UINT32 Frba = ((Get32(Head + 0x14) >> 16) & 0xFF) << 4;
+  UINT32 Count = 0;
+  for (UINTN Index = 0; Index < ARRAY_SIZE(Known); Index++) {
+    UINT32 At = Frba + Known[Index].Index * 4;
+    if (At + 4 > EMU_FLASH_17H_IMAGE_SIZE) {
+      continue;
+    }
+    UINT32 Reg = Get32(Head + At);
+    UINT32 Base = (Reg & 0x7FFF) << 12;
+    UINT32 Limit = (((Reg >> 16) & 0x7FFF) << 12) | 0xFFF;
+    if (Base > Limit) {
+      continue;
+    }
+    Regions[Count].Type = Known[Index].Type;
+    Regions[Count].Address = Base;
+    Regions[Count].Size = Limit - Base + 1;
+    Regions[Count].Attribute = 0;
+    Count++;
+  }
+  return Count;
+}
+
+UINT64 RomEnd() { return 0x100000000ull; }
+
+}  // namespace
+
+VOID EmuFlashInit(EMU_FLASH *Flash) {
+  FillBytes(Flash, sizeof(*Flash), 0);
+  Flash->SizeIndex = 7;  // 0x20000 << 6 = 8 MiB
+  CopyBytes(Flash->Vendor, "Vyr", 3);
+  CopyBytes(Flash->PartType, "VF25Q64", 7);
+  Flash->DeviceId = 0x00EF4017;
+  Flash->BlockMap[0].Units = 0x100;
+  Flash->BlockMap[0].Count = 0x80;
+  Flash->BlockMapCount = 1;
+  Flash->DecodeNewImage = TRUE;
+}
+
+VOID EmuFlashSetContents(EMU_FLASH *Flash, UINT8 *Contents, UINT32 Size) {
+  Flash->Contents = Contents;
+  Flash->ContentsSize = Contents != NULL ? Size : 0;
+}
+
+UINT32 EmuFlashBase(CONST EMU_FLASH *Flash) { return (UINT32)(RomEnd() - Flash->ContentsSize); }
+
+BOOLEAN EmuFlashBvdtIdentity(CONST EMU_FLASH *Flash, CHAR8 *ModelName, UINTN ModelCapacity, CHAR8 *Version,
+                             UINTN VersionCapacity) {
+  if (Flash->Contents == NULL || ModelCapacity == 0 || VersionCapacity == 0) {
+    return FALSE;
+  }
+  INTN Found = Find(Flash->Contents, Flash->ContentsSize, "$BVDT", 5);
+  // The model name field (a '$' at +38 and 25 bytes) must lie in the contents.
+  if (Found < 0 || (UINT64)Found + 39 + 25 > Flash->ContentsSize) {
+    return FALSE;
+  }
+  CONST UINT8 *Bvdt = Flash->Contents + Found;
+  if (Bvdt[13] != '$' || Bvdt[38] != '$') {
+    return FALSE;
+  }
+  // The version text runs at most up to the model name's '$'.
+  TakeText(Version, VersionCapacity, Bvdt + 14, 38 - 14);
+  TakeText(ModelName, ModelCapacity, Bvdt + 39, 25);
+  return TRUE;
+}
+
+// 12h: the protect map (9-byte entries) into the 2048 bytes at EDI, the
+// private map (8-byte entries) into the 2048 bytes at ESI, each ended by 0xFF.
+UINT8 EmuFlashFunction12h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
+  EMU_FLASH *F = &Bios->Flash;
+  UINT8 Map[EMU_FLASH_ROM_MAP_SIZE];
+  FillBytes(Map, sizeof(Map), 0xFF);
+  for (UINT32 Index = 0; Index < F->ProtectCount && Index < EMU_FLASH_MAX_PROTECT; Index++) {
+    UINT8 *Entry = Map + Index * 9;
+    Entry[0] = F->Protect[Index].Type;
+    Put32(Entry + 1, F->Protect[Index].Address);
+    Put32(Entry + 5, F->Protect[Index].Size);
+  }
+  if (!EmuBiosWritePhysical(Bios, Regs->Edi, Map, sizeof(Map))) {
+    return EMU_FLASH_STATUS_BAD_MAP_BUFFER;
+  }
+  FillBytes(Map, sizeof(Map), 0xFF);
+  for (UINT32 Index = 0; Index < F->PrivateCount && Index < EMU_FLASH_MAX_PRIVATE; Index++) {
+    UINT8 *Entry = Map + Index * 8;
+    Put32(Entry, F->Private[Index].Address);
+    Put32(Entry + 4, F->Private[Index].Size);
+  }
+  if (!EmuBiosWritePhysical(Bios, Regs->Esi, Map, sizeof(Map))) {
+    return EMU_FLASH_STATUS_BAD_MAP_BUFFER;
+  }
+  return 0;
+}
+
+// 13h: the 72-byte flash part information at EDI, the block map at ESI
+// (size in 256-byte units, count; a zero entry ends it).
+UINT8 EmuFlashFunction13h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
+  EMU_FLASH *F = &Bios->Flash;
+  F->Last13hSelector = (UINT8)(Regs->Ecx & 0xFF);
+  UINT8 Info[EMU_FLASH_PART_INFO_SIZE];
+  FillBytes(Info, sizeof(Info), 0);
+  Info[0] = F->SizeIndex;
+  CopyBytes(Info + 1, F->Vendor, sizeof(F->Vendor));
+  CopyBytes(Info + 32, F->PartType, sizeof(F->PartType));
+  Put32(Info + 64, F->DeviceId);
+  Put32(Info + 68, F->SizeSpecified);
+  if (!EmuBiosWritePhysical(Bios, Regs->Edi, Info, sizeof(Info))) {
+    return EMU_FLASH_STATUS_BAD_PART_BUFFER;
+  }
+  UINT8 Map[(EMU_FLASH_MAX_BLOCK_MAP + 1) * 4];
+  FillBytes(Map, sizeof(Map), 0);
+  UINT32 Count = F->BlockMapCount < EMU_FLASH_MAX_BLOCK_MAP ? F->BlockMapCount : EMU_FLASH_MAX_BLOCK_MAP;
+  for (UINT32 Index = 0; Index < Count; Index++) {
+    Put16(Map + Index * 4, F->BlockMap[Index].Units);
+    Put16(Map + Index * 4 + 2, F->BlockMap[Index].Count);
+  }
+  if (!EmuBiosWritePhysical(Bios, Regs->Esi, Map, (Count + 1) * 4)) {
+    return EMU_FLASH_STATUS_BAD_PART_BUFFER;
+  }
+  return 0;
+}
+
+// 14h: ECX bytes of the flash at address EDI into the buffer at ESI. A range
+// outside the ROM window fails; one touching a locked range answers 0x2A and
+// leaves the buffer as it was.
+UINT8 EmuFlashFunction14h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
+  EMU_FLASH *F = &Bios->Flash;
+  UINT64 Start = Regs->Edi;
+  UINT64 Length = Regs->Ecx;
+  UINT64 Base = EmuFlashBase(F);
+  if (F->Contents == NULL || Start < Base || Start + Length > RomEnd()) {
+    return EMU_FLASH_STATUS_READ_FAILED;
+  }
+  for (UINT32 Index = 0; Index < F->LockedCount && Index < EMU_FLASH_MAX_LOCKED; Index++) {
+    UINT64 LockStart = F->Locked[Index].Address;
+    UINT64 LockEnd = LockStart + F->Locked[Index].Size;
+    if (F->Locked[Index].Size != 0 && Start < LockEnd && LockStart < Start + Length) {
+      F->LockedReads++;
+      return EMU_FLASH_STATUS_LOCKED;
+    }
+  }
+  if (Length != 0 && !EmuBiosWritePhysical(Bios, Regs->Esi, F->Contents + (Start - Base), (UINTN)Length)) {
+    return EMU_FLASH_STATUS_READ_FAILED;
+  }
+  F->BytesRead += (UINT32)Length;
+  return 0;
+}
+
+// 17h: two 256-byte maps into the buffer at EDI, the current flash's regions
+// and the new image's (ESI holds the image's first 4096 bytes).
+UINT8 EmuFlashFunction17h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
+  EMU_FLASH *F = &Bios->Flash;
+  UINT8 Head[EMU_FLASH_17H_IMAGE_SIZE];
+  if (!EmuBiosReadPhysical(Bios, Regs->Esi, Head, sizeof(Head))) {
+    return EMU_FLASH_STATUS_BAD_MAP_BUFFER;
+  }
+  CopyBytes(F->Last17hImage, Head, sizeof(F->Last17hImage));
+  UINT8 Maps[2 * EMU_FLASH_EXTERNAL_MAP_SIZE];
+  PutExternalMap(Maps, F->External, F->ExternalCount);
+  EMU_FLASH_REGION Decoded[EMU_FLASH_MAX_EXTERNAL];
+  UINT32 DecodedCount = F->DecodeNewImage ? DecodeDescriptor(Head, Decoded) : 0;
+  if (DecodedCount != 0) {
+    PutExternalMap(Maps + EMU_FLASH_EXTERNAL_MAP_SIZE, Decoded, DecodedCount);
+  } else {
+    PutExternalMap(Maps + EMU_FLASH_EXTERNAL_MAP_SIZE, F->External, F->ExternalCount);
+  }
+  if (!EmuBiosWritePhysical(Bios, Regs->Edi, Maps, sizeof(Maps))) {
+    return EMU_FLASH_STATUS_BAD_MAP_BUFFER;
+  }
+  return 0;
+}
+
+// 1Eh: 13-byte entries (type, address, size, attribute) into the 4096 bytes
+// at EDI, ended by 0xFF.
+UINT8 EmuFlashFunction1Eh(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
+  EMU_FLASH *F = &Bios->Flash;
+  UINT8 Map[EMU_FLASH_WHOLE_MAP_SIZE];
+  FillBytes(Map, sizeof(Map), 0xFF);
+  for (UINT32 Index = 0; Index < F->WholeCount && Index < EMU_FLASH_MAX_WHOLE; Index++) {
+    UINT8 *Entry = Map + Index * 13;
+    Entry[0] = F->Whole[Index].Type;
+    Put32(Entry + 1, F->Whole[Index].Address);
+    Put32(Entry + 5, F->Whole[Index].Size);
+    Put32(Entry + 9, F->Whole[Index].Attribute);
+  }
+  if (!EmuBiosWritePhysical(Bios, Regs->Edi, Map, sizeof(Map))) {
+    return EMU_FLASH_STATUS_BAD_MAP_BUFFER;
+  }
+  return 0;
+}

@@ -1,0 +1,195 @@
+#include "Bios/FlashFunctions.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Bios/EmuBios.h"
+
+namespace {
+
+constexpr UINT64 kBase = 0x10000;
+constexpr UINT32 kEdi = 0x10000;
+constexpr UINT32 kEsi = 0x12000;
+
+// Handlers against a small flat memory and a 64 KiB flash, without a machine.
+struct FlashFunctionsTest : ::testing::Test {
+  void SetUp() override {
+    EmuBiosInit(&Bios);
+    Memory.assign(0x4000, 0xEE);
+    EmuBiosSetMemory(&Bios, Read, Write, this);
+    Flash.resize(0x10000);
+    for (size_t Index = 0; Index < Flash.size(); Index++) Flash[Index] = UINT8(Index ^ (Index >> 8));
+    EmuFlashSetContents(&Bios.Flash, Flash.data(), UINT32(Flash.size()));
+  }
+  static BOOLEAN Read(VOID *Context, UINT64 Address, VOID *Buffer, UINTN Length) {
+    auto *T = static_cast<FlashFunctionsTest *>(Context);
+    if (Address < kBase || Address + Length > kBase + T->Memory.size()) return FALSE;
+    std::memcpy(Buffer, T->Memory.data() + (Address - kBase), Length);
+    return TRUE;
+  }
+  static BOOLEAN Write(VOID *Context, UINT64 Address, CONST VOID *Buffer, UINTN Length) {
+    auto *T = static_cast<FlashFunctionsTest *>(Context);
+    if (Address < kBase || Address + Length > kBase + T->Memory.size()) return FALSE;
+    std::memcpy(T->Memory.data() + (Address - kBase), Buffer, Length);
+    return TRUE;
+  }
+  std::string At(UINT32 Address, size_t Length) {
+    return std::string(Memory.begin() + (Address - kBase), Memory.begin() + (Address - kBase) + Length);
+  }
+  UINT8 Call(UINT8 Function, UINT32 Edi = kEdi, UINT32 Esi = kEsi, UINT32 Ecx = 0) {
+    SMI_REGISTERS R = {};
+    R.Eax = (UINT32(Function) << 8) | 0xEF;
+    R.Ebx = EMU_BIOS_CALL_SIGNATURE;
+    R.Edx = 0xB2;
+    R.Ecx = Ecx;
+    R.Edi = Edi;
+    R.Esi = Esi;
+    EmuBiosHandleSmi(&Bios, &R);
+    return UINT8(R.Eax & 0xFF);
+  }
+  EMU_BIOS Bios;
+  std::vector<UINT8> Memory;
+  std::vector<UINT8> Flash;
+};
+
+TEST_F(FlashFunctionsTest, ReadsInsideTheRomWindowOnly) {
+  EXPECT_EQ(0xFFFF0000u, EmuFlashBase(&Bios.Flash));
+  ASSERT_EQ(0, Call(0x14, 0xFFFF0100, kEsi, 0x200));
+  EXPECT_EQ(std::string(Flash.begin() + 0x100, Flash.begin() + 0x300), At(kEsi, 0x200));
+  EXPECT_EQ(0x200u, Bios.Flash.BytesRead);
+
+  const struct {
+    UINT32 Address, Count;
+    UINT8 Status;
+  } Cases[] = {
+      {0xFFFEFFFF, 2, EMU_FLASH_STATUS_READ_FAILED},  // starts below the window
+      {0xFFFFFF00, 0x101, EMU_FLASH_STATUS_READ_FAILED},  // runs past 4 GiB
+      {0xFFFFFF00, 0x100, 0},
+      {0xFFFF0000, 0x0, 0},
+      {0xFFFF0000, 0x3000, EMU_FLASH_STATUS_READ_FAILED},  // buffer beyond memory
+  };
+  for (const auto &Case : Cases) {
+    EXPECT_EQ(Case.Status, Call(0x14, Case.Address, kEsi, Case.Count)) << std::hex << Case.Address;
+  }
+  EmuFlashSetContents(&Bios.Flash, nullptr, 0);
+  EXPECT_EQ(EMU_FLASH_STATUS_READ_FAILED, Call(0x14, 0xFFFF0000, kEsi, 0x10));
+}
+
+TEST_F(FlashFunctionsTest, ReadsTouchingALockedRangeAnswerLocked) {
+  Bios.Flash.Locked[0] = {0xFFFF8000, 0x1000};
+  Bios.Flash.LockedCount = 1;
+  const std::string Before = At(kEsi, 0x100);
+  EXPECT_EQ(EMU_FLASH_STATUS_LOCKED, Call(0x14, 0xFFFF7F80, kEsi, 0x100));  // overlaps the start
+  EXPECT_EQ(EMU_FLASH_STATUS_LOCKED, Call(0x14, 0xFFFF8FFF, kEsi, 0x100));  // overlaps the end
+  EXPECT_EQ(Before, At(kEsi, 0x100));  // the buffer is left as it was
+  EXPECT_EQ(0, Call(0x14, 0xFFFF7F00, kEsi, 0x100));  // ends right before it
+  EXPECT_EQ(0, Call(0x14, 0xFFFF9000, kEsi, 0x100));
+  EXPECT_EQ(2u, Bios.Flash.LockedReads);
+}
+
+TEST_F(FlashFunctionsTest, MapLayouts) {
+  EMU_FLASH &F = Bios.Flash;
+  F.Protect[0] = {0x06, 0xFFFF1000, 0x2000, 0};
+  F.ProtectCount = 1;
+  F.Private[0] = {0xFFFF4000, 0x800};
+  F.PrivateCount = 1;
+  ASSERT_EQ(0, Call(0x12));
+  EXPECT_EQ(std::string("\x06\x00\x10\xFF\xFF\x00\x20\x00\x00\xFF", 10), At(kEdi, 10));
+  EXPECT_EQ(std::string(2048 - 9, '\xFF'), At(kEdi + 9, 2048 - 9));
+  EXPECT_EQ(std::string("\x00\x40\xFF\xFF\x00\x08\x00\x00\xFF", 9), At(kEsi, 9));
+
+  F.Whole[0] = {0x16, 0xFFFF8000, 0x1000, 0x11223344};
+  F.WholeCount = 1;
+  ASSERT_EQ(0, Call(0x1E));
+  EXPECT_EQ(std::string("\x16\x00\x80\xFF\xFF\x00\x10\x00\x00\x44\x33\x22\x11\xFF", 14), At(kEdi, 14));
+
+  std::memcpy(F.Vendor, "VENDOR", 6);
+  F.SizeIndex = 0xFF;
+  F.SizeSpecified = 0x10000;
+  F.BlockMap[0] = {0x10, 0x10};
+  F.BlockMapCount = 1;
+  ASSERT_EQ(0, Call(0x13, kEdi, kEsi, 0x5A));
+  EXPECT_EQ(0x5A, F.Last13hSelector);
+  EXPECT_EQ(std::string("\xFFVENDOR\x00", 8), At(kEdi, 8));
+  EXPECT_EQ(std::string("\x17\x40\xEF\x00\x00\x00\x01\x00", 8), At(kEdi + 64, 8));
+  EXPECT_EQ(std::string("\x10\x00\x10\x00\x00\x00\x00\x00", 8), At(kEsi, 8));
+
+  // A buffer the BIOS cannot write answers the map status.
+  EXPECT_EQ(EMU_FLASH_STATUS_BAD_MAP_BUFFER, Call(0x12, 0x100));
+  EXPECT_EQ(EMU_FLASH_STATUS_BAD_PART_BUFFER, Call(0x13, 0x100));
+  EXPECT_EQ(EMU_FLASH_STATUS_BAD_MAP_BUFFER, Call(0x1E, 0x100));
+}
+
+TEST_F(FlashFunctionsTest, NewRegionsFromAFlashDescriptor) {
+  EMU_FLASH &F = Bios.Flash;
+  F.External[0] = {0x01, 0x1000, 0xF000, 0x0F};
+  F.ExternalCount = 1;
+  // Buffer 2: a descriptor with its region table at 30h: descriptor 0-FFFh,
+  // BIOS 8000h-FFFFh, GbE 1000h-1FFFh, EC (region 8) 2000h-2FFFh.
+  std::vector<UINT8> Head(4096, 0);
+  const UINT8 Signature[] = {0x5A, 0xA5, 0xF0, 0x0F};
+  std::memcpy(&Head[0x10], Signature, 4);
+  const UINT32 Flmap0 = 0x00030000, Bios_ = 0x000F0008, Me = 0x00007FFF, GbE = 0x00010001, Pd = 0x7FFF, Ec = 0x00020002;
+  std::memcpy(&Head[0x14], &Flmap0, 4);
+  std::memcpy(&Head[0x34], &Bios_, 4);
+  std::memcpy(&Head[0x38], &Me, 4);
+  std::memcpy(&Head[0x3C], &GbE, 4);
+  std::memcpy(&Head[0x40], &Pd, 4);
+  std::memcpy(&Head[0x50], &Ec, 4);
+  std::memcpy(&Memory[kEsi - kBase], Head.data(), Head.size());
+  ASSERT_EQ(0, Call(0x17));
+  EXPECT_EQ(std::string("\x01\x00\x10\x00\x00\x00\xF0\x00\x00\x0F\xFF", 11), At(kEdi, 11));
+  EXPECT_EQ(std::string("\x00\x00\x00\x00\x00\x00\x10\x00\x00\x00"   // descriptor
+                        "\x01\x00\x80\x00\x00\x00\x80\x00\x00\x00"   // BIOS
+                        "\x03\x00\x10\x00\x00\x00\x10\x00\x00\x00"   // GbE
+                        "\x05\x00\x20\x00\x00\x00\x10\x00\x00\x00"   // EC
+                        "\xFF",
+                        41),
+            At(kEdi + 256, 41));
+
+  // Decoding off, or no descriptor: the new map is the current one.
+  F.DecodeNewImage = FALSE;
+  ASSERT_EQ(0, Call(0x17));
+  EXPECT_EQ(At(kEdi, 256), At(kEdi + 256, 256));
+  F.DecodeNewImage = TRUE;
+  Memory[kEsi - kBase + 0x10] = 0;
+  ASSERT_EQ(0, Call(0x17));
+  EXPECT_EQ(At(kEdi, 256), At(kEdi + 256, 256));
+}
+
+// A BVDT with its version at +14 and its model name at +39.
+void PutBvdt(std::vector<UINT8> &Flash, size_t At, const std::string &Version, const std::string &Model) {
+  std::memcpy(&Flash[At], "$BVDT", 5);
+  Flash[At + 13] = '$';
+  std::memset(&Flash[At + 14], 0, 24);
+  std::memcpy(&Flash[At + 14], Version.data(), Version.size());
+  Flash[At + 38] = '$';
+  std::memset(&Flash[At + 39], 0, 25);
+  std::memcpy(&Flash[At + 39], Model.data(), Model.size());
+}
+
+TEST_F(FlashFunctionsTest, ElevenHNamesTheBiosOfTheFlashContents) {
+  const auto Area = [&] {
+    std::memcpy(&Memory[kEsi - kBase], "$BUFFER_", 8);
+    EXPECT_EQ(0, Call(0x11));
+    std::string Model, Version;
+    for (size_t I = 0; I < 64 && Memory[kEdi - kBase + I] != 0; I += 2) Model += char(Memory[kEdi - kBase + I]);
+    for (size_t I = 64; I < 320 && Memory[kEdi - kBase + I] != 0; I += 2) Version += char(Memory[kEdi - kBase + I]);
+    return Model + "|" + Version;
+  };
+  EXPECT_EQ("VyrPC|V1.00", Area());  // no BVDT: the profile's answers
+  PutBvdt(Flash, 0x8000, "V2.10", "VyrBook 14");
+  EXPECT_EQ("VyrBook 14|V2.10", Area());
+  PutBvdt(Flash, 0x8000, "123456789012345678901234", "ABCDEFGHIJKLMNOPQRSTUVWXY");
+  EXPECT_EQ("ABCDEFGHIJKLMNOPQRSTUVWXY|123456789012345678901234", Area());
+  // A BVDT too close to the end for its model name field is not taken.
+  PutBvdt(Flash, 0x8000, "V", "M");
+  Flash[0x8000] = 0;
+  std::memcpy(&Flash[0x10000 - 60], "$BVDT", 5);
+  EXPECT_EQ("VyrPC|V1.00", Area());
+}
+
+}  // namespace

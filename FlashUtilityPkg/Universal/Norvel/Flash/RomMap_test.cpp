@@ -1,0 +1,576 @@
+#include "Flash/RomMap.h"
+
+#include <cstring>
+
+#include "Config/CommandLine.h"
+#include "FlashFixture.h"
+#include "Guids.h"
+#include "Smi/PlatformQueries.h"
+
+namespace {
+
+using vyr::emu::FlashBlocksConfig;
+using vyr::emu::FlashRegionConfig;
+using vyr::emu::Profile;
+using vyr::testing::FlashTest;
+
+class RomMapTest : public FlashTest {};
+
+// ---- 13h: flash part and block table --------------------------------------------
+
+TEST_F(RomMapTest, SixteenMegabytesBySpecifiedSize) {
+  Start([](Profile &P) {
+    P.Flash.Size = 0x1000000;
+    P.Flash.SizeIndex = 0xFF;
+    P.Flash.BlockMap = {{0x10000, 0x100}};
+  });
+  ASSERT_TRUE(SMI_GetFlashPartInfo());
+  EXPECT_EQ(0x1000000u, GetRomSize());
+  EXPECT_EQ(0xFF000000u, GetRomBase());
+  EXPECT_EQ(0x10000u, GetBlockUnit());
+  EXPECT_EQ(0x100u, GetBlockCount());
+  EXPECT_EQ(0xFF000000u, GetBlockEntry(0)->Address);
+  EXPECT_EQ(0x10000u, GetBlockEntry(0)->Size);
+  EXPECT_EQ(0xFFFF0000u, GetBlockEntry(0xFF)->Address);
+  EXPECT_EQ(nullptr, GetBlockEntry(0x100));
+  EXPECT_EQ(0u, M().Bios().Flash.Last13hSelector);
+  EXPECT_EQ(
+      "Flash part information (13h)\r\n"
+      "----------------+---------------\r\n"
+      "     Size Index | 0xFF\r\n"
+      "         Vendor | Vyr\r\n"
+      "           Type | VF25Q64\r\n"
+      "      Device ID | 0xEF4017\r\n"
+      " Size Specified | 0x1000000\r\n"
+      "     Block size | 100\r\n"
+      "    Block times | 100\r\n"
+      "       ROM Size | 0x1000000\r\n"
+      "      Base Addr | 0xFF000000\r\n"
+      "    Block Count | 0x100\r\n",
+      LogBlock("Flash part information (13h)", "    Block Count"));
+  EXPECT_TRUE(Logged("===== Flash Part Information =====\r\n"));
+  EXPECT_TRUE(Logged("===== Flash Part Block Map =====\r\n0000:  00 01 00 01 00 00 00 00"));
+
+  BLOCK_ENTRY *Copy = nullptr;
+  ASSERT_TRUE(GetBlockTableCopy(&Copy));
+  EXPECT_EQ(0, std::memcmp(Copy, mRomMap.BlockTable, BLOCK_TABLE_BYTES));
+  FreePool(Copy);
+}
+
+TEST_F(RomMapTest, TwoThousandBlocksOf64KFillA128MegabytePart) {
+  Start([](Profile &P) {
+    P.Flash.Size = 0x8000000;
+    P.Flash.BlockMap = {{0x10000, 0x800}};
+  });
+  ASSERT_TRUE(SMI_GetFlashPartInfo());
+  EXPECT_EQ(11, mRomMap.FlashPartInfo.SizeIndex);
+  EXPECT_EQ(0xF8000000u, GetRomBase());
+  EXPECT_EQ(0x800u, GetBlockCount());
+  EXPECT_EQ(0x10000u, GetBlockUnit());
+  EXPECT_EQ(0xFFFF0000u, GetBlockEntry(0x7FF)->Address);
+}
+
+struct SizeIndexCase {
+  UINT8 Index;
+  UINT32 Specified;
+  UINT32 RomSize;
+};
+
+TEST_F(RomMapTest, SizeIndexGivesTheRomSize) {
+  const SizeIndexCase Cases[] = {
+      {1, 0, 0x20000}, {2, 0, 0x40000}, {7, 0x1234, 0x800000}, {11, 0, 0x8000000},
+      {12, 0x800000, 0}, {0, 0x800000, 0}, {0xFF, 0x300000, 0x300000},
+  };
+  for (const SizeIndexCase &Case : Cases) {
+    SCOPED_TRACE(int(Case.Index));
+    Start([&](Profile &P) {
+      P.Flash.Size = 0x20000;
+      P.Flash.SizeIndex = Case.Index;
+      P.Flash.SizeSpecified = Case.Specified;
+      P.Flash.BlockMap = {{0x1000, 0}};  // no blocks: only the size matters
+    });
+    ASSERT_TRUE(SMI_GetFlashPartInfo());
+    EXPECT_EQ(Case.RomSize, GetRomSize());
+    EXPECT_EQ(UINT32(0x100000000ull - Case.RomSize), GetRomBase());
+  }
+}
+
+struct BlockMapCase {
+  const char *Name;
+  std::vector<FlashBlocksConfig> Map;
+  bool Accepted;
+  UINT32 Blocks;
+  const char *Console;
+  const char *Reason;  // SMI_GetFlashPartInfo's exit line
+};
+
+TEST_F(RomMapTest, BlockMapsThatCannotOverrunTheTable) {
+  const BlockMapCase Cases[] = {
+      {"0x8000 in one entry", {{0x100, 0x8000}}, true, 0x8000, "", nullptr},
+      {"0x8001 in one entry", {{0x100, 0x8001}}, false, 0, "", "Block count > 0x8000"},
+      {"0x8000 over two entries", {{0x100, 0x4000}, {0x100, 0x4000}}, true, 0x8000, "", nullptr},
+      {"0x8001 over two entries",
+       {{0x100, 0x4000}, {0x100, 0x4001}},
+       false,
+       0,
+       "\r\nError: The flash part has 0x8001 blocks, more than the 0x8000 the block table holds.\r\n",
+       "Total block count > 0x8000"},
+      {"one block past the ROM",
+       {{0x10000, 0x81}},
+       false,
+       0,
+       "\r\nError: The flash part blocks (0x810000 bytes) do not fit in the ROM size 0x800000.\r\n",
+       "Block map larger than ROM"},
+      // 0x200 blocks of 8 MiB are 4 GiB: 0 in 32 bits.
+      {"4 GiB of blocks",
+       {{0x800000, 0x200}},
+       false,
+       0,
+       "\r\nError: The flash part blocks (0x100000000 bytes) do not fit in the ROM size 0x800000.\r\n",
+       "Block map larger than ROM"},
+      {"less than the ROM", {{0x10000, 0x40}}, true, 0x40, "", nullptr},
+      {"0x800 blocks of 64 KiB in 8 MiB",
+       {{0x10000, 0x800}},
+       false,
+       0,
+       "\r\nError: The flash part blocks (0x8000000 bytes) do not fit in the ROM size 0x800000.\r\n",
+       "Block map larger than ROM"},
+      {"ends at a size of 0xFFFF", {{0x10000, 0x10}, {0xFFFF00, 1}, {0x10000, 0x10}}, true, 0x10, "", nullptr},
+      {"ends at an entry of size 0", {{0x1000, 0x10}}, true, 0x10, "", nullptr},
+  };
+  for (const BlockMapCase &Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    Start([&](Profile &P) { P.Flash.BlockMap = Case.Map; });
+    EXPECT_EQ(Case.Accepted, SMI_GetFlashPartInfo() != 0);
+    EXPECT_EQ(Case.Blocks, GetBlockCount());
+    EXPECT_EQ(Case.Console, Console());
+    if (Case.Reason != nullptr) {
+      EXPECT_TRUE(Logged(std::string("<=== SMI_GetFlashPartInfo (") + Case.Reason + ")\r\n"));
+      EXPECT_EQ(0u, GetRomSize());
+      EXPECT_EQ(0u, GetBlockUnit());
+    } else {
+      EXPECT_EQ(Case.Map[0].Size, GetBlockUnit());
+    }
+  }
+}
+
+TEST_F(RomMapTest, AtMost255BlockMapEntriesAreRead) {
+  Start([](Profile &P) { P.Flash.BlockMap.assign(256, FlashBlocksConfig{0x100, 1}); });
+  ASSERT_TRUE(SMI_GetFlashPartInfo());
+  EXPECT_EQ(255u, GetBlockCount());
+  EXPECT_EQ(0xFF800000u + 254 * 0x100, GetBlockEntry(254)->Address);
+}
+
+TEST_F(RomMapTest, FailedThirteenHLeavesNoGeometry) {
+  Start();
+  ASSERT_TRUE(SMI_GetFlashPartInfo());
+  M().Bios().Flash.BlockMap[0].Count = 0x8001;
+  EXPECT_FALSE(SMI_GetFlashPartInfo());
+  EXPECT_EQ(0u, GetBlockCount());
+  EXPECT_EQ(0u, GetRomBase());
+  EXPECT_EQ(0, GetBlockProtectFlagAt(0xFF800000));
+}
+
+// ---- 12h ------------------------------------------------------------------------
+
+TEST_F(RomMapTest, PlatformMapsAreReadWithinTheirLimits) {
+  Start([](Profile &P) {
+    P.Flash.ProtectMap.clear();
+    for (UINT32 Index = 0; Index < 227; Index++) {
+      P.Flash.ProtectMap.push_back({UINT8(Index % 3), 0xFF800000 + Index * 0x1000, 0x1000, 0});
+    }
+    P.Flash.PrivateMap.clear();
+    for (UINT32 Index = 0; Index < 256; Index++) {
+      P.Flash.PrivateMap.push_back({0xFF900000 + Index * 0x1000, 0x800});
+    }
+  });
+  ASSERT_TRUE(SMI_GetPlatformRomMap());
+  EXPECT_EQ(200u, mRomMap.ProtectCount);
+  EXPECT_EQ(200u, mRomMap.PrivateCount);
+  EXPECT_EQ(0xFF800000u + 199 * 0x1000, mRomMap.ProtectMap[199].Address);
+  EXPECT_EQ(0xFF900000u + 199 * 0x1000, mRomMap.PrivateMap[199].Address);
+}
+
+TEST_F(RomMapTest, EmptyRegionsAndEndMarks) {
+  Start([](Profile &P) {
+    P.Flash.ProtectMap = {{0x06, 0xFFA00000, 0, 0}, {0x07, 0xFFA30000, 0x10000, 0}, {0xFF, 0xFFA40000, 0x10000, 0},
+                          {0x08, 0xFFA50000, 0x10000, 0}};
+    P.Flash.PrivateMap = {{0xFFA60000, 0}, {0xFFA70000, 0x1000}, {0x000000FF, 0x1000}, {0xFFA80000, 0x1000}};
+  });
+  ASSERT_TRUE(SMI_GetPlatformRomMap());
+  ASSERT_EQ(1u, mRomMap.ProtectCount);
+  EXPECT_EQ(0x07, mRomMap.ProtectMap[0].Type);
+  ASSERT_EQ(1u, mRomMap.PrivateCount);
+  EXPECT_EQ(0xFFA70000u, mRomMap.PrivateMap[0].Address);
+  EXPECT_EQ(
+      "Get Platform ROM map protection. (12h)\r\n"
+      "                Protection Region MAP\r\n"
+      " Type | Start Addr |  End Addr  |    Size    | Description \r\n"
+      "------+------------+------------+------------+-------------\r\n"
+      "  07h | 0xFFA30000 | 0xFFA3FFFF | 0x00010000 |   FTW Backup\r\n"
+      "\r\n"
+      "                Private Region MAP\r\n"
+      " Type | Start Addr |  End Addr  |    Size    | Description \r\n"
+      "------+------------+------------+------------+-------------\r\n"
+      "  FEh | 0xFFA70000 | 0xFFA70FFF | 0x00001000 |  Private Map\r\n",
+      LogBlock("Get Platform ROM map protection. (12h)", "  FEh"));
+}
+
+TEST_F(RomMapTest, FailedTwelveHIsReported) {
+  Start([](Profile &P) { P.BiosFaults = {{0x12, 0x22, 1, 0, {}, {}, {}, {}, {}}}; });
+  EXPECT_FALSE(SMI_GetPlatformRomMap());
+  EXPECT_EQ("\r\n\r\nError: FWSMI 12h failed.\r\nInternal Error Code 0x22.\r\nFBTS: Unknown platform rom map.\r\n",
+            Console());
+  EXPECT_TRUE(Logged("<=== SMI_GetPlatformRomMap (FWSMI failed)\r\n"));
+}
+
+// ---- 1Eh --------------------------------------------------------------------------
+
+TEST_F(RomMapTest, WholeMapIsAskedOnceAndRebasedWhenTheBaseIsKnown) {
+  Start();
+  WHOLE_ROM_RECORD Records[WHOLE_MAP_MAX_RECORDS];
+  UINT32 Count = 0;
+  // Start-up asks 1Eh before 13h: the base is not known yet.
+  ASSERT_TRUE(SMI_GetWholeRomMap(Records, &Count));
+  ASSERT_EQ(8u, Count);
+  EXPECT_EQ(0xFFA00000u, Records[0].Offset);
+  EXPECT_EQ(
+      "  06h | 0xFFA00000 | 0xFFA2FFFF | 0x00030000 | 0xFFA00000 |   1  |   NV Storage\r\n",
+      LogBlock("  06h | 0xFFA00000", "  06h"));
+  ASSERT_TRUE(SMI_GetFlashPartInfo());
+  ASSERT_TRUE(SMI_GetWholeRomMap(Records, &Count));
+  EXPECT_EQ(1u, CallsOf(0x1E));
+  EXPECT_EQ(0x200000u, Records[0].Offset);
+  EXPECT_EQ(0xFFA2FFFFu, Records[0].End);
+  EXPECT_EQ(0x7C0000u, Records[7].Offset);
+  EXPECT_EQ(0x16, Records[5].Type);
+}
+
+TEST_F(RomMapTest, FailedWholeMapIsNotAskedAgain) {
+  Start([](Profile &P) { P.BiosFaults = {{0x1E, 0xEF, 1, 0, {}, {}, {}, {}, {}}}; });
+  UINT32 Count = 99;
+  EXPECT_FALSE(SMI_GetWholeRomMap(nullptr, &Count));
+  EXPECT_FALSE(SMI_GetWholeRomMap(nullptr, &Count));
+  EXPECT_EQ(0u, Count);
+  EXPECT_EQ(1u, CallsOf(0x1E));
+  EXPECT_EQ("", Console());
+  EXPECT_TRUE(Logged("<=== FuncGetWholeRomMap (FWSMI fail)\r\n"));
+  EXPECT_FALSE(SetTypeReserve_1Eh(ROM_TYPE_NV_STORAGE, 1));
+  EXPECT_TRUE(Logged("<=== SetTypeReserve_1Eh (Count is 0)\r\n"));
+}
+
+TEST_F(RomMapTest, WholeMapKeepsAtMost201EntriesAndSkipsEmptyOnes) {
+  Start([](Profile &P) {
+    P.Flash.WholeMap.clear();
+    P.Flash.WholeMap.push_back({0x03, 0xFF900000, 0, 0});
+    for (UINT32 Index = 0; Index < 314; Index++) {
+      P.Flash.WholeMap.push_back({0x03, 0xFF800000 + Index * 0x100, 0x100, Index});
+    }
+  });
+  UINT32 Count = 0;
+  WHOLE_ROM_RECORD Records[WHOLE_MAP_MAX_RECORDS];
+  ASSERT_TRUE(SMI_GetWholeRomMap(Records, &Count));
+  EXPECT_EQ(201u, Count);
+  EXPECT_EQ(0xFF800000u, Records[0].Start);
+  EXPECT_EQ(200u, Records[200].Attribute);
+  EXPECT_EQ(0xFF800000u + 200 * 0x100, mRomMap.WholeRaw[200].Address);
+}
+
+// ---- 17h --------------------------------------------------------------------------
+
+TEST_F(RomMapTest, ExternalMapsOfTheCurrentFlashAndTheNewImage) {
+  Start([](Profile &P) {
+    P.Flash.ExternalRegions = {{0x00, 0x0, 0x1000, 0x0B}, {0x03, 0x1000, 0, 0x0F}, {0x20, 0x2000, 0x1000, 0x01},
+                               {0x01, 0x400000, 0x400000, 0x0F}};
+  });
+  // A descriptor: FLMAP0 points the regions at 40h; BIOS 400000h-7FFFFFh, ME 1000h-3FFFFFh.
+  std::vector<UINT8> Image(0x5000, 0xFF);
+  const UINT8 Signature[] = {0x5A, 0xA5, 0xF0, 0x0F};
+  std::memcpy(&Image[0x10], Signature, 4);
+  WriteUnaligned32(&Image[0x14], 0x00040000);
+  WriteUnaligned32(&Image[0x40], 0x00000000);  // descriptor 0-FFFh
+  WriteUnaligned32(&Image[0x44], 0x07FF0400);
+  WriteUnaligned32(&Image[0x48], 0x03FF0001);
+  WriteUnaligned32(&Image[0x4C], 0x00007FFF);  // GbE unused
+  WriteUnaligned32(&Image[0x50], 0x00007FFF);
+  WriteUnaligned32(&Image[0x60], 0x00007FFF);  // no EC region
+  ASSERT_TRUE(GetExternalRegionMap(Image.data(), UINT32(Image.size())));
+  EXPECT_EQ(0, std::memcmp(M().Bios().Flash.Last17hImage, Image.data(), 16));
+  EXPECT_EQ(4096u, M().SmiTranscript().back().In.Ecx);
+
+  REGION_RECORD Current, New;
+  ASSERT_TRUE(GetCurrentRegionRecord(&Current));
+  ASSERT_TRUE(GetNewRegionRecord(&New));
+  EXPECT_EQ(3u, mRomMap.CurrentCount);  // the empty GbE region is dropped
+  EXPECT_EQ(0x400000u, Current.Slot[REGION_SLOT_BIOS].Offset);
+  EXPECT_EQ(0u, Current.Slot[REGION_SLOT_GBE].Size);
+  EXPECT_EQ(0x2000u, Current.Slot[REGION_SLOT_IGNITION_ME].Offset);
+  EXPECT_EQ(0x01, Current.Slot[REGION_SLOT_IGNITION_ME].Access);
+  EXPECT_EQ(0x1000u, New.Slot[REGION_SLOT_ME].Offset);
+  EXPECT_EQ(0x3FF000u, New.Slot[REGION_SLOT_ME].Size);
+  EXPECT_EQ(0x400000u, New.Slot[REGION_SLOT_BIOS].Size);
+  EXPECT_TRUE(Logged("===== 17h Info =====\r\n"));
+  EXPECT_TRUE(Logged("(Current)\r\n 00h Descriptor    Offset 0x00000000 Size 0x00001000 Access 0x0B\r\n"));
+
+  // Without an image the new map is the current one; a missing type keeps its slot.
+  M().Bios().Flash.ExternalCount = 1;
+  ASSERT_TRUE(GetExternalRegionMap(nullptr, 0));
+  ASSERT_TRUE(GetCurrentRegionRecord(&Current));
+  EXPECT_EQ(1u, mRomMap.CurrentCount);
+  EXPECT_EQ(0x400000u, Current.Slot[REGION_SLOT_BIOS].Offset);
+  EXPECT_EQ(0, M().Bios().Flash.Last17hImage[0]);
+}
+
+TEST_F(RomMapTest, ExternalTypeLookUpUsesTheRomBase) {
+  StartWithMaps();
+  ASSERT_TRUE(GetExternalRegionMap(nullptr, 0));
+  const struct {
+    UINT32 Address;
+    bool Found;
+    UINT8 Type;
+  } Cases[] = {
+      {0xFF800000, true, 0x00}, {0xFF800FFF, true, 0x00}, {0xFF801000, true, 0x02},
+      {0xFF9FFFFF, true, 0x02}, {0xFFA00000, true, 0x01}, {0xFFFFFFFF, true, 0x01},
+      {0xFF7FFFFF, false, 0},
+  };
+  for (const auto &Case : Cases) {
+    UINT8 Type = 0xEE;
+    EXPECT_EQ(Case.Found, GetExternalTypeAt(Case.Address, &Type) != 0) << std::hex << Case.Address;
+    if (Case.Found) {
+      EXPECT_EQ(Case.Type, Type) << std::hex << Case.Address;
+    }
+  }
+}
+
+// ---- BVDT ROM map ---------------------------------------------------------------------
+
+TEST_F(RomMapTest, BvdtMapIsReadInsideTheImage) {
+  Start();
+  std::vector<UINT8> Image = BvdtImage({{0x06, 0xFFB00000, 0x10000, 1},
+                                        {0x07, 0, 0, 0},
+                                        {0xFE, 0xFFB10000, 0x8000, 2},
+                                        {0x0A, 0xFFB20000, 0, 0}});
+  ASSERT_TRUE(ReadBvdtRomMap(Image.data(), UINT32(Image.size())));
+  ASSERT_EQ(2u, mRomMap.BvdtCount);
+  EXPECT_EQ(0xFFB0FFFFu, mRomMap.BvdtEnd[0]);
+  EXPECT_EQ(0xFE, mRomMap.BvdtType[1]);
+  EXPECT_EQ(2, mRomMap.BvdtAction[1]);
+
+  // Cut inside the second entry: only whole entries count.
+  Image = BvdtImage({{0x06, 0xFFB00000, 0x10000, 1}, {0x07, 0xFFB10000, 0x10000, 0}}, 8, false);
+  ASSERT_TRUE(ReadBvdtRomMap(Image.data(), UINT32(Image.size() - 1)));
+  EXPECT_EQ(1u, mRomMap.BvdtCount);
+
+  // 201 entries without an end mark: 200 are read.
+  std::vector<BvdtEntry> Many(201, BvdtEntry{0x06, 0xFFB00000, 0x1000, 0});
+  Image = BvdtImage(Many, 0, false);
+  ASSERT_TRUE(ReadBvdtRomMap(Image.data(), UINT32(Image.size())));
+  EXPECT_EQ(200u, mRomMap.BvdtCount);
+
+  Image.assign(64, 0);
+  EXPECT_FALSE(ReadBvdtRomMap(Image.data(), UINT32(Image.size())));
+  EXPECT_EQ(0, mRomMap.BvdtFound);
+}
+
+// ---- Protection ------------------------------------------------------------------------
+
+struct ProtectCase {
+  const char *Name;
+  std::function<void(Profile &)> Machine;
+  std::function<void()> Options;  // after the maps are read
+  const char *Expected;           // blocks 32-39, 40-47, 48-51 | 124-127
+};
+
+std::string Layout() {
+  return FlashTest::Flags(32, 8) + " " + FlashTest::Flags(40, 8) + " " + FlashTest::Flags(48, 4) + " | " +
+         FlashTest::Flags(124, 4);
+}
+
+TEST_F(RomMapTest, ProtectFlagsFromMapsOptionsAndSettings) {
+  // Default flash: NV 32-34, FTW 35-36, OEM data 37, private 38, factory copy 39
+  // (whole map only), boot block 124-127.
+  const auto BvdtMap = [] {
+    std::vector<UINT8> Image = BvdtImage({{0x06, 0xFFB00000, 0x10000, 0}, {0xFE, 0xFFB10000, 0x10000, 0}});
+    ASSERT_TRUE(ReadBvdtRomMap(Image.data(), UINT32(Image.size())));
+  };
+  const auto AllowAlp = [] { mPlatformQuery.Switches.AllowAlpCommand = 1; };
+  const auto WithFactoryCopy = [](Profile &P) { P.Flash.ProtectMap.push_back({0x16, 0xFFA70000, 0x10000, 0}); };
+  const auto WithoutNv = [](Profile &P) { P.Flash.ProtectMap.erase(P.Flash.ProtectMap.begin()); };
+  const ProtectCase Cases[] = {
+      {"maps as given", nullptr, nullptr, "RRRRRRR. ........ .... | RRRR"},
+      {"-all", nullptr, [] { mCommandLine.Flags[OPT_ALL] = 1; }, "......R. ........ .... | ...."},
+      {"[ForceFlash] ALL", nullptr, [] { mIniSettings.ForceFlash.ALL = 1; }, "......R. ........ .... | ...."},
+      {"-alp allowed", nullptr, [&] { AllowAlp(); mCommandLine.Flags[OPT_ALP] = 1; }, "........ ........ .... | ...."},
+      {"[ForceFlash] ALP allowed", nullptr, [&] { AllowAlp(); mIniSettings.ForceFlash.ALP = 1; },
+       "........ ........ .... | ...."},
+      {"-alp not allowed", nullptr, [] { mCommandLine.Flags[OPT_ALP] = 1; }, "RRRRRRR. ........ .... | RRRR"},
+      {"protection movement", nullptr, [] { mIniSettings.Others.EnableProtectionRegionMovement = 1; },
+       "......R. ........ .... | ...."},
+      {"private movement", nullptr, [] { mIniSettings.Others.EnablePrivateRegionMovement = 1; },
+       "RRRRRR.. ........ .... | RRRR"},
+      {"-ft 06", nullptr, [] { mCommandLine.ForceFlashType[0x06] = 1; }, "...RRRR. ........ .... | RRRR"},
+      {"[ForceFlash] BB_PEI", nullptr, [] { mIniSettings.ForceFlash.Type[0x00] = 1; },
+       "RRRRRRR. ........ .... | ...."},
+      {"secure boot, NV not in the 12h map", WithoutNv, [] {}, "RRRRRRR. ........ .... | RRRR"},
+      {"secure boot, -all", nullptr, [] { mCommandLine.Flags[OPT_ALL] = 1; }, "RRR...R. ........ .... | ...."},
+      {"secure boot, -all -unvs", nullptr,
+       [] { mCommandLine.Flags[OPT_ALL] = 1; mCommandLine.Owner[OWNER_UNVS] = 1; }, "......R. ........ .... | ...."},
+      {"secure boot, UpdateNvStorage", nullptr, [] { mIniSettings.SecurityFlashFactoryUpdate.UpdateNvStorage = 1; },
+       "...RRRR. ........ .... | RRRR"},
+      {"factory copy protected", WithFactoryCopy, nullptr, "RRRRRRRR ........ .... | RRRR"},
+      {"factory copy, -ufc", WithFactoryCopy, [] { mCommandLine.Owner[OWNER_UFC] = 1; },
+       "RRRRRRR. ........ .... | RRRR"},
+      {"factory copy, UpdateFactoryCopy", WithFactoryCopy,
+       [] { mIniSettings.SecurityFlashFactoryUpdate.UpdateFactoryCopy = 1; }, "RRRRRRR. ........ .... | RRRR"},
+      {"UseBvdtRomMap 0 with a BVDT map, -all", nullptr, [&] { BvdtMap(); mCommandLine.Flags[OPT_ALL] = 1; },
+       "......R. ........ .... | ...."},
+      {"UseBvdtRomMap 1", nullptr, [&] { BvdtMap(); mIniSettings.ForceFlash.UseBvdtRomMap = 1; },
+       "........ ........ RR.. | ...."},
+      {"UseBvdtRomMap 1, -all", nullptr,
+       [&] { BvdtMap(); mIniSettings.ForceFlash.UseBvdtRomMap = 1; mCommandLine.Flags[OPT_ALL] = 1; },
+       "........ ........ .R.. | ...."},
+      {"UseBvdtRomMap 1 without a BVDT map", nullptr, [] { mIniSettings.ForceFlash.UseBvdtRomMap = 1; },
+       "RRRRRRR. ........ .... | RRRR"},
+  };
+  for (const ProtectCase &Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    StartWithMaps(Case.Machine);
+    if (std::string(Case.Name).rfind("secure boot", 0) == 0) {
+      UINT8 Mode = 0;
+      ASSERT_EQ(EFI_SUCCESS, M().Variables().Set(u"SetupMode", &gEfiGlobalVariableGuid, EFI_VARIABLE_BOOTSERVICE_ACCESS, 1, &Mode));
+    }
+    if (Case.Options) Case.Options();
+    ASSERT_TRUE(SetRsvd_13h());
+    EXPECT_EQ(Case.Expected, Layout());
+  }
+}
+
+TEST_F(RomMapTest, ProtectionTraces) {
+  StartWithMaps();
+  UINT8 Mode = 1;
+  ASSERT_EQ(EFI_SUCCESS, M().Variables().Set(u"SetupMode", &gEfiGlobalVariableGuid, EFI_VARIABLE_BOOTSERVICE_ACCESS, 1, &Mode));
+  mCommandLine.ForceFlashType[0x07] = 1;
+  ASSERT_TRUE(SetRsvd_13h());
+  EXPECT_TRUE(Logged("<=== IsSecureBootSupport (Support)\r\n"));
+  EXPECT_EQ(
+      "Protect private region (FFA60000 ~ FFA6FFFF)\r\n"
+      " Protection Region Map\r\n"
+      "----------+-----+----------\r\n"
+      " Reserved | 06h | NV Storage\r\n"
+      "   Skip   | 07h | FTW Backup\r\n"
+      " Reserved | 08h | FTW State\r\n"
+      " Reserved | 0Ah | OEM Data\r\n"
+      " Reserved | 00h | PEI\r\n"
+      "===> SetTypeReserve_1Eh\r\n"
+      " Protect [06h] 0xFFA00000 size 0x00030000\r\n",
+      LogBlock("Protect private region", " Protect [06h]"));
+
+  StartWithMaps();
+  mCommandLine.Owner[OWNER_UNVS] = 1;
+  mCommandLine.Owner[OWNER_UFC] = 1;
+  mIniSettings.Others.EnablePrivateRegionMovement = 1;
+  ASSERT_TRUE(SetRsvd_13h());
+  EXPECT_TRUE(Logged("<=== IsSecureBootSupport (Not support)\r\n"));
+  EXPECT_TRUE(Logged(" EnablePrivateRegionMovement = 1\r\n"));
+  EXPECT_TRUE(Logged("update region NV |enable|\r\n===> SetTypeReserve_1Eh\r\n Unprotect [06h] 0xFFA00000 size 0x00030000\r\n"));
+  EXPECT_TRUE(Logged(" Unprotect [16h] 0xFFA70000 size 0x00010000\r\n"));
+}
+
+TEST_F(RomMapTest, PrivateRegionEndingInsideABlock) {
+  // 4 KiB blocks; the region runs from the middle of block 0 to the middle of block 1.
+  StartWithMaps([](Profile &P) {
+    P.Flash.BlockMap = {{0x1000, 0x800}};
+    P.Flash.ProtectMap.clear();
+    P.Flash.PrivateMap = {{0xFF800800, 0x1000}};
+  });
+  ASSERT_TRUE(SetRsvd_13h());
+  // Block 0 starts before the region: writable. Block 1 starts inside: protected
+  // (and also the part of it beyond the region). Block 2 starts after the end.
+  EXPECT_EQ(".R..", Flags(0, 4));
+  EXPECT_EQ(1, GetBlockProtectFlagAt(0xFF801FFF));
+  EXPECT_EQ(0, GetBlockProtectFlagAt(0xFF800FFF));
+  EXPECT_EQ(0, GetBlockProtectFlagAt(0x1000));  // no block there
+}
+
+TEST_F(RomMapTest, BlockFlagOperations) {
+  StartWithMaps();
+  ProtectAllBlocks();
+  EXPECT_EQ(std::string(128, 'R'), Flags(0, 128));
+  SetBlockProtectRange(0xFF810000, 0xFF830000, 0);
+  EXPECT_EQ("R...R", Flags(0, 5));
+  UnprotectAllBlocks();
+  EXPECT_EQ(std::string(128, '.'), Flags(0, 128));
+  EXPECT_TRUE(Logged(" Protect All Block\r\n"));
+  EXPECT_TRUE(Logged(" Unprotect All Block\r\n"));
+}
+
+TEST_F(RomMapTest, ProtectTypeLookUpPrefersPrivateRegions) {
+  StartWithMaps([](Profile &P) { P.Flash.PrivateMap = {{0xFFA50000, 0x8000}}; });
+  UINT8 Type = 0;
+  EXPECT_TRUE(GetProtectTypeAt(0xFFA50000, &Type));
+  EXPECT_EQ(ROM_TYPE_PRIVATE_HIT, Type);
+  EXPECT_TRUE(GetProtectTypeAt(0xFFA58000, &Type));
+  EXPECT_EQ(0x0A, Type);
+  EXPECT_TRUE(GetProtectTypeAt(0xFFFFFFFF, &Type));
+  EXPECT_EQ(0x00, Type);
+  EXPECT_FALSE(GetProtectTypeAt(0xFFA60000, &Type));
+}
+
+TEST_F(RomMapTest, SpecifiedProtectAreaByTypeAndIndex) {
+  StartWithMaps([](Profile &P) { P.Flash.ProtectMap.push_back({0x0A, 0xFFB00000, 0x2000, 0}); });
+  EXPECT_EQ(2u, GetSpecifyProtectAreaCount(0x0A));
+  EXPECT_EQ(0u, GetSpecifyProtectAreaCount(0x0B));
+  UINT32 Address = 0, Size = 0;
+  ASSERT_TRUE(GetSpecifyProtectArea(0x0A, 1, &Address, &Size));
+  EXPECT_EQ(0xFFB00000u, Address);
+  EXPECT_EQ(0x2000u, Size);
+  EXPECT_TRUE(Logged("[Ah]  Address: FFB00000h  Size: 2000h\r\n"));
+  EXPECT_FALSE(GetSpecifyProtectArea(0x0A, 2, &Address, &Size));
+
+  // From the BVDT map when UseBvdtRomMap selects it.
+  std::vector<UINT8> Image = BvdtImage({{0x0A, 0xFFC00000, 0x1000, 0}});
+  ASSERT_TRUE(ReadBvdtRomMap(Image.data(), UINT32(Image.size())));
+  mIniSettings.ForceFlash.UseBvdtRomMap = 1;
+  ASSERT_TRUE(GetSpecifyProtectArea(0x0A, 0, &Address, &Size));
+  EXPECT_EQ(0xFFC00000u, Address);
+  EXPECT_EQ(1u, GetSpecifyProtectAreaCount(0x0A));
+  EXPECT_TRUE(Logged(" Protect region #0 [FFC00000] (00001000)\r\n===== BVDT Private MAP =====\r\n"));
+}
+
+// ---- 17h region selection ---------------------------------------------------------------
+
+struct RegionCase {
+  const char *Name;
+  UINT8 Selection;
+  bool MeSkipped;
+  bool Ignition;  // the current map has Ignition ME in place of ME
+  const char *Expected;  // blocks 0-3 | 30-33 | 124-127
+};
+
+TEST_F(RomMapTest, RegionReserveUnprotectsTheSelectedRegions) {
+  const RegionCase Cases[] = {
+      {"nothing selected", 0, false, false, ".... | .... | ...."},
+      {"BIOS", REGION_SELECT_BIOS, false, false, "RRRR | RR.. | ...."},
+      {"descriptor", REGION_SELECT_DESCRIPTOR, false, false, ".RRR | RRRR | RRRR"},
+      {"ME", REGION_SELECT_ME, false, false, "R... | ..RR | RRRR"},
+      {"ME skipped", REGION_SELECT_ME, true, false, "RRRR | RRRR | RRRR"},
+      {"Ignition ME", REGION_SELECT_ME, false, true, "R... | ..RR | RRRR"},
+      {"EC and GbE absent", REGION_SELECT_EC | REGION_SELECT_GBE, false, false, "RRRR | RRRR | RRRR"},
+      {"all", 0x3F, false, false, ".... | .... | ...."},
+  };
+  for (const RegionCase &Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    StartWithMaps([&](Profile &P) {
+      if (Case.Ignition) P.Flash.ExternalRegions[1].Type = 0x20;
+    });
+    ASSERT_TRUE(GetExternalRegionMap(nullptr, 0));
+    SetMeSkipped(Case.MeSkipped);
+    ASSERT_TRUE(SetRegionReserve(Case.Selection));
+    EXPECT_EQ(Case.Expected, Flags(0, 4) + " | " + Flags(30, 4) + " | " + Flags(124, 4));
+    char Line[64];
+    std::snprintf(Line, sizeof(Line), "Set Rsvd 17h |enable| (0x%X)\r\n", Case.Selection);
+    EXPECT_TRUE(Logged(Line));
+  }
+}
+
+}  // namespace
