@@ -17,6 +17,7 @@ using vyr::testing::FlashTest;
 class RomMapTest : public FlashTest {};
 
 // ---- 13h: flash part and block table --------------------------------------------
+// The records are byte-packed: their 32-bit fields are compared by value.
 
 TEST_F(RomMapTest, SixteenMegabytesBySpecifiedSize) {
   Start([](Profile &P) {
@@ -29,9 +30,9 @@ TEST_F(RomMapTest, SixteenMegabytesBySpecifiedSize) {
   EXPECT_EQ(0xFF000000u, GetRomBase());
   EXPECT_EQ(0x10000u, GetBlockUnit());
   EXPECT_EQ(0x100u, GetBlockCount());
-  EXPECT_EQ(0xFF000000u, GetBlockEntry(0)->Address);
-  EXPECT_EQ(0x10000u, GetBlockEntry(0)->Size);
-  EXPECT_EQ(0xFFFF0000u, GetBlockEntry(0xFF)->Address);
+  EXPECT_EQ(0xFF000000u, UINT32(GetBlockEntry(0)->Address));
+  EXPECT_EQ(0x10000u, UINT32(GetBlockEntry(0)->Size));
+  EXPECT_EQ(0xFFFF0000u, UINT32(GetBlockEntry(0xFF)->Address));
   EXPECT_EQ(nullptr, GetBlockEntry(0x100));
   EXPECT_EQ(0u, M().Bios().Flash.Last13hSelector);
   EXPECT_EQ(
@@ -67,7 +68,7 @@ TEST_F(RomMapTest, TwoThousandBlocksOf64KFillA128MegabytePart) {
   EXPECT_EQ(0xF8000000u, GetRomBase());
   EXPECT_EQ(0x800u, GetBlockCount());
   EXPECT_EQ(0x10000u, GetBlockUnit());
-  EXPECT_EQ(0xFFFF0000u, GetBlockEntry(0x7FF)->Address);
+  EXPECT_EQ(0xFFFF0000u, UINT32(GetBlockEntry(0x7FF)->Address));
 }
 
 struct SizeIndexCase {
@@ -158,7 +159,7 @@ TEST_F(RomMapTest, AtMost255BlockMapEntriesAreRead) {
   Start([](Profile &P) { P.Flash.BlockMap.assign(256, FlashBlocksConfig{0x100, 1}); });
   ASSERT_TRUE(SMI_GetFlashPartInfo());
   EXPECT_EQ(255u, GetBlockCount());
-  EXPECT_EQ(0xFF800000u + 254 * 0x100, GetBlockEntry(254)->Address);
+  EXPECT_EQ(0xFF800000u + 254 * 0x100, UINT32(GetBlockEntry(254)->Address));
 }
 
 TEST_F(RomMapTest, FailedThirteenHLeavesNoGeometry) {
@@ -187,8 +188,8 @@ TEST_F(RomMapTest, PlatformMapsAreReadWithinTheirLimits) {
   ASSERT_TRUE(SMI_GetPlatformRomMap());
   EXPECT_EQ(200u, mRomMap.ProtectCount);
   EXPECT_EQ(200u, mRomMap.PrivateCount);
-  EXPECT_EQ(0xFF800000u + 199 * 0x1000, mRomMap.ProtectMap[199].Address);
-  EXPECT_EQ(0xFF900000u + 199 * 0x1000, mRomMap.PrivateMap[199].Address);
+  EXPECT_EQ(0xFF800000u + 199 * 0x1000, UINT32(mRomMap.ProtectMap[199].Address));
+  EXPECT_EQ(0xFF900000u + 199 * 0x1000, UINT32(mRomMap.PrivateMap[199].Address));
 }
 
 TEST_F(RomMapTest, EmptyRegionsAndEndMarks) {
@@ -201,7 +202,7 @@ TEST_F(RomMapTest, EmptyRegionsAndEndMarks) {
   ASSERT_EQ(1u, mRomMap.ProtectCount);
   EXPECT_EQ(0x07, mRomMap.ProtectMap[0].Type);
   ASSERT_EQ(1u, mRomMap.PrivateCount);
-  EXPECT_EQ(0xFFA70000u, mRomMap.PrivateMap[0].Address);
+  EXPECT_EQ(0xFFA70000u, UINT32(mRomMap.PrivateMap[0].Address));
   EXPECT_EQ(
       "Get Platform ROM map protection. (12h)\r\n"
       "                Protection Region MAP\r\n"
@@ -233,16 +234,16 @@ TEST_F(RomMapTest, WholeMapIsAskedOnceAndRebasedWhenTheBaseIsKnown) {
   // Start-up asks 1Eh before 13h: the base is not known yet.
   ASSERT_TRUE(SMI_GetWholeRomMap(Records, &Count));
   ASSERT_EQ(8u, Count);
-  EXPECT_EQ(0xFFA00000u, Records[0].Offset);
+  EXPECT_EQ(0xFFA00000u, UINT32(Records[0].Offset));
   EXPECT_EQ(
       "  06h | 0xFFA00000 | 0xFFA2FFFF | 0x00030000 | 0xFFA00000 |   1  |   NV Storage\r\n",
       LogBlock("  06h | 0xFFA00000", "  06h"));
   ASSERT_TRUE(SMI_GetFlashPartInfo());
   ASSERT_TRUE(SMI_GetWholeRomMap(Records, &Count));
   EXPECT_EQ(1u, CallsOf(0x1E));
-  EXPECT_EQ(0x200000u, Records[0].Offset);
-  EXPECT_EQ(0xFFA2FFFFu, Records[0].End);
-  EXPECT_EQ(0x7C0000u, Records[7].Offset);
+  EXPECT_EQ(0x200000u, UINT32(Records[0].Offset));
+  EXPECT_EQ(0xFFA2FFFFu, UINT32(Records[0].End));
+  EXPECT_EQ(0x7C0000u, UINT32(Records[7].Offset));
   EXPECT_EQ(0x16, Records[5].Type);
 }
 
@@ -271,9 +272,9 @@ TEST_F(RomMapTest, WholeMapKeepsAtMost201EntriesAndSkipsEmptyOnes) {
   WHOLE_ROM_RECORD Records[WHOLE_MAP_MAX_RECORDS];
   ASSERT_TRUE(SMI_GetWholeRomMap(Records, &Count));
   EXPECT_EQ(201u, Count);
-  EXPECT_EQ(0xFF800000u, Records[0].Start);
-  EXPECT_EQ(200u, Records[200].Attribute);
-  EXPECT_EQ(0xFF800000u + 200 * 0x100, mRomMap.WholeRaw[200].Address);
+  EXPECT_EQ(0xFF800000u, UINT32(Records[0].Start));
+  EXPECT_EQ(200u, UINT32(Records[200].Attribute));
+  EXPECT_EQ(0xFF800000u + 200 * 0x100, UINT32(mRomMap.WholeRaw[200].Address));
 }
 
 // ---- 17h --------------------------------------------------------------------------
@@ -302,13 +303,13 @@ TEST_F(RomMapTest, ExternalMapsOfTheCurrentFlashAndTheNewImage) {
   ASSERT_TRUE(GetCurrentRegionRecord(&Current));
   ASSERT_TRUE(GetNewRegionRecord(&New));
   EXPECT_EQ(3u, mRomMap.CurrentCount);  // the empty GbE region is dropped
-  EXPECT_EQ(0x400000u, Current.Slot[REGION_SLOT_BIOS].Offset);
-  EXPECT_EQ(0u, Current.Slot[REGION_SLOT_GBE].Size);
-  EXPECT_EQ(0x2000u, Current.Slot[REGION_SLOT_IGNITION_ME].Offset);
+  EXPECT_EQ(0x400000u, UINT32(Current.Slot[REGION_SLOT_BIOS].Offset));
+  EXPECT_EQ(0u, UINT32(Current.Slot[REGION_SLOT_GBE].Size));
+  EXPECT_EQ(0x2000u, UINT32(Current.Slot[REGION_SLOT_IGNITION_ME].Offset));
   EXPECT_EQ(0x01, Current.Slot[REGION_SLOT_IGNITION_ME].Access);
-  EXPECT_EQ(0x1000u, New.Slot[REGION_SLOT_ME].Offset);
-  EXPECT_EQ(0x3FF000u, New.Slot[REGION_SLOT_ME].Size);
-  EXPECT_EQ(0x400000u, New.Slot[REGION_SLOT_BIOS].Size);
+  EXPECT_EQ(0x1000u, UINT32(New.Slot[REGION_SLOT_ME].Offset));
+  EXPECT_EQ(0x3FF000u, UINT32(New.Slot[REGION_SLOT_ME].Size));
+  EXPECT_EQ(0x400000u, UINT32(New.Slot[REGION_SLOT_BIOS].Size));
   EXPECT_TRUE(Logged("===== 17h Info =====\r\n"));
   EXPECT_TRUE(Logged("(Current)\r\n 00h Descriptor    Offset 0x00000000 Size 0x00001000 Access 0x0B\r\n"));
 
@@ -317,7 +318,7 @@ TEST_F(RomMapTest, ExternalMapsOfTheCurrentFlashAndTheNewImage) {
   ASSERT_TRUE(GetExternalRegionMap(nullptr, 0));
   ASSERT_TRUE(GetCurrentRegionRecord(&Current));
   EXPECT_EQ(1u, mRomMap.CurrentCount);
-  EXPECT_EQ(0x400000u, Current.Slot[REGION_SLOT_BIOS].Offset);
+  EXPECT_EQ(0x400000u, UINT32(Current.Slot[REGION_SLOT_BIOS].Offset));
   EXPECT_EQ(0, M().Bios().Flash.Last17hImage[0]);
 }
 
