@@ -38,11 +38,22 @@ check "payload found at driver entry (status 0)" has "\"driverEntryStatus\": 0" 
 check "F-segment scan falls back to 0xEF" has " Using default value 0xEF for SMI main function number." "$log"
 check "FACP found with port 0xB2" has " SMI command port = 0x00B2" "$log"
 check "start-up asks the BIOS for the platform status" has "===== Platform Status =====" "$log"
+check "the flash part is known" has "===== Flash Part Information =====" "$log"
 check "shell flow stops where the build ends" has "<=== ShellFlashMain (Flash flow not built yet)" "$log"
 check "EndProgram ran" has "===> EndProgram" "$log"
 check "report written" has '"mainResult": false' "$work/report.json"
 
-"$vyrpack" payload --help >/dev/null 2>&1
+for query in -pq -priv -pw -pr; do
+  "$vyrfft" --machine "$work/m" --driver "$work/VyrFFT.efi" --no-terminal -- "$query" >"$work/q.txt" 2>"$work/qerr.txt"
+  check "query $query prints its listing and succeeds" has "Start Addr |  End Addr" "$work/q.txt"
+  check "query $query: ShellFlashMain returns TRUE" has "ShellFlashMain returned TRUE" "$work/qerr.txt"
+done
+"$vyrfft" --machine "$work/m" --driver "$work/VyrFFT.efi" --no-terminal -- saved.rom -g >"$work/g.txt" 2>&1
+check "-g saves a file equal to the emulated flash" cmp -s "$work/m/fs0/saved.rom" "$work/m/flash.bin"
+check "-g reports completion" has "Read Progress: Completed" "$work/g.txt"
+"$vyrfft" --machine "$work/m" --driver "$work/VyrFFT.efi" --no-terminal -- -h >"$work/h.txt" 2>&1
+check "-h shows the banner with build and the usage" has "Version 1.4b-Beta5.00" "$work/h.txt"
+
 "$vyrfft" --machine "$work/m" --driver "$work/stub.efi" --no-terminal >"$work/out2.txt" 2>"$work/err2.txt"
 rc=$?
 check "a driver image without payload fails its entry (exit 4)" test "$rc" -eq 4

@@ -6,12 +6,53 @@
 #include "Config/OverrideVariables.h"
 #include "Console/Trace.h"
 #include "Flash/ExtraData.h"
+#include "Flash/ReadRom.h"
+#include "Flash/RomMap.h"
 #include "Image/Package.h"
+#include "Image/PackageCommands.h"
 #include "NamedFunction.h"
 #include "Startup.h"
 
 static CHAR16 mFileName[FILE_NAME_CHARS];
 static CHAR16 mOptionString[OPTION_STRING_CHARS];
+
+// The query commands, first match wins. *Ran tells whether one was given;
+// the result is the query's own.
+static BOOLEAN RunQueryCommand(BOOLEAN *Ran) {
+  *Ran = TRUE;
+  if (IsOptionSet(OPT_HELP)) {
+    PrintBanner(TRUE);
+    DisplayUsage();
+    return TRUE;
+  }
+  if (IsOptionSet(OPT_PR)) {
+    return ShowExternalRegionMap();
+  }
+  if (IsOptionSet(OPT_PRIV)) {
+    return ShowPrivateRegionMap();
+  }
+  if (IsOptionSet(OPT_PQ)) {
+    return ShowProtectRegionMap();
+  }
+  if (IsOptionSet(OPT_PI)) {
+    return ShowBvdtRegionMap(mFileName);
+  }
+  if (IsOptionSet(OPT_PW)) {
+    return ShowWholeRegionMap();
+  }
+  if (IsOptionSet(OPT_G)) {
+    PrintBanner(FALSE);
+    return SaveRomToFile(mFileName);
+  }
+  if (IsExtrFdSet() || IsOptionSet(OPT_EDT)) {
+    // Extraction and extra data are queries whose engines are not part of this build.
+    PrintBanner(FALSE);
+    DebugPrint(2, u" Query command not built yet\r\n");
+    return FALSE;
+  }
+  *Ran = FALSE;
+  return FALSE;
+}
 
 BOOLEAN EFIAPI ShellFlashMain(VOID) {
   FuncEnter(u"ShellFlashMain");
@@ -33,6 +74,26 @@ BOOLEAN EFIAPI ShellFlashMain(VOID) {
     FuncExit(u"ShellFlashMain", u"Initialize failed");
     return FALSE;
   }
+  if (!CallingNecessarySmi()) {
+    FuncExit(u"ShellFlashMain", u"calling necessary FWSMI failed");
+    return FALSE;
+  }
+  if (!CommandFilterCheck(mOptionString)) {
+    FuncExit(u"ShellFlashMain", u"Argument check with command filter failed");
+    return FALSE;
+  }
+  BOOLEAN Ran = FALSE;
+  BOOLEAN Result = RunQueryCommand(&Ran);
+  if (Ran) {
+    FuncExit(u"ShellFlashMain", u"Query command");
+    return Result;
+  }
+  // The configuration load comes next; a secure-boot check held back for it
+  // is completed with the settings as they stand.
+  if (!CompleteSecureBootProtectionCheck()) {
+    FuncExit(u"ShellFlashMain", u"Secure Boot Protection check failed");
+    return FALSE;
+  }
   FuncExit(u"ShellFlashMain", u"Flash flow not built yet");
   return FALSE;
 }
@@ -43,6 +104,10 @@ BOOLEAN EFIAPI UefiFlashMain(VOID) {
   InitialIniConfig();
   if (!Initialize()) {
     FuncExit(u"UefiFlashMain", u"Initialize failed");
+    return FALSE;
+  }
+  if (!CompleteSecureBootProtectionCheck()) {
+    FuncExit(u"UefiFlashMain", u"Secure Boot Protection check failed");
     return FALSE;
   }
   FuncExit(u"UefiFlashMain", u"Flash flow not built yet");

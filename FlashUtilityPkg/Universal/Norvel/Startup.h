@@ -11,6 +11,8 @@
 typedef struct {
   UINT8 *ReserveBuffer;   // 32 MiB, held from the first Initialize to FreeResource
   UINT8 *EcImageBuffer;   // 2 MiB
+  BOOLEAN SecureBootCheckPending;  // failed before platform.ini was read
+  UINT32 WholeMapCount;
 } STARTUP_STATE;
 
 extern STARTUP_STATE mStartup;
@@ -19,6 +21,13 @@ VOID StartupResetState(VOID);
 
 BOOLEAN InitialModuleVariable(EFI_HANDLE ImageHandle);
 BOOLEAN Initialize(VOID);
+BOOLEAN CallingNecessarySmi(VOID);
+// The secure-boot protection check: passes with a whole ROM map, -skipsbp or
+// [EngineeringErrorDisable] SkipSecureBootProtectionCheck. Before platform.ini
+// is loaded a failing check is held back; the flows complete it once the
+// configuration is known.
+BOOLEAN SecureBootProtectionCheck(UINT32 WholeMapCount);
+BOOLEAN CompleteSecureBootProtectionCheck(VOID);
 VOID FreeResource(VOID);
 // The version banner: the shell flow's version, or the firmware flow's in
 // firmware mode; WithBuild adds the build number.
