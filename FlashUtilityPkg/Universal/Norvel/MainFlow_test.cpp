@@ -1,0 +1,145 @@
+// The shell flow as far as it is built: preparations, argument check,
+// start-up, ROM maps, the command filter and the query commands.
+#include "BaseLib.h"
+#include "Config/IniSettings.h"
+#include "Config/IniStore.h"
+#include "Smi/FwsmiTransport.h"
+#include "Guids.h"
+#include "NamedFunction.h"
+#include "Platform.h"
+#include "Startup.h"
+#include "UtilityFixture.h"
+
+namespace {
+
+using vyr::emu::Profile;
+using vyr::testing::UtilityTest;
+
+class ShellFlowTest : public UtilityTest {
+ protected:
+  BOOLEAN Run(std::vector<std::u16string> Words) {
+    Words_ = std::move(Words);
+    Words_.insert(Words_.begin(), u"VyrFFT.efi");
+    Argv_.clear();
+    for (auto &W : Words_) Argv_.push_back(W.data());
+    SetCommandLineArgument((UINT32)Argv_.size(), Argv_.data());
+    return ShellFlashMain();
+  }
+  bool Printed(const std::string &Text) { return Console().find(Text) != std::string::npos; }
+  void SecureBootPlatform() {
+    UINT8 SetupMode = 0;
+    ASSERT_EQ(EFI_SUCCESS, PlatformSetVariable(u"SetupMode", &gEfiGlobalVariableGuid,
+                                               EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS, 1,
+                                               &SetupMode));
+  }
+
+ private:
+  std::vector<std::u16string> Words_;
+  std::vector<CHAR16 *> Argv_;
+};
+
+const char kSecureBootMessage[] = "Current platform supports secure boot feature,";
+
+TEST_F(ShellFlowTest, QueryCommandsEndTheRunWithTrue) {
+  Boot();
+  EXPECT_TRUE(Run({u"/PQ"}));
+  EXPECT_TRUE(Printed("                Protection Region MAP\r\n"));
+  EXPECT_FALSE(Printed("Usage:"));
+}
+
+TEST_F(ShellFlowTest, HelpComesFirstAndNeedsNoFile) {
+  Boot();
+  EXPECT_TRUE(Run({u"missing.fd", u"-pq", u"-h"}));
+  EXPECT_TRUE(Printed("Version 1.4b-Beta5.00\r\n"));
+  EXPECT_TRUE(Printed("Usage: VyrFFT-S.exe filename [Option]"));
+  EXPECT_FALSE(Printed("Protection Region MAP"));
+}
+
+TEST_F(ShellFlowTest, InvalidOptionStopsBeforeStartUp) {
+  Boot();
+  EXPECT_FALSE(Run({u"-pqx"}));
+  EXPECT_TRUE(Printed("Error command: -pqx (Invalid command)\r\n"));
+  EXPECT_TRUE(M().SmiTranscript().empty());
+}
+
+TEST_F(ShellFlowTest, BiosCommandFilterRefusesAnOptionAfterStartUp) {
+  Profile P = Profile::Default();
+  P.Platform.CommandFilter.Present = true;
+  P.Platform.CommandFilter.Offset = 64;
+  P.Platform.CommandFilter.Size = 12 + 8;
+  P.Platform.CommandFilter.Bitmap = std::vector<uint8_t>(8, 0);
+  P.Platform.CommandFilter.Bitmap[6] = 0x20 | 0x01;  // -pq and -h only
+  Boot(P);
+  EXPECT_TRUE(Run({u"-pq"}));
+  ResetModuleState();
+  Boot(P);
+  EXPECT_FALSE(Run({u"-pw"}));
+  EXPECT_TRUE(Printed("Error command: -pw (Not supports on current platform)\r\n\r\n"));
+}
+
+TEST_F(ShellFlowTest, RomMapFailuresStopTheRun) {
+  struct {
+    UINT8 Function;
+    const char *Message;
+  } Cases[] = {{0x12, "\r\nError: Initialize\r\nFWSMI 12h failed.\r\n"},
+               {0x13, "\r\nError: Initialize\r\nFWSMI 13h failed.\r\n"}};
+  for (const auto &Case : Cases) {
+    ResetModuleState();
+    Profile P = Profile::Default();
+    vyr::emu::BiosFaultConfig Fault;
+    Fault.Function = Case.Function;
+    Fault.Status = 0x22;
+    Fault.Count = 0;
+    P.BiosFaults = {Fault};
+    Boot(P);
+    EXPECT_FALSE(Run({u"-pq"}));
+    EXPECT_TRUE(Printed(Case.Message)) << Console();
+    EXPECT_FALSE(Printed("Protection Region MAP"));
+    EXPECT_EQ(nullptr, mStartup.ReserveBuffer);
+  }
+}
+
+TEST_F(ShellFlowTest, SecureBootCheckWaitsForThePlatformIni) {
+  Profile P = Profile::Default();
+  P.Flash.WholeMap.clear();  // no NV storage location reported
+  // Queries still run: the check is held back until the configuration is known.
+  Boot(P);
+  SecureBootPlatform();
+  EXPECT_TRUE(Run({u"-pq"}));
+  EXPECT_FALSE(Printed(kSecureBootMessage));
+  // Without -skipsbp or the INI setting the run stops with the message.
+  ResetModuleState();
+  Boot(P);
+  SecureBootPlatform();
+  EXPECT_FALSE(Run({u"-all"}));
+  EXPECT_TRUE(Printed(kSecureBootMessage));
+  EXPECT_TRUE(Printed("        [EngineeringErrorDisable]\r\n        SkipSecureBootProtectionCheck=1\r\n\r\n"));
+  // -skipsbp passes without any message.
+  ResetModuleState();
+  Boot(P);
+  SecureBootPlatform();
+  EXPECT_FALSE(Run({u"-skipsbp"}));  // the flash flow itself is not built yet
+  EXPECT_FALSE(Printed(kSecureBootMessage));
+}
+
+TEST_F(ShellFlowTest, SecureBootCheckSeesALoadedIniSetting) {
+  Profile P = Profile::Default();
+  P.Flash.WholeMap.clear();
+  Boot(P);
+  SecureBootPlatform();
+  InitialIniConfig();
+  ASSERT_TRUE(AllocateFwsmiBuffers() && InitialSmi());
+  std::string Ini = "[EngineeringErrorDisable]\r\nSkipSecureBootProtectionCheck=1\r\n";
+  UINT32 Length = (UINT32)Ini.size();
+  ASSERT_TRUE(LoadOption(Ini.data(), &Length, FALSE));
+  EXPECT_TRUE(SecureBootProtectionCheck(0));
+  EXPECT_FALSE(Printed(kSecureBootMessage));
+  // With the INI loaded and the setting off, the check fails at once.
+  mIniSettings.EngineeringErrorDisable.SkipSecureBootProtectionCheck = 0;
+  EXPECT_FALSE(SecureBootProtectionCheck(0));
+  EXPECT_TRUE(Printed(kSecureBootMessage));
+  // A whole ROM map with entries passes.
+  EXPECT_TRUE(SecureBootProtectionCheck(3));
+}
+
+}  // namespace
