@@ -96,7 +96,7 @@ TEST_F(OverrideTest, FirmwareRunTakesBothVariablesOnceAndDeletesThem) {
   ASSERT_TRUE(SetCommandOverrideVariable(Command.c_str(), (UINT32)(Command.size() * 2 + 2)));
 
   EXPECT_TRUE(GetIniOverrideVariable());
-  EXPECT_EQ(9u, mIniSettings.Others.SMIErrorRetry);
+  EXPECT_EQ(9u, UINT32(mIniSettings.Others.SMIErrorRetry));
   EXPECT_EQ(0, mIniSettings.MULTI_FD.Flag);  // never carried into the firmware run
   EXPECT_TRUE(GetCommandOverrideVariable());
   EXPECT_EQ(1, IsOptionSet(OPT_FORCEIT));

@@ -366,7 +366,7 @@ TEST_F(PlatformQueryTest, AcerOemVendorIdIsRevisedOnlyOnAnAcerDsdt) {
     Start([&](PlatformConfig &P) { P.VendorId = Case.Reported; }, {}, Case.OemId);
     ASSERT_TRUE(SMI_IsSupport());
     EXPECT_TRUE(IsVendorId(Case.Kept));
-    EXPECT_EQ(Case.Kept, mPlatformQuery.PlatformStatus.VendorId);
+    EXPECT_EQ(Case.Kept, UINT16(mPlatformQuery.PlatformStatus.VendorId));
     EXPECT_EQ(Case.Revised, Logged(" Revise Vendor ID from 0x1656 to 0x1025 for OEM\r\n"));
   }
 }
