@@ -49,5 +49,8 @@ for arch in ia32 x64; do
   Tests/qemu/run-uefi.sh "$arch" "build/uefi-$arch" "$vyrpack" "$work/$arch"
   result $? "QEMU + OVMF run ($arch)"
 done
+# The primary target once more, with a driver image that carries no payload.
+Tests/qemu/run-uefi.sh ia32 build/uefi-ia32 "$vyrpack" "$work/ia32-no-payload" no-payload
+result $? "QEMU + OVMF run of a driver without payload (ia32): its entry fails, nothing hangs"
 echo "uefi: $passes passed, $failures failed"
 [ "$failures" -eq 0 ]
