@@ -8,7 +8,13 @@
 #include "Guids.h"
 #include "Platform.h"
 
-FWSMI_TRANSPORT mFwsmi;
+// The load state. A firmware image starts from its initialised data and
+// nothing calls FwsmiResetState before the first run: the defaults must be in
+// the initialiser itself (a constant one: the image runs no constructors).
+static constexpr FWSMI_TRANSPORT mFwsmiLoadState = {
+    0, FWSMI_DEFAULT_MAIN_FUNCTION, {{0, FWSMI_DEFAULT_BUFFER_SIZE}, {0, FWSMI_DEFAULT_BUFFER_SIZE}}, 0, 0, 0, 0};
+
+FWSMI_TRANSPORT mFwsmi = mFwsmiLoadState;
 
 #define PAGE_SIZE 0x1000
 #define FSEG_START 0xE0000
@@ -24,12 +30,7 @@ FWSMI_TRANSPORT mFwsmi;
 #define RESERVED_MIN_SIZE 0x10000
 #define MAX_ATTEMPTS 255
 
-VOID FwsmiResetState(VOID) {
-  ZeroMem(&mFwsmi, sizeof(mFwsmi));
-  mFwsmi.MainFunction = FWSMI_DEFAULT_MAIN_FUNCTION;
-  mFwsmi.Buffer[0].Size = FWSMI_DEFAULT_BUFFER_SIZE;
-  mFwsmi.Buffer[1].Size = FWSMI_DEFAULT_BUFFER_SIZE;
-}
+VOID FwsmiResetState(VOID) { CopyMem(&mFwsmi, &mFwsmiLoadState, sizeof(mFwsmi)); }
 
 static UINTN PagesFor(UINT32 Size) { return ((UINTN)Size + PAGE_SIZE - 1) / PAGE_SIZE; }
 

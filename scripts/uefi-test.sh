@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The UEFI part of the test command: builds the IA32 and X64 images, proves
+# that the image check refuses a global constructor, and boots the packaged
+# driver with its launcher in QEMU + OVMF on both architectures
+# (Tests/qemu/run-uefi.sh). Needs scripts/install-deps.sh --uefi.
+#
+#   scripts/uefi-test.sh [VYRPACK]      (default build/host-asan/vyrpack)
+set -u
+cd "$(dirname "$0")/.."
+vyrpack=${1:-build/host-asan/vyrpack}
+work=build/uefi-test
+rm -rf "$work"
+mkdir -p "$work"
+passes=0
+failures=0
+result() { # result STATUS DESCRIPTION
+  if [ "$1" -eq 0 ]; then
+    echo "ok: $2"
+    passes=$((passes + 1))
+  else
+    echo "FAIL: $2"
+    failures=$((failures + 1))
+  fi
+}
+
+# A clean build, as the rest of the test command does.
+rm -rf build/uefi-ia32 build/uefi-x64
+scripts/build-uefi.sh >"$work/build.log" 2>&1
+rc=$?
+[ $rc -eq 0 ] || tail -n 40 "$work/build.log"
+result $rc "UEFI images build for IA32 and X64 (clang-14, lld-link-14)"
+if [ $rc -ne 0 ]; then
+  echo "$passes passed, $failures failed"
+  exit 1
+fi
+
+# The guard against constructors: an object with a dynamic initializer must
+# make the image check fail (and remove the image).
+printf 'struct Counter { Counter(); int Value; };\nCounter mCounter;\n' >"$work/ctor.cpp"
+clang++-14 --target=i686-unknown-windows-msvc -ffreestanding -fno-exceptions -fno-rtti -nostdlib \
+  -c "$work/ctor.cpp" -o "$work/ctor.obj" 2>"$work/ctor.log"
+cp build/uefi-ia32/VyrFFT.efi "$work/ctor-image.efi"
+cmake/uefi/check-image.sh "$work/ctor-image.efi" IA32 "$work/ctor.obj" 2>"$work/ctor-check.log"
+rc=$?
+[ $rc -ne 0 ] && grep -q 'global initializer' "$work/ctor-check.log" && [ ! -e "$work/ctor-image.efi" ]
+result $? "the image check refuses an object with a global constructor"
+
+for arch in ia32 x64; do
+  Tests/qemu/run-uefi.sh "$arch" "build/uefi-$arch" "$vyrpack" "$work/$arch"
+  result $? "QEMU + OVMF run ($arch)"
+done
+# The primary target once more, with a driver image that carries no payload.
+Tests/qemu/run-uefi.sh ia32 build/uefi-ia32 "$vyrpack" "$work/ia32-no-payload" no-payload
+result $? "QEMU + OVMF run of a driver without payload (ia32): its entry fails, nothing hangs"
+echo "uefi: $passes passed, $failures failed"
+[ "$failures" -eq 0 ]
