@@ -7,10 +7,12 @@ cd "$(dirname "$0")/.."
 seconds=${1:-10}
 scripts/install-deps.sh
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
+targets=()
+for source in Fuzz/*_fuzz.cpp; do targets+=("$(basename "$source" .cpp)"); done
+cmake --build --preset fuzz --target "${targets[@]}"
 status=0
-for target in build/fuzz/*_fuzz; do
-  name=$(basename "$target")
+for name in "${targets[@]}"; do
+  target=build/fuzz/$name
   corpus=build/fuzz/corpus/$name
   mkdir -p "$corpus"
   dict=()
