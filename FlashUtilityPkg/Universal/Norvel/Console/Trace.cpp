@@ -29,6 +29,14 @@ static UINT8 EffectiveLogLevel(VOID) {
   return mIniSettings.Log_file.Level > 4 ? (UINT8)4 : mIniSettings.Log_file.Level;
 }
 
+// Deletes the old log in the current directory. The first trace of a load
+// runs before the launcher has set the directory the log is then written in:
+// the log is started again there, so no load appends to an older log.
+static VOID StartLog(VOID) {
+  StrCpyS(mTrace.LogDirectory, ARRAY_SIZE(mTrace.LogDirectory), mFileAccess.CurrentDirectory);
+  EfiDeleteFile(mTrace.LogFileName);
+}
+
 VOID DebugPrint(UINTN Level, CONST CHAR16 *Format, ...) {
   if (mTrace.Buffer == NULL) {
     mTrace.Buffer = (CHAR16 *)AllocateZeroPool(TRACE_BUFFER_BYTES);
@@ -37,7 +45,7 @@ VOID DebugPrint(UINTN Level, CONST CHAR16 *Format, ...) {
     }
     UnicodeSPrint(mTrace.LogFileName, sizeof(mTrace.LogFileName), u"%s", u"VyrFFT-Secure.Log");
     // Each load starts a fresh log.
-    EfiDeleteFile(mTrace.LogFileName);
+    StartLog();
   }
 
   ZeroMem(mTrace.Buffer, TRACE_BUFFER_BYTES);
@@ -67,6 +75,9 @@ VOID DebugPrint(UINTN Level, CONST CHAR16 *Format, ...) {
   Line[Length] = 0;
   // The file operations may trace themselves and reuse the trace buffer: the
   // 8-bit copy is taken before.
+  if (StrCmp(mTrace.LogDirectory, mFileAccess.CurrentDirectory) != 0) {
+    StartLog();
+  }
   EfiAppendFile(mTrace.LogFileName, Line, (UINT32)Length);
   FreePool(Line);
 }

@@ -12,6 +12,7 @@ typedef struct {
   UINT8 DebugLevel;  // 4 with -dbg
   CHAR16 *Buffer;    // 8192 bytes, allocated at the first trace of a load
   CHAR16 LogFileName[LOG_FILE_NAME_CHARS];
+  CHAR16 LogDirectory[128];  // where the old log was deleted
 } TRACE_STATE;
 
 extern TRACE_STATE mTrace;

@@ -92,6 +92,19 @@ TEST_F(TraceTest, EachLoadStartsAFreshLog) {
   EXPECT_EQ("===> InitialModuleVariable\r\n<=== InitialModuleVariable\r\n<=== Initialize (Initial SMI failed)\r\n", Log());
 }
 
+TEST_F(TraceTest, TheLogStartsFreshInTheDirectoryItIsWrittenIn) {
+  Boot();
+  WriteVolumeFile("Tools/VyrFFT-Secure.Log", "an older run\r\n");
+  mIniSettings.Log_file.Flag = 1;
+  // The first trace of the load comes before the launcher sets the directory.
+  DebugPrint(0, u"entry\r\n");
+  SetCurrentDirectory(u"fs0:\\Tools");
+  DebugPrint(0, u"run\r\n");
+  DebugPrint(0, u"more\r\n");
+  EXPECT_EQ("run\r\nmore\r\n", ReadVolumeFile("Tools/VyrFFT-Secure.Log"));
+  EXPECT_EQ("entry\r\n", ReadVolumeFile("VyrFFT-Secure.Log"));
+}
+
 TEST_F(TraceTest, TracesDuringVolumeSelectionDoNotStartAnotherSelection) {
   Boot();
   mIniSettings.Log_file.Flag = 1;
