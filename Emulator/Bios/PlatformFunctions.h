@@ -1,7 +1,8 @@
 // The emulated BIOS's platform functions: 10h (tool information in, platform
 // status out), 11h (platform information and control switches), 1Ch
-// (anti-theft status) and 16h (flash complete: what the platform does next). Their answers come from EMU_PLATFORM, which the
-// machine fills from the profile. Freestanding, like the BIOS core.
+// (anti-theft status) and 16h (flash complete: what the platform does next).
+// Their answers come from EMU_PLATFORM, which the machine fills from the
+// profile. Freestanding, like the BIOS core.
 #ifndef VYR_EMU_PLATFORM_FUNCTIONS_H_
 #define VYR_EMU_PLATFORM_FUNCTIONS_H_
 
