@@ -172,3 +172,20 @@ UINT8 EmuPlatformFunction1Ch(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
   Regs->Ecx = (Regs->Ecx & 0xFFFFFF00u) | Bios->Platform.AntiTheft;
   return 0;
 }
+
+// 16h: flash complete. CH clear-CMOS, CL action, ESI the "$FINISHI" buffer
+// with the completion status. Recorded for the report; nothing is powered off.
+UINT8 EmuPlatformFunction16h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
+  UINT8 Data[EMU_COMPLETION_DATA_SIZE];
+  if (!EmuBiosReadPhysical(Bios, Regs->Esi, Data, sizeof(Data)) ||
+      !SameBytes(Data, EMU_COMPLETION_SIGNATURE, 8) ||
+      (UINT32)(Data[8] | (Data[9] << 8) | (Data[10] << 16) | ((UINT32)Data[11] << 24)) != EMU_COMPLETION_DATA_SIZE) {
+    Bios->Completion.MalformedRequests++;
+    return EMU_COMPLETION_STATUS_BAD_BUFFER;
+  }
+  Bios->Completion.Requests++;
+  Bios->Completion.ClearCmos = (UINT8)((Regs->Ecx >> 8) & 0xFF);
+  Bios->Completion.Action = (UINT8)(Regs->Ecx & 0xFF);
+  Bios->Completion.Status = Data[12];
+  return 0;
+}

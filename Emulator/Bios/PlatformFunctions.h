@@ -1,7 +1,8 @@
 // The emulated BIOS's platform functions: 10h (tool information in, platform
-// status out), 11h (platform information and control switches) and 1Ch
-// (anti-theft status). Their answers come from EMU_PLATFORM, which the
-// machine fills from the profile. Freestanding, like the BIOS core.
+// status out), 11h (platform information and control switches), 1Ch
+// (anti-theft status) and 16h (flash complete: what the platform does next).
+// Their answers come from EMU_PLATFORM, which the machine fills from the
+// profile. Freestanding, like the BIOS core.
 #ifndef VYR_EMU_PLATFORM_FUNCTIONS_H_
 #define VYR_EMU_PLATFORM_FUNCTIONS_H_
 
@@ -59,6 +60,22 @@ typedef struct {
   BOOLEAN ExtendedHeaderSeen;
 } EMU_PLATFORM;
 
+// What the utility asked for at the end of its run (16h). The data buffer at
+// ESI must carry "$FINISHI" and the size 13; anything else is answered with
+// EMU_COMPLETION_STATUS_BAD_BUFFER and recorded only as malformed.
+#define EMU_COMPLETION_SIGNATURE "$FINISHI"
+#define EMU_COMPLETION_DATA_SIZE 13
+#define EMU_COMPLETION_STATUS_BAD_BUFFER 0x11
+
+typedef struct {
+  UINT32 Requests;           // well-formed 16h calls answered
+  UINT32 MalformedRequests;  // refused for their buffer
+  // Latest well-formed request.
+  UINT8 ClearCmos;           // CH
+  UINT8 Action;              // CL
+  UINT8 Status;              // byte 12 of the data buffer
+} EMU_COMPLETION;
+
 // The answers of a plain machine: permission 1, interface 0x1504, AC plugged,
 // battery full, vendor 0x1234, no BIOS check or command filter, model "VyrPC"
 // version "V1.00", switches 0, no anti-theft.
@@ -68,5 +85,6 @@ VOID EmuPlatformInit(EMU_PLATFORM *Platform);
 UINT8 EmuPlatformFunction10h(EMU_BIOS *Bios, SMI_REGISTERS *Regs);
 UINT8 EmuPlatformFunction11h(EMU_BIOS *Bios, SMI_REGISTERS *Regs);
 UINT8 EmuPlatformFunction1Ch(EMU_BIOS *Bios, SMI_REGISTERS *Regs);
+UINT8 EmuPlatformFunction16h(EMU_BIOS *Bios, SMI_REGISTERS *Regs);
 
 #endif  // VYR_EMU_PLATFORM_FUNCTIONS_H_

@@ -170,3 +170,38 @@ TEST(PlatformProfile, ProfileAnswersReachTheBios) {
 }
 
 }  // namespace
+
+// 16h: what the BIOS records from the "$FINISHI" buffer, and what it refuses.
+TEST_F(PlatformFunctionsTest, FlashCompleteRecordsOnlyWellFormedRequests) {
+  struct Case {
+    std::string Buffer;
+    UINT8 Status;
+  };
+  const std::string Good("$FINISHI\x0D\x00\x00\x00\x02", 13);
+  const Case Cases[] = {
+      {Good, 0},
+      {std::string("$FINISHX\x0D\x00\x00\x00\x02", 13), EMU_COMPLETION_STATUS_BAD_BUFFER},
+      {std::string("$FINISHI\x0E\x00\x00\x00\x02", 13), EMU_COMPLETION_STATUS_BAD_BUFFER},
+      {std::string("$FINISHI\x0D\x00\x00\x01\x02", 13), EMU_COMPLETION_STATUS_BAD_BUFFER},
+  };
+  for (const Case &C : Cases) {
+    Put(kExt, C.Buffer);
+    SMI_REGISTERS In = {};
+    In.Eax = (0x16u << 8) | 0xEF;
+    In.Ebx = EMU_BIOS_CALL_SIGNATURE;
+    In.Ecx = 0x0001;  // CH clear-CMOS 0, CL shutdown
+    In.Esi = kExt;
+    EmuBiosHandleSmi(&Bios, &In);
+    EXPECT_EQ(C.Status, In.Eax & 0xFF);
+  }
+  EXPECT_EQ(1u, Bios.Completion.Requests);
+  EXPECT_EQ(3u, Bios.Completion.MalformedRequests);
+  EXPECT_EQ(1, Bios.Completion.Action);
+  EXPECT_EQ(2, Bios.Completion.Status);
+  EXPECT_EQ(0, Bios.Completion.ClearCmos);
+
+  // An address outside memory is malformed too; the last good request stays.
+  SMI_REGISTERS R = Call(0x16, 0, 0x9000000);
+  EXPECT_EQ(EMU_COMPLETION_STATUS_BAD_BUFFER, R.Eax & 0xFF);
+  EXPECT_EQ(2, Bios.Completion.Status);
+}

@@ -98,6 +98,12 @@ uint32_t Crc32(const void *Data, size_t Length) {
 Machine::Machine(const Profile &P, const std::string &BaseDir)
     : Profile_(P), BaseDir_(BaseDir), Pages_(Memory_), Bios_(new EMU_BIOS), Console_(P.ConsoleColumns, P.ConsoleRows) {
   ClockStart_ = ParseClock(Profile_.ClockStart, "profile clock.start");
+  Cmos_ = std::make_unique<Cmos>([this](EFI_TIME *Time) { GetTime(Time); }, Profile_.RtcBinary);
+  // The index port is write-only, as on the chipsets: reads float high.
+  MapPort(0x70, nullptr,
+          [this](uint16_t, unsigned, uint32_t Value) { Cmos_->WriteIndex(static_cast<uint8_t>(Value)); });
+  MapPort(0x71, [this](uint16_t, unsigned) -> uint32_t { return Cmos_->ReadData(); },
+          [this](uint16_t, unsigned, uint32_t Value) { Cmos_->WriteData(static_cast<uint8_t>(Value)); });
   BuildMemory();
   ApplyBiosProfile();
   BuildFlash();
@@ -669,7 +675,18 @@ nlohmann::json Machine::Report(const nlohmann::json &Extra) const {
         {"totalCalls", Bios_->TotalCalls},
         {"badSignatureCalls", Bios_->BadSignatureCalls},
         {"unhandledCalls", Bios_->UnhandledCalls},
-        {"hookCodes", Hooks}}},
+        {"hookCodes", Hooks},
+        {"completion",
+         {{"requests", Bios_->Completion.Requests},
+          {"malformedRequests", Bios_->Completion.MalformedRequests},
+          {"clearCmos", Bios_->Completion.ClearCmos},
+          {"action", Bios_->Completion.Action},
+          {"status", Bios_->Completion.Status}}}}},
+      {"rtc",
+       {{"registerB", Hex(Cmos_->Peek(Cmos::kRegisterB), 2)},
+        {"alarm", {{"hours", Hex(Cmos_->Peek(Cmos::kHoursAlarm), 2)},
+                   {"minutes", Hex(Cmos_->Peek(Cmos::kMinutesAlarm), 2)},
+                   {"seconds", Hex(Cmos_->Peek(Cmos::kSecondsAlarm), 2)}}}}},
       {"variables", Variables_.ToJson(false)},
       {"counters",
        {{"poolAllocations", Counters_.PoolAllocations},

@@ -19,6 +19,7 @@
 #include "Base.h"
 #include "Bios/EmuBios.h"
 #include "Machine/Acpi.h"
+#include "Machine/Cmos.h"
 #include "Machine/Console.h"
 #include "Machine/Memory.h"
 #include "Machine/Profile.h"
@@ -169,6 +170,8 @@ class Machine {
   void AdvanceNs(uint64_t Ns) { NowNs_ += Ns; }
   void Stall(uint64_t Microseconds);
   EFI_STATUS GetTime(EFI_TIME *Time) const;
+  // CMOS and RTC on ports 70h/71h.
+  Cmos &Rtc() { return *Cmos_; }
   uint64_t ReadTsc();  // 1 GHz: one tick per virtual nanosecond
   uint64_t TimerPeriodFs() const { return Profile_.TimerPeriodFs; }
 
@@ -225,6 +228,7 @@ class Machine {
   Console Console_;
   Keyboard Keyboard_;
   uint64_t NowNs_ = 0;
+  std::unique_ptr<Cmos> Cmos_;
   int64_t ClockStart_ = 0;
   std::vector<AllocFaultState> PoolFaults_;
   std::vector<AllocFaultState> PageFaults_;

@@ -592,6 +592,7 @@ Profile Profile::FromJson(const json &Json, const std::string &Source) {
     ParseClock(P.ClockStart, Source + ": profile.clock.start");
     C.Read("timerPeriodFs", P.TimerPeriodFs);
     C.Read("tscReadStepNs", P.TscReadStepNs);
+    C.Read("rtcBinary", P.RtcBinary);
   });
   Root.ReadObject("pool", [&](ObjectReader &O) {
     O.ReadArray("faults", [&](ObjectReader &F) {
@@ -754,7 +755,7 @@ json Profile::ToJson() const {
   Out["volumes"] = Vols;
   Out["console"] = {{"columns", ConsoleColumns}, {"rows", ConsoleRows}};
   Out["keys"] = {{"script", Keys}, {"idlePolls", KeyIdlePolls}};
-  Out["clock"] = {{"start", ClockStart}, {"timerPeriodFs", TimerPeriodFs}, {"tscReadStepNs", TscReadStepNs}};
+  Out["clock"] = {{"start", ClockStart}, {"timerPeriodFs", TimerPeriodFs}, {"tscReadStepNs", TscReadStepNs}, {"rtcBinary", RtcBinary}};
   json Pool = json::array();
   for (const AllocFaultConfig &Fault : PoolFaults) Pool.push_back(AllocFaultJson(Fault, "size", false));
   json Pages = json::array();

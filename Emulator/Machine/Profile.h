@@ -186,6 +186,7 @@ struct Profile {
   std::string ClockStart = "2026-12-06 10:00:00";
   uint64_t TimerPeriodFs = 100000000;  // 100 ns
   uint64_t TscReadStepNs = 1000;       // virtual time each TSC read moves on
+  bool RtcBinary = false;              // RTC register B bit 2 at power-on (else BCD)
   std::vector<AllocFaultConfig> PoolFaults;
   std::vector<AllocFaultConfig> PageFaults;
   std::vector<PciValueConfig> Pci;

@@ -98,6 +98,23 @@ int RunDeveloperCommand(const Options &Opt, std::ostream &Log) {
 
 }  // namespace
 
+std::string DescribeCompletion(const EMU_COMPLETION &C) {
+  if (C.Requests == 0) {
+    return C.MalformedRequests == 0 ? "vyrfft: no completion request was sent"
+                                    : "vyrfft: no completion request was accepted (" +
+                                          std::to_string(C.MalformedRequests) + " malformed)";
+  }
+  static const char *const kActions[] = {"return to the OS", "shut down", "reboot", "enter S3"};
+  static const char *const kStatuses[] = {"AP Terminated", "Flash Entire", "Flash Partial"};
+  std::string What = C.Action < 4 ? std::string("the platform would now ") + kActions[C.Action]
+                                  : "the platform was asked for an unknown action";
+  std::string Line = "vyrfft: " + What + " (action " + std::to_string(C.Action) + ", status " +
+                     std::to_string(C.Status);
+  if (C.Status < 3) Line += std::string(" ") + kStatuses[C.Status];
+  if (C.ClearCmos != 0) Line += ", clear CMOS";
+  return Line + ")";
+}
+
 int Run(const Options &Opt, std::ostream &Log) {
   std::unique_ptr<emu::Machine> Machine;
   try {
@@ -215,10 +232,17 @@ int Run(const Options &Opt, std::ostream &Log) {
   Extra["mainResult"] = MainResult != 0;
   Extra["endProgramResult"] = EndResult != 0;
   Extra["unloadStatus"] = Status;
+  const EMU_COMPLETION &Completion = Machine->Bios().Completion;
+  Extra["completionRequest"] = Completion.Requests == 0
+                                   ? nlohmann::json(nullptr)
+                                   : nlohmann::json{{"clearCmos", Completion.ClearCmos},
+                                                    {"action", Completion.Action},
+                                                    {"status", Completion.Status}};
   int Code = !MainResult ? kExitRunFailed : !EndResult ? kExitCompletionRefused : kExitOk;
   int Result = Finish(Code);
   Log << "vyrfft: " << MainName << " returned " << (MainResult ? "TRUE" : "FALSE") << ", EndProgram returned "
       << (EndResult ? "TRUE" : "FALSE") << "; driver unloaded\n";
+  Log << DescribeCompletion(Completion) << "\n";
   return Result;
 }
 

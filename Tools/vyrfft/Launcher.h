@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Bios/EmuBios.h"
 #include "vyrfft/Options.h"
 
 namespace vyr::fft {
@@ -17,6 +18,10 @@ enum ExitCode {
   kExitCompletionRefused = 3,
   kExitLoadFailed = 4,
 };
+
+// The line vyrfft prints after a run about the completion request (16h)
+// that the emulated BIOS received, without the line end.
+std::string DescribeCompletion(const EMU_COMPLETION &Completion);
 
 // Runs one launch as Options say; messages of vyrfft itself go to Log.
 int Run(const Options &Options, std::ostream &Log);

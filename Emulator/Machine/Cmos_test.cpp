@@ -1,0 +1,87 @@
+#include "Machine/Cmos.h"
+
+#include <gtest/gtest.h>
+
+#include "Machine/Machine.h"
+
+namespace {
+
+using vyr::emu::Cmos;
+using vyr::emu::Machine;
+using vyr::emu::Profile;
+
+uint8_t PortRead(Machine &M, uint8_t Index) {
+  M.IoWrite(0x70, 1, Index);
+  return static_cast<uint8_t>(M.IoRead(0x71, 1));
+}
+
+TEST(CmosTest, TimeRegistersFollowTheClockInTheProfilesFormat) {
+  struct Case {
+    bool Binary;
+    uint8_t Seconds, Minutes, Hours, Day, Month, Year, DayOfWeek, RegisterB;
+  };
+  // 2026-12-06 23:45:59 is a Sunday.
+  const Case Cases[] = {
+      {false, 0x59, 0x45, 0x23, 0x06, 0x12, 0x26, 1, 0x02},
+      {true, 59, 45, 23, 6, 12, 26, 1, 0x06},
+  };
+  for (const Case &C : Cases) {
+    Profile P = Profile::Default();
+    P.ClockStart = "2026-12-06 23:45:59";
+    P.RtcBinary = C.Binary;
+    Machine M(P);
+    SCOPED_TRACE(C.Binary ? "binary" : "BCD");
+    EXPECT_EQ(C.RegisterB, PortRead(M, Cmos::kRegisterB));
+    EXPECT_EQ(C.Seconds, PortRead(M, Cmos::kSeconds));
+    EXPECT_EQ(C.Minutes, PortRead(M, Cmos::kMinutes));
+    EXPECT_EQ(C.Hours, PortRead(M, Cmos::kHours));
+    EXPECT_EQ(C.Day, PortRead(M, Cmos::kDayOfMonth));
+    EXPECT_EQ(C.Month, PortRead(M, Cmos::kMonth));
+    EXPECT_EQ(C.Year, PortRead(M, Cmos::kYear));
+    EXPECT_EQ(C.DayOfWeek, PortRead(M, Cmos::kDayOfWeek));
+    EXPECT_EQ(0x80, PortRead(M, Cmos::kRegisterD));
+  }
+}
+
+TEST(CmosTest, RegisterBDecidesTheFormatAndTheClockMoves) {
+  Profile P = Profile::Default();
+  P.ClockStart = "2026-12-06 10:00:09";
+  Machine M(P);
+  EXPECT_EQ(0x09, PortRead(M, Cmos::kSeconds));
+  M.AdvanceNs(3000000000ull);
+  EXPECT_EQ(0x12, PortRead(M, Cmos::kSeconds));  // BCD 12
+  M.IoWrite(0x70, 1, Cmos::kRegisterB);
+  M.IoWrite(0x71, 1, Cmos::kB24Hour | Cmos::kBBinary);
+  EXPECT_EQ(12, PortRead(M, Cmos::kSeconds));
+}
+
+TEST(CmosTest, AlarmRegistersAreStoredAndTimeWritesIgnored) {
+  Machine M(Profile::Default());
+  const uint8_t Alarms[] = {Cmos::kSecondsAlarm, Cmos::kMinutesAlarm, Cmos::kHoursAlarm, 0x20, 0x7F};
+  for (uint8_t Index : Alarms) {
+    M.IoWrite(0x70, 1, Index | 0x80);  // NMI mask bit is not part of the index
+    M.IoWrite(0x71, 1, 0x30u + Index);
+    EXPECT_EQ(0x30u + Index, PortRead(M, Index)) << int(Index);
+  }
+  uint8_t Hours = PortRead(M, Cmos::kHours);
+  M.IoWrite(0x70, 1, Cmos::kHours);
+  M.IoWrite(0x71, 1, 0x01);
+  EXPECT_EQ(Hours, PortRead(M, Cmos::kHours));
+}
+
+TEST(CmosTest, RegisterCClearsOnRead) {
+  Machine M(Profile::Default());
+  EXPECT_EQ(0, PortRead(M, Cmos::kRegisterC));  // no update since power-on
+  M.AdvanceNs(2000000000ull);
+  EXPECT_EQ(Cmos::kCUpdateEnded, PortRead(M, Cmos::kRegisterC));
+  EXPECT_EQ(0, PortRead(M, Cmos::kRegisterC));
+}
+
+TEST(CmosTest, ProfileKeepsTheBinaryChoice) {
+  Profile P = Profile::Default();
+  P.RtcBinary = true;
+  EXPECT_TRUE(Profile::FromJson(P.ToJson()).RtcBinary);
+  EXPECT_FALSE(Profile::FromJson(Profile::Default().ToJson()).RtcBinary);
+}
+
+}  // namespace
