@@ -5,6 +5,7 @@
 #include "Console/Trace.h"
 #include "Guids.h"
 #include "Image/Payload.h"
+#include "Completion.h"
 #include "NamedFunction.h"
 #include "Platform.h"
 #include "Smi/FwsmiTransport.h"
@@ -114,6 +115,7 @@ VOID ResetModuleState(VOID) {
   EdtResetState();
   PackageCommandsResetState();
   StartupResetState();
+  CompletionResetState();
   RomMapResetState();
   ReadRomResetState();
   BlockStatusResetState();
