@@ -3,9 +3,11 @@
 #include "BaseLib.h"
 #include "Config/CommandLine.h"
 #include "Config/IniSettings.h"
+#include "Config/IniStore.h"
 #include "Console/ConsoleUi.h"
 #include "Console/Print.h"
 #include "Console/Trace.h"
+#include "Flash/RomMap.h"
 #include "Platform.h"
 #include "Smi/FwsmiTransport.h"
 #include "Smi/PlatformQueries.h"
@@ -559,4 +561,250 @@ BOOLEAN SMI_CheckConditionalData(UINT8 DataType, UINT8 DataFormat, UINT16 DataLe
   FreePool(Output);
   FuncExit(u"SMI_CheckConditionalData", Reason);
   return Ok;
+}
+
+// ---- The whole check ---------------------------------------------------------------
+
+static CONST CHAR8 kAntiTheftMarker[] = "pTAS";  // '$' last
+
+BOOLEAN DellVersionPrompt(INTN Result) {
+  DebugPrint(4, u"Final version compare result: %d\r\n", Result);
+  if (IsOptionSet(OPT_NOPAUSE) != 0) {
+    return TRUE;
+  }
+  if (Result == VERSION_OLDER) {
+    DebugPrint(4, u"Compare result OLDER\r\n");
+    ConsolePrint(u"You are about to flash your BIOS to an older BIOS version.\r\nDell does not recommend flashing your "
+                 u"BIOS to an older version.\r\nPress 'Y' key to continue the flash process.\r\n\r\n");
+  } else if (Result == VERSION_NEWER || Result == VERSION_SAME || Result == VERSION_SAME_NOT_ALLOWED) {
+    DebugPrint(4, Result == VERSION_NEWER ? u"Compare result NEWER\r\n" : u"Compare result THE SAME\r\n");
+    CHAR16 Current[MODEL_VERSION_BYTES / sizeof(CHAR16)];
+    PLATFORM_INFO Info;
+    ZeroMem(&Info, sizeof(Info));
+    DataGetPlatformInfo(&Info);
+    StrCpyS(Current, ARRAY_SIZE(Current), Info.Version[0] != 0 ? Info.Version : u"N/A");
+    EnsureIdentity();
+    ConsolePrint(u"Confirm - Replace \"%s\" BIOS with \"%s\" BIOS?\r\n\r\nPress 'Y' key to continue the flash "
+                 u"process.\r\n\r\n",
+                 Current, mBvdt.NewVersion);
+  }
+  CHAR16 Key = GetKey();
+  if (Key == u'Y' || Key == u'y') {
+    return TRUE;
+  }
+  ConsolePrint(u"ERROR: BIOS update cancelled by user\r\nPress any key to exit\r\n\r\n");
+  WaitKey();
+  ConsolePrint(u"ROM update not performed\r\n\r\n");
+  return FALSE;
+}
+
+BOOLEAN Func_PlatformCheck(CONST UINT8 *Image, UINTN ImageSize) {
+  FuncEnter(u"Func_PlatformCheck");
+  if (IsAntiTheftPresent() != 0 && !IsEcPercentOptionSet() && !IsEcUpdateOptionSet()) {
+    CHAR8 Marker[4];
+    CopyMem(Marker, kAntiTheftMarker, sizeof(Marker));
+    Marker[3] = '$';
+    UINTN Searched = ImageSize;
+    if (GetRomSize() < Searched) Searched = GetRomSize();
+    if (Image == NULL || FindBytes(Image, Searched, Marker, sizeof(Marker)) < 0) {
+      FuncExit(u"Func_PlatformCheck", u"ATP not found");
+      return FALSE;
+    }
+  }
+  BOOLEAN CheckModel = IsModelCheckNeeded();
+  BOOLEAN CheckVersion = IsVersionCheckNeeded();
+  DebugPrint(4, u" Check Platform Name: %d\r\n Check Version: %d\r\n", CheckModel ? 1 : 0, CheckVersion ? 1 : 0);
+  if (!CheckModel && !CheckVersion) {
+    FuncExit(u"Func_PlatformCheck", NULL);
+    return TRUE;
+  }
+  if (CheckModel && !GetPlatformChkStatus()) {
+    FuncExit(u"Func_PlatformCheck", u"Platform check not pass");
+    return FALSE;
+  }
+  EnsureIdentity();
+  CHAR8 NewVersion[BVDT_ENTRY_SIZE];
+  UnicodeToAscii(mBvdt.NewVersion, NewVersion, sizeof(NewVersion));
+  BOOLEAN Dell = IsVendorId(VENDOR_ID_DELL);
+  if (Dell) {
+    UINT8 Allowed = 1;
+    if (SMI_CheckConditionalData(CHECK_CONDITION_TYPE_VERSION, 1, (UINT16)AsciiStrLen(NewVersion), NewVersion,
+                                 &Allowed) &&
+        Allowed == 0) {
+      ConsolePrint(u"You are about to flash your BIOS to an older version, which is not allowed.\r\nPress any key to "
+                   u"stop the flash process.\r\n");
+      WaitKey();
+      ConsolePrint(u"ROM update not performed\r\n\r\n");
+      FuncExit(u"Func_PlatformCheck", u"BIOS not allow to flash");
+      return FALSE;
+    }
+  }
+  if (!CheckVersion) {
+    FuncExit(u"Func_PlatformCheck", NULL);
+    return TRUE;
+  }
+  CHAR8 CurrentModel[BVDT_ENTRY_SIZE];
+  CHAR8 CurrentVersion[BVDT_ENTRY_SIZE];
+  CurrentIdentity(CurrentModel, CurrentVersion);
+  INTN Result = CompareVersion(NewVersion, CurrentVersion);
+  CONST CHAR16 *Reason = NULL;
+  switch (Result) {
+    case VERSION_BIOS_REFUSED:
+      ConsolePrint(u"%a\r\n", mIniSettings.Bios_Version_Check.CheckByBiosErrorMessage);
+      Reason = u"BIOS not allow to flash";
+      break;
+    case VERSION_FWSMI_FAILED:
+      ConsolePrint(u"FWSMI 45h fail.\r\n");
+      Reason = u"FWSMI interface  format invalid";
+      break;
+    case VERSION_FORMAT_INVALID:
+      ConsolePrint(u"The version format in [BIOSVersionFormat] invalid.\r\n");
+      Reason = u"Version format invalid";
+      break;
+    default:
+      if (Dell) {
+        if (!DellVersionPrompt(Result)) Reason = u"OEM Version check not pass";
+      } else if (Result == VERSION_SAME_NOT_ALLOWED) {
+        ConsolePrint(u"The version of ROM file is the same as current BIOS.\r\n");
+        Reason = u"Version the same";
+      } else if (Result == VERSION_OLDER) {
+        ConsolePrint(u"The version of ROM file is not newer than current BIOS.\r\n");
+        Reason = u"Version older";
+      }
+      break;
+  }
+  FuncExit(u"Func_PlatformCheck", Reason);
+  return Reason == NULL;
+}
+
+// ---- Displays ----------------------------------------------------------------------
+
+VOID ShowModelVersionShell(BOOLEAN EcOrMeOnlyImage) {
+  PLATFORM_INFO Info;
+  ZeroMem(&Info, sizeof(Info));
+  DataGetPlatformInfo(&Info);
+  CHAR16 CurrentModel[BVDT_IDENTITY_CHARS];
+  CHAR16 CurrentVersion[BVDT_IDENTITY_CHARS];
+  CHAR16 NewModel[BVDT_IDENTITY_CHARS];
+  CHAR16 NewVersion[BVDT_IDENTITY_CHARS];
+  StrCpyS(CurrentModel, BVDT_IDENTITY_CHARS, Info.ModelName[0] != 0 ? Info.ModelName : u"N/A");
+  StrCpyS(CurrentVersion, BVDT_IDENTITY_CHARS, Info.Version[0] != 0 ? Info.Version : u"N/A");
+  GetBvdtInfo_FD(NewModel, NewVersion);
+  if (IsOptionSet(OPT_MC) != 0) {
+    StrCpyS(CurrentModel, BVDT_IDENTITY_CHARS, u"N/A");
+    StrCpyS(CurrentVersion, BVDT_IDENTITY_CHARS, u"N/A");
+    StrCpyS(mBvdt.NewModelName, BVDT_IDENTITY_CHARS, u"N/A");
+    StrCpyS(mBvdt.NewVersion, BVDT_IDENTITY_CHARS, u"N/A");
+    StrCpyS(NewModel, BVDT_IDENTITY_CHARS, u"N/A");
+    StrCpyS(NewVersion, BVDT_IDENTITY_CHARS, u"N/A");
+  }
+  if (EcOrMeOnlyImage) {
+    StrCpyS(NewModel, BVDT_IDENTITY_CHARS, u"N/A");
+    StrCpyS(NewVersion, BVDT_IDENTITY_CHARS, u"N/A");
+  }
+  BIOS_CONTROL_SWITCHES Switches;
+  ZeroMem(&Switches, sizeof(Switches));
+  GetBiosControlSwitches(&Switches);
+  if (!IsDisableIdDisplayOptionSet() && Switches.DisplayModelName != 0) {
+    Print(u"                           Current BIOS Model Name: %s\n", CurrentModel);
+    Print(u"                           New     BIOS Model Name: %s\n", NewModel);
+  }
+  if (Switches.DisplayModelVersion != 0) {
+    Print(u"                           Current BIOS Version: %s\n", CurrentVersion);
+    Print(u"                           New     BIOS Version: %s\n", NewVersion);
+  }
+}
+
+VOID ShowModelVersionDriver(VOID) {
+  PLATFORM_INFO Info;
+  ZeroMem(&Info, sizeof(Info));
+  DataGetPlatformInfo(&Info);
+  CONST CHAR16 *CurrentModel = Info.ModelName[0] != 0 ? Info.ModelName : u"N/A";
+  CONST CHAR16 *CurrentVersion = Info.Version[0] != 0 ? Info.Version : u"N/A";
+  EnsureIdentity();
+  CONST CHAR16 *NewModel = mIniSettings.Platform_Check.Flag == 2 ? CurrentModel : mBvdt.NewModelName;
+  Print(u"                           Current BIOS Model Name: %s\n                           New     BIOS Model Name: "
+        u"%s\n                           Current System BIOS Version: %s\n                           New     BIOS  "
+        u"Image Version: %s\n\n",
+        CurrentModel, NewModel, CurrentVersion, mBvdt.NewVersion);
+}
+
+// ---- 1Dh -----------------------------------------------------------------------------
+
+BOOLEAN Fwsmi_1Dh(CONST UINT8 *Input) {
+  FuncEnter(u"Fwsmi_1Dh");
+  UINT32 Buffer = 0;
+  if (Input == NULL || !CopyToFwsmiBuffer(1, Input, INI_PASS_INPUT_SIZE, &Buffer)) {
+    FuncExit(u"Fwsmi_1Dh", u"Input buffer is NULL");
+    return FALSE;
+  }
+  FWSMI_ARGS Args = {0, Buffer, 0};
+  if ((UINT8)(FwsmiCallWithRetry(0x1D, &Args, NULL, 0) & 0xFF) != FWSMI_STATUS_SUCCESS) {
+    FuncExit(u"Fwsmi_1Dh", u"BIOS return not success");
+    return FALSE;
+  }
+  FuncExit(u"Fwsmi_1Dh", NULL);
+  return TRUE;
+}
+
+BOOLEAN SMI_PassIniConfigToBios(VOID) {
+  FuncEnter(u"SMI_PassIniConfigToBios");
+  UINT8 *Record = (UINT8 *)AllocateZeroPool(INI_RECORD_SIZE);
+  if (Record == NULL) {
+    FuncExit(u"SMI_PassIniConfigToBios", u"Allocate memory failed");
+    return FALSE;
+  }
+  for (UINTN Which = 0; Which < 3; Which++) {
+    CONST CHAR8 *Text = IniRecordString(Which);
+    if (Text != NULL) {
+      CopyMem(Record + Which * INI_RECORD_STRING_SIZE, Text, INI_RECORD_STRING_SIZE);
+    }
+    DumpHex(Record + Which * INI_RECORD_STRING_SIZE, 64);
+    DebugPrint(4, u"\r\n");
+  }
+  // The record goes to the second buffer so that the 12-byte input in the
+  // first one does not overwrite it.
+  UINT32 Base = 0;
+  BOOLEAN Ok = CopyToFwsmiBuffer(2, Record, INI_RECORD_SIZE, &Base);
+  FreePool(Record);
+  if (Ok) {
+    UINT8 Input[INI_PASS_INPUT_SIZE];
+    WriteUnaligned32(Input, Base);
+    WriteUnaligned32(Input + 4, Base + INI_RECORD_STRING_SIZE);
+    WriteUnaligned32(Input + 8, Base + 2 * INI_RECORD_STRING_SIZE);
+    Ok = Fwsmi_1Dh(Input);
+  }
+  FuncExit(u"SMI_PassIniConfigToBios", Ok ? NULL : u"FWSMI failed");
+  return Ok;
+}
+
+// ---- 49h -----------------------------------------------------------------------------
+
+static CONST CHAR8 kRestoreSignature[] = "SRDI";
+
+BOOLEAN FuncFwsmi_49h(VOID) {
+  FuncEnter(u"FuncFwsmi_49h");
+  UINT8 Request[RESTORE_REQUEST_SIZE];
+  ZeroMem(Request, sizeof(Request));
+  MakeSignature((CHAR8 *)Request, kRestoreSignature);
+  WriteUnaligned32(Request + 4, RESTORE_REQUEST_SIZE);
+  Request[8] = 4;
+  Request[9] = 0xFE;
+  UINT32 Buffer = 0;
+  if (!CopyToFwsmiBuffer(1, Request, sizeof(Request), &Buffer)) {
+    FuncExit(u"FuncFwsmi_49h", u"Allocate memory failed");
+    return FALSE;
+  }
+  FWSMI_ARGS Args = {Buffer, 0, 0};
+  UINT8 Status = (UINT8)(FwsmiCallWithRetry(0x49, &Args, NULL, 0) & 0xFF);
+  if (Status != FWSMI_STATUS_SUCCESS || !CopyFromFwsmiBuffer(Buffer, sizeof(Request), Request)) {
+    FuncExit(u"FuncFwsmi_49h", u"BIOS return not success");
+    return FALSE;
+  }
+  if ((ReadUnaligned16(Request + 14) & RESTORE_STATUS_UNKNOWN_REQUEST) != 0) {
+    FuncExit(u"FuncFwsmi_49h", u"BIOS cannot recognize the new type");
+    return FALSE;
+  }
+  FuncExit(u"FuncFwsmi_49h", NULL);
+  return TRUE;
 }

@@ -92,4 +92,24 @@ BOOLEAN SMI_CheckConditionalData(UINT8 DataType, UINT8 DataFormat, UINT16 DataLe
                                  UINT8 *Result);
 BOOLEAN Fwsmi_45h(CONST UINT8 *Input, UINT8 *Output);
 
+// ---- The whole check and the displays ----
+// ImageSize bounds the anti-theft marker search (ROM size bytes at most).
+BOOLEAN Func_PlatformCheck(CONST UINT8 *Image, UINTN ImageSize);
+// Dell's confirmation for a version comparison result: TRUE to go on.
+BOOLEAN DellVersionPrompt(INTN Result);
+// Shell flow, after SetBvdtInfo_FD. EcOrMeOnlyImage: the image updates only
+// the EC or only the native ME, so it names no BIOS.
+VOID ShowModelVersionShell(BOOLEAN EcOrMeOnlyImage);
+VOID ShowModelVersionDriver(VOID);
+
+// ---- 1Dh: hand the INI read record to the BIOS ----
+#define INI_PASS_INPUT_SIZE 12
+BOOLEAN SMI_PassIniConfigToBios(VOID);
+BOOLEAN Fwsmi_1Dh(CONST UINT8 *Input);
+
+// ---- 49h: factory-copy restore request ----
+#define RESTORE_REQUEST_SIZE 16
+#define RESTORE_STATUS_UNKNOWN_REQUEST 0x8000
+BOOLEAN FuncFwsmi_49h(VOID);
+
 #endif  // VYR_BVDT_H_

@@ -244,6 +244,7 @@ TEST(BiosVerFmtCmp, FormatRules) {
       {"N.N", "1x2", "1y2", 0},
       {"NQN", "111", "111", -8},
       {"DDNN", "1234", "0034", 0},
+      {"NN", "19", "21", -1},  // the first difference decides
   };
   for (const auto &C : Cases) {
     SCOPED_TRACE(std::string(C.Format) + ": " + C.New + " vs " + C.Current);
