@@ -13,6 +13,7 @@
 #include <optional>
 #include <sstream>
 
+#include "vyrpack/Bvdt.h"
 #include "vyrpack/Payload.h"
 
 namespace vyr::pack {
@@ -33,6 +34,7 @@ const char kMainHelp[] =
     "  stub      write a minimal EFI boot-service driver image to carry payload records\n"
     "  payload   append payload records (BIOS, platform.ini, EC, ME ...) to a driver image\n"
     "  inspect   show the PE summary of a file and every payload record in it\n"
+    "  bvdt      stamp a BIOS version data table (model, version, dates, ROM map) into an FD\n"
     "\n"
     "'vyrpack COMMAND --help' describes a command. Exit status: 0 success, 1 failure,\n"
     "2 usage error. Output files are written whole or not at all.\n";
@@ -106,6 +108,29 @@ const char kInspectHelp[] =
     "record: file offset (hex), tag, data size, CRC-32 of the data, and 'truncated' when\n"
     "the record runs past the end of the file. For a PE it also tells what the utility's\n"
     "own scan of the loaded image would find. Ends with the number of records.\n";
+
+const char kBvdtHelp[] =
+    "usage: vyrpack bvdt (--image IN | --blank SIZE) --out OUT --model NAME --version TEXT\n"
+    "                    [--offset OFF] [--build-date YYYY-MM-DD] [--build-time HH:MM:SS]\n"
+    "                    [--prodex NAMES] [--verex VERSIONS] [--release-date YYYY-MM-DD]\n"
+    "                    [--rom-map TYPE:ADDRESS:SIZE[:ACTION],...]\n"
+    "\n"
+    "Writes a BVDT area into a copy of the FD image IN (or into a blank image of SIZE\n"
+    "bytes of 0xFF) and saves it as OUT. The area is, in this order: \"$BVDT\", the\n"
+    "build date and time ('$' + three BCD bytes each; zero bytes when not given), '$' +\n"
+    "the version (at most 24 bytes, NUL padded), '$' + the model name (at most 25\n"
+    "bytes, NUL padded); then, when given, \"$PRODEX\" + NAMES + NUL, \"$VEREX\" +\n"
+    "VERSIONS + NUL (','-separated lists, at most 32 entries are read), \"$RDATE\" +\n"
+    "three BCD bytes, and \"$FWSMI\" + 10-byte ROM map entries (type, u32 address,\n"
+    "u32 size, action) ended by a type-FFh entry.\n"
+    "\n"
+    "options:\n"
+    "  --offset OFF      where the area starts (default: the image's first \"$BVDT\",\n"
+    "                    else 0); numbers take 0x for hex\n"
+    "  --blank SIZE      start from SIZE bytes of 0xFF instead of --image\n"
+    "\n"
+    "The utility takes the first occurrence of each signature, so vyrpack refuses a\n"
+    "stamp that an earlier copy in the image would hide, and one that does not fit.\n";
 
 struct ParsedArgs {
   std::map<std::string, std::string> values;  // option name (without --) -> value
@@ -294,6 +319,62 @@ int CmdInspect(const std::vector<std::string>& args, std::ostream& out) {
   return kExitOk;
 }
 
+int CmdBvdt(const std::vector<std::string>& args, std::ostream& out) {
+  const ParsedArgs p = ParseOptions("bvdt", args,
+                                    {{"image", true}, {"blank", true}, {"out", true}, {"offset", true},
+                                     {"model", true}, {"version", true}, {"build-date", true},
+                                     {"build-time", true}, {"prodex", true}, {"verex", true},
+                                     {"release-date", true}, {"rom-map", true}});
+  if (p.help) {
+    out << kBvdtHelp;
+    return kExitOk;
+  }
+  if (!p.positional.empty()) throw UsageError("unexpected argument '" + p.positional[0] + "'");
+  if (p.Has("image") == p.Has("blank")) throw UsageError("give exactly one of --image IN and --blank SIZE");
+  const std::string outPath = Require(p, "out");
+  BvdtStamp stamp;
+  stamp.model = Require(p, "model");
+  stamp.version = Require(p, "version");
+  auto number = [](const std::string& text, const std::string& what) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+    if (*end != 0 || errno != 0 || text[0] == '-' || v > 0xFFFFFFFFull) {
+      throw UsageError("bad " + what + " '" + text + "'");
+    }
+    return static_cast<size_t>(v);
+  };
+  Bytes image;
+  if (auto blank = p.Get("blank")) {
+    const size_t size = number(*blank, "--blank size");
+    if (size == 0) throw UsageError("--blank size must not be 0");
+    image.assign(size, 0xFF);
+  } else {
+    image = ReadFileBytes(*p.Get("image"));
+  }
+  try {
+    if (auto v = p.Get("build-date")) stamp.buildDate = ParseBvdtDate(*v);
+    if (auto v = p.Get("build-time")) stamp.buildTime = ParseBvdtTime(*v);
+    if (auto v = p.Get("release-date")) stamp.releaseDate = ParseBvdtDate(*v);
+    if (auto v = p.Get("rom-map")) stamp.romMap = ParseBvdtRomMap(*v);
+  } catch (const std::runtime_error& e) {
+    throw UsageError(e.what());
+  }
+  if (auto v = p.Get("prodex")) stamp.prodex = *v;
+  if (auto v = p.Get("verex")) stamp.verex = *v;
+  size_t offset = 0;
+  if (auto v = p.Get("offset")) {
+    offset = number(*v, "--offset");
+  } else if (auto found = FindBvdt(image)) {
+    offset = *found;
+  }
+  const Bytes result = StampBvdt(image, offset, stamp);
+  WriteFileAtomically(outPath, result);
+  out << "wrote " << outPath << ": " << result.size() << " bytes, BVDT at " << Hex32(static_cast<uint32_t>(offset))
+      << ", model '" << stamp.model << "', version '" << stamp.version << "'\n";
+  return kExitOk;
+}
+
 }  // namespace
 
 Bytes ReadFileBytes(const std::string& path) {
@@ -346,10 +427,11 @@ int VyrpackMain(const std::vector<std::string>& args, std::ostream& out, std::os
     if (command == "stub") return CmdStub(args, out);
     if (command == "payload") return CmdPayload(args, out);
     if (command == "inspect") return CmdInspect(args, out);
+    if (command == "bvdt") return CmdBvdt(args, out);
     throw UsageError("unknown command '" + command + "'");
   } catch (const UsageError& e) {
     err << "vyrpack: " << e.what() << "\n";
-    err << (command == "stub" || command == "payload" || command == "inspect"
+    err << (command == "stub" || command == "payload" || command == "inspect" || command == "bvdt"
                 ? "try 'vyrpack " + command + " --help'\n"
                 : std::string("try 'vyrpack --help'\n"));
     return kExitUsage;

@@ -1,0 +1,258 @@
+// The whole platform check, the displays and the 1Dh/45h/49h exchanges
+// against the emulated BIOS, with answers set per test.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "BaseLib.h"
+#include "Bios/EmuBios.h"
+#include "Config/CommandLine.h"
+#include "Config/IniSettings.h"
+#include "Config/IniStore.h"
+#include "Console/Trace.h"
+#include "Flash/RomMap.h"
+#include "Image/Bvdt.h"
+#include "Smi/FwsmiTransport.h"
+#include "Smi/PlatformQueries.h"
+#include "UtilityFixture.h"
+
+namespace {
+
+using vyr::testing::UtilityTest;
+
+// What the emulated 45h/1Dh/49h answer, and what they were given.
+struct BiosAnswers {
+  UINT8 Status = 0;
+  std::string Signature = "$CHKCNDO";
+  UINT32 Size = 13;
+  UINT8 Result = 1;
+  UINT16 RestoreWord = 0;
+  std::vector<UINT8> Input;
+  UINT32 Esi = 0;
+  UINT32 Ecx = 0;
+} gAnswers;
+
+UINT8 Answer45h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
+  gAnswers.Ecx = Regs->Ecx;
+  gAnswers.Input.assign(272, 0);
+  EmuBiosReadPhysical(Bios, Regs->Ecx, gAnswers.Input.data(), gAnswers.Input.size());
+  if (gAnswers.Status != 0) return gAnswers.Status;
+  UINT8 Out[13] = {};
+  std::memcpy(Out, gAnswers.Signature.data(), 8);
+  WriteUnaligned32(Out + 8, gAnswers.Size);
+  Out[12] = gAnswers.Result;
+  EmuBiosWritePhysical(Bios, Regs->Ecx, Out, sizeof(Out));
+  return 0;
+}
+
+UINT8 Answer1Dh(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
+  gAnswers.Esi = Regs->Esi;
+  gAnswers.Input.assign(12, 0);
+  EmuBiosReadPhysical(Bios, Regs->Esi, gAnswers.Input.data(), 12);
+  return gAnswers.Status;
+}
+
+UINT8 Answer49h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
+  gAnswers.Input.assign(16, 0);
+  EmuBiosReadPhysical(Bios, Regs->Ecx, gAnswers.Input.data(), 16);
+  UINT8 Word[2] = {(UINT8)gAnswers.RestoreWord, (UINT8)(gAnswers.RestoreWord >> 8)};
+  EmuBiosWritePhysical(Bios, Regs->Ecx + 14, Word, 2);
+  return gAnswers.Status;
+}
+
+class BvdtCheckTest : public UtilityTest {
+ protected:
+  void SetUp() override {
+    UtilityTest::SetUp();
+    BvdtResetState();
+    gAnswers = BiosAnswers();
+    Boot();
+    InitialIniConfig();
+    mIniSettings.Others.SMIErrorRetry = 0;
+    mTrace.DebugFlag = 1;
+    mTrace.DebugLevel = 4;
+    ASSERT_TRUE(AllocateFwsmiBuffers());
+    ASSERT_TRUE(InitialSmi());
+    EmuBiosRegisterHandler(&M().Bios(), 0x45, Answer45h);
+    EmuBiosRegisterHandler(&M().Bios(), 0x1D, Answer1Dh);
+    EmuBiosRegisterHandler(&M().Bios(), 0x49, Answer49h);
+    SetCurrent("VyrPC", "1.05");
+  }
+  void TearDown() override {
+    BvdtResetState();
+    UtilityTest::TearDown();
+  }
+  void SetCurrent(const std::string &Model, const std::string &Version) {
+    ZeroMem(&mPlatformQuery.PlatformInfo, sizeof(mPlatformQuery.PlatformInfo));
+    for (size_t I = 0; I < Model.size(); I++) mPlatformQuery.PlatformInfo.ModelName[I] = Model[I];
+    for (size_t I = 0; I < Version.size(); I++) mPlatformQuery.PlatformInfo.Version[I] = Version[I];
+  }
+  // The new image: a BVDT naming Model and Version.
+  void SetNew(const std::string &Model, const std::string &Version) {
+    std::string R = "$BVDT" + std::string(8, '\0') + "$" + Version + std::string(24 - Version.size(), '\0') + "$" +
+                    Model + std::string(25 - Model.size(), '\0');
+    Image_.assign(R.begin(), R.end());
+    ASSERT_TRUE(SetBvdtInfo_FD(Image_.data(), Image_.size()));
+  }
+  std::string Log() { return ReadVolumeFile("VyrFFT-Secure.Log"); }
+  std::vector<UINT8> Image_;
+};
+
+TEST_F(BvdtCheckTest, ConditionalDataExchange) {
+  struct Case {
+    const char *Name;
+    UINT8 Status;
+    const char *Signature;
+    UINT32 Size;
+    bool Ok;
+    const char *Reason;
+  } Cases[] = {
+      {"allowed", 0, "$CHKCNDO", 13, true, nullptr},
+      {"size 12", 0, "$CHKCNDO", 12, false, "Structure size error"},
+      {"signature", 0, "$CHKCNDX", 13, false, "Signature not match"},
+      {"status", 0x81, "$CHKCNDO", 13, false, "BIOS return not success"},
+  };
+  for (const auto &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    gAnswers.Status = C.Status;
+    gAnswers.Signature = C.Signature;
+    gAnswers.Size = C.Size;
+    gAnswers.Result = 7;
+    UINT8 Result = 0;
+    EXPECT_EQ(SMI_CheckConditionalData(4, 1, 4, "1.23", &Result), C.Ok);
+    if (C.Ok) {
+      EXPECT_EQ(Result, 7);
+    }
+    if (C.Reason) {
+      EXPECT_NE(Log().find(std::string("<=== SMI_CheckConditionalData (") + C.Reason + ")"), std::string::npos);
+    }
+  }
+  const std::vector<UINT8> Header = {'$', 'C', 'H', 'K', 'C', 'N', 'D', 'I', 20, 0, 0, 0, 4, 1, 4, 0, '1', '.', '2', '3'};
+  EXPECT_EQ(std::vector<UINT8>(gAnswers.Input.begin(), gAnswers.Input.begin() + 20), Header);
+  UINT8 Result = 0;
+  EXPECT_FALSE(SMI_CheckConditionalData(4, 4, 4, "1.23", &Result));
+  EXPECT_FALSE(SMI_CheckConditionalData(4, 1, 4, nullptr, &Result));
+  EXPECT_EQ(M().Bios().CallCount[0x45], 4u);
+}
+
+TEST_F(BvdtCheckTest, CompareVersionAsksTheBios) {
+  mIniSettings.Bios_Version_Check.CheckByBios = 1;
+  gAnswers.Result = 0;
+  EXPECT_EQ(CompareVersion("1.10", "1.05"), -12);
+  gAnswers.Result = 1;
+  EXPECT_EQ(CompareVersion("1.10", "1.05"), 1);
+  gAnswers.Status = 0x81;
+  EXPECT_EQ(CompareVersion("1.10", "1.05"), -11);
+}
+
+TEST_F(BvdtCheckTest, PlatformCheckOutcomes) {
+  struct Case {
+    const char *Name;
+    const char *NewModel, *NewVersion;
+    UINT16 Vendor;
+    const char *Keys;
+    UINT8 BiosResult;
+    bool Pass;
+    const char *Console;
+  } Cases[] = {
+      {"newer", "VyrPC", "1.06", 0, "", 1, true, ""},
+      {"older", "VyrPC", "1.04", 0, "", 1, false, "The version of ROM file is not newer than current BIOS.\r\n"},
+      {"same", "VyrPC", "1.05", 0, "", 1, false, "The version of ROM file is the same as current BIOS.\r\n"},
+      {"other model", "Other", "1.06", 0, "", 1, false, "Model name not match.\r\n"},
+      {"dell older, Y", "VyrPC", "1.04", VENDOR_ID_DELL, "Y", 1, true,
+       "You are about to flash your BIOS to an older BIOS version.\r\nDell does not recommend flashing your BIOS to an "
+       "older version.\r\nPress 'Y' key to continue the flash process.\r\n\r\n"},
+      {"dell newer, n", "VyrPC", "1.06", VENDOR_ID_DELL, "nx", 1, false,
+       "Confirm - Replace \"1.05\" BIOS with \"1.06\" BIOS?\r\n\r\nPress 'Y' key to continue the flash process.\r\n\r\n"
+       "ERROR: BIOS update cancelled by user\r\nPress any key to exit\r\n\r\nROM update not performed\r\n\r\n"},
+      {"dell, BIOS refuses", "VyrPC", "1.06", VENDOR_ID_DELL, "x", 0, false,
+       "You are about to flash your BIOS to an older version, which is not allowed.\r\nPress any key to stop the "
+       "flash process.\r\nROM update not performed\r\n\r\n"},
+  };
+  for (const auto &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    size_t Mark = Console().size();
+    mIniSettings.Platform_Check.Flag = 1;
+    mIniSettings.Bios_Version_Check.Flag = 1;
+    mPlatformQuery.VendorId = C.Vendor;
+    gAnswers.Result = C.BiosResult;
+    for (const char *K = C.Keys; *K; K++) M().Keys().Queue(0, (char16_t)*K);
+    SetNew(C.NewModel, C.NewVersion);
+    EXPECT_EQ(Func_PlatformCheck(Image_.data(), Image_.size()), C.Pass);
+    EXPECT_EQ(Console().substr(Mark), C.Console);
+  }
+}
+
+TEST_F(BvdtCheckTest, AntiTheftMarkerMustBeInTheRom) {
+  mPlatformQuery.AntiTheftPresent = 1;
+  mRomMap.RomSize = 64;
+  SetNew("VyrPC", "1.06");
+  std::vector<UINT8> Img(128, 0);
+  std::memcpy(&Img[100], "pTA$", 4);
+  EXPECT_FALSE(Func_PlatformCheck(Img.data(), Img.size()));
+  EXPECT_NE(Log().find("(ATP not found)"), std::string::npos);
+  std::memcpy(&Img[60], "pTA$", 4);
+  EXPECT_TRUE(Func_PlatformCheck(Img.data(), Img.size()));
+}
+
+TEST_F(BvdtCheckTest, Displays) {
+  SetNew("NewPC", "2.00");
+  mPlatformQuery.Switches.DisplayModelName = 1;
+  mPlatformQuery.Switches.DisplayModelVersion = 1;
+  size_t Mark = Console().size();
+  ShowModelVersionShell(FALSE);
+  EXPECT_EQ(Console().substr(Mark),
+            "                           Current BIOS Model Name: VyrPC\r\n"
+            "                           New     BIOS Model Name: NewPC\r\n"
+            "                           Current BIOS Version: 1.05\r\n"
+            "                           New     BIOS Version: 2.00\r\n");
+  Mark = Console().size();
+  ShowModelVersionShell(TRUE);
+  EXPECT_NE(Console().find("New     BIOS Version: N/A\r\n"), std::string::npos);
+
+  Mark = Console().size();
+  mIniSettings.Platform_Check.Flag = 2;
+  ShowModelVersionDriver();
+  EXPECT_EQ(Console().substr(Mark),
+            "                           Current BIOS Model Name: VyrPC\r\n"
+            "                           New     BIOS Model Name: VyrPC\r\n"
+            "                           Current System BIOS Version: 1.05\r\n"
+            "                           New     BIOS  Image Version: 2.00\r\n\r\n");
+
+  Mark = Console().size();
+  mCommandLine.Flags[OPT_MC] = 1;
+  ShowModelVersionShell(FALSE);
+  EXPECT_NE(Console().substr(Mark).find("Current BIOS Version: N/A\r\n"), std::string::npos);
+  CHAR16 Model[BVDT_IDENTITY_CHARS];
+  GetBvdtInfo_FD(Model, nullptr);
+  EXPECT_EQ(StrCmp(Model, u"N/A"), 0);
+}
+
+TEST_F(BvdtCheckTest, PassIniConfigGivesThreeAddresses) {
+  EXPECT_TRUE(SMI_PassIniConfigToBios());
+  ASSERT_EQ(gAnswers.Input.size(), 12u);
+  UINT32 Base = ReadUnaligned32(gAnswers.Input.data());
+  EXPECT_EQ(Base, mFwsmi.Buffer[1].Address);
+  EXPECT_EQ(ReadUnaligned32(gAnswers.Input.data() + 4), Base + 4096);
+  EXPECT_EQ(ReadUnaligned32(gAnswers.Input.data() + 8), Base + 8192);
+  gAnswers.Status = 0x81;
+  EXPECT_FALSE(SMI_PassIniConfigToBios());
+  EXPECT_NE(Log().find("<=== SMI_PassIniConfigToBios (FWSMI failed)"), std::string::npos);
+}
+
+TEST_F(BvdtCheckTest, FactoryCopyRestore) {
+  struct Case {
+    UINT8 Status;
+    UINT16 Word;
+    bool Ok;
+  } Cases[] = {{0, 0x0001, true}, {0, 0x8000, false}, {0x81, 0, false}};
+  for (const auto &C : Cases) {
+    gAnswers.Status = C.Status;
+    gAnswers.RestoreWord = C.Word;
+    EXPECT_EQ(FuncFwsmi_49h(), C.Ok);
+    const std::vector<UINT8> Request = {'$', 'R', 'D', 'I', 16, 0, 0, 0, 4, 0xFE, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(gAnswers.Input, Request);
+  }
+}
+
+}  // namespace
