@@ -14,6 +14,7 @@
 #include "Config/CommandLine.h"
 #include "Config/IniSettings.h"
 #include "Config/IniStore.h"
+#include "Image/Bvdt.h"
 #include "Image/Package.h"
 #include "Image/PackageCommands.h"
 #include "Flash/ExtraData.h"
@@ -116,6 +117,7 @@ VOID ResetModuleState(VOID) {
   PackageCommandsResetState();
   StartupResetState();
   CompletionResetState();
+  BvdtResetState();
   RomMapResetState();
   ReadRomResetState();
   BlockStatusResetState();
