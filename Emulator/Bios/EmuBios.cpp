@@ -38,6 +38,7 @@ CONST EMU_BIOS_HANDLER_ENTRY mBuiltinHandlers[] = {
     {0x12, EmuFlashFunction12h},
     {0x13, EmuFlashFunction13h},
     {0x14, EmuFlashFunction14h},
+    {0x15, EmuFlashFunction15h},
     {0x16, EmuPlatformFunction16h},
     {0x17, EmuFlashFunction17h},
     {0x1C, EmuPlatformFunction1Ch},

@@ -64,7 +64,7 @@ struct EMU_BIOS {
   UINT32 HookCount;  // hook notifications received in total
   VOID *Context;     // state of the handlers that later models add
   EMU_PLATFORM Platform;  // answers of 10h, 11h and 1Ch
-  EMU_FLASH Flash;        // the flash part: 12h, 13h, 14h, 17h, 1Eh
+  EMU_FLASH Flash;        // the flash part: 12h, 13h, 14h, 15h, 17h, 1Eh
   EMU_COMPLETION Completion;  // the flash-complete request of 16h
 };
 

@@ -111,6 +111,17 @@ UINT32 DecodeDescriptor(CONST UINT8 *Head, EMU_FLASH_REGION *Regions) {
 
 UINT64 RomEnd() { return 0x100000000ull; }
 
+BOOLEAN Touches(CONST EMU_FLASH_RANGE *Ranges, UINT32 Count, UINT32 Capacity, UINT64 Start, UINT64 Length) {
+  for (UINT32 Index = 0; Index < Count && Index < Capacity; Index++) {
+    UINT64 RangeStart = Ranges[Index].Address;
+    UINT64 RangeEnd = RangeStart + Ranges[Index].Size;
+    if (Ranges[Index].Size != 0 && Start < RangeEnd && RangeStart < Start + Length) {
+      return TRUE;
+    }
+  }
+  return FALSE;
+}
+
 }  // namespace
 
 VOID EmuFlashInit(EMU_FLASH *Flash) {
@@ -230,6 +241,34 @@ UINT8 EmuFlashFunction14h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
     return EMU_FLASH_STATUS_READ_FAILED;
   }
   F->BytesRead += (UINT32)Length;
+  return 0;
+}
+
+// 15h: ECX bytes from the buffer at ESI programmed at flash address EDI. A
+// range outside the ROM window or an unreadable buffer fails; a locked range
+// answers 0x2A and a skip range 0x29, both leaving the flash as it was.
+UINT8 EmuFlashFunction15h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
+  EMU_FLASH *F = &Bios->Flash;
+  UINT64 Start = Regs->Edi;
+  UINT64 Length = Regs->Ecx;
+  UINT64 Base = EmuFlashBase(F);
+  if (F->Contents == NULL || Start < Base || Start + Length > RomEnd()) {
+    return EMU_FLASH_STATUS_WRITE_FAILED;
+  }
+  if (Touches(F->Locked, F->LockedCount, EMU_FLASH_MAX_LOCKED, Start, Length)) {
+    F->RefusedWrites++;
+    return EMU_FLASH_STATUS_LOCKED;
+  }
+  if (Touches(F->Skip, F->SkipCount, EMU_FLASH_MAX_SKIP, Start, Length)) {
+    F->RefusedWrites++;
+    return EMU_FLASH_STATUS_SKIP_BLOCK;
+  }
+  if (Length != 0 && !EmuBiosReadPhysical(Bios, Regs->Esi, F->Contents + (Start - Base), (UINTN)Length)) {
+    return EMU_FLASH_STATUS_WRITE_FAILED;
+  }
+  F->BytesWritten += (UINT32)Length;
+  F->BlocksWritten++;
+  F->ContentsChanged = TRUE;
   return 0;
 }
 

@@ -1,5 +1,5 @@
 // The emulated BIOS's flash part: 12h (protected and private regions), 13h
-// (flash part information and block map), 14h (read), 17h (flash-descriptor
+// (flash part information and block map), 14h (read), 15h (write), 17h (flash-descriptor
 // regions of the current flash and of a new image) and 1Eh (whole ROM map),
 // and the model name and version that 11h reads from the BVDT of the flash
 // contents. The contents live behind a pointer the host provides; they are
@@ -25,6 +25,7 @@ typedef struct EMU_BIOS EMU_BIOS;
 #define EMU_FLASH_MAX_EXTERNAL (EMU_FLASH_EXTERNAL_MAP_SIZE / 10)  // 25
 #define EMU_FLASH_17H_IMAGE_SIZE 4096      // what the utility hands in buffer 2
 #define EMU_FLASH_MAX_LOCKED 16
+#define EMU_FLASH_MAX_SKIP 16
 #define EMU_FLASH_MODEL_CHARS 26           // 25 bytes of BVDT model name + terminator
 #define EMU_FLASH_VERSION_CHARS 27
 
@@ -32,6 +33,8 @@ typedef struct EMU_BIOS EMU_BIOS;
 #define EMU_FLASH_STATUS_BAD_MAP_BUFFER 0x22   // "Unknown platform rom map"
 #define EMU_FLASH_STATUS_BAD_PART_BUFFER 0x23  // "Unknown flash part information"
 #define EMU_FLASH_STATUS_READ_FAILED 0x24      // "Read bios failed"
+#define EMU_FLASH_STATUS_WRITE_FAILED 0x25   // "Write bios failed"
+#define EMU_FLASH_STATUS_SKIP_BLOCK 0x29     // the BIOS keeps this block as it is
 #define EMU_FLASH_STATUS_LOCKED 0x2A
 
 typedef struct {
@@ -78,6 +81,12 @@ typedef struct {
   EMU_FLASH_RANGE Locked[EMU_FLASH_MAX_LOCKED];  // reads touching them answer 0x2A
   UINT32 LockedCount;
 
+  // ---- Writes ----
+  // Writes touching a locked range answer 0x2A and change nothing; writes
+  // touching a skip range answer 0x29 and change nothing.
+  EMU_FLASH_RANGE Skip[EMU_FLASH_MAX_SKIP];
+  UINT32 SkipCount;
+
   // ---- Contents (host-provided) ----
   UINT8 *Contents;
   UINT32 ContentsSize;  // mapped at 2^32 - ContentsSize
@@ -86,6 +95,9 @@ typedef struct {
   // ---- What the utility did ----
   UINT32 BytesRead;
   UINT32 LockedReads;
+  UINT32 BytesWritten;
+  UINT32 BlocksWritten;  // 15h calls that changed the contents
+  UINT32 RefusedWrites;  // 15h calls answered 0x29 or 0x2A
   UINT8 Last13hSelector;
   UINT8 Last17hImage[16];  // first bytes of the latest 17h image buffer
 } EMU_FLASH;
@@ -106,6 +118,7 @@ BOOLEAN EmuFlashBvdtIdentity(CONST EMU_FLASH *Flash, CHAR8 *ModelName, UINTN Mod
 UINT8 EmuFlashFunction12h(EMU_BIOS *Bios, SMI_REGISTERS *Regs);
 UINT8 EmuFlashFunction13h(EMU_BIOS *Bios, SMI_REGISTERS *Regs);
 UINT8 EmuFlashFunction14h(EMU_BIOS *Bios, SMI_REGISTERS *Regs);
+UINT8 EmuFlashFunction15h(EMU_BIOS *Bios, SMI_REGISTERS *Regs);
 UINT8 EmuFlashFunction17h(EMU_BIOS *Bios, SMI_REGISTERS *Regs);
 UINT8 EmuFlashFunction1Eh(EMU_BIOS *Bios, SMI_REGISTERS *Regs);
 

@@ -90,6 +90,39 @@ TEST_F(FlashFunctionsTest, ReadsTouchingALockedRangeAnswerLocked) {
   EXPECT_EQ(2u, Bios.Flash.LockedReads);
 }
 
+TEST_F(FlashFunctionsTest, WritesProgramTheFlashUnlessLockedOrSkipped) {
+  std::memset(Memory.data() + (kEsi - kBase), 0x3C, 0x200);
+  Bios.Flash.Locked[0] = {0xFFFF8000, 0x1000};
+  Bios.Flash.LockedCount = 1;
+  Bios.Flash.Skip[0] = {0xFFFFA000, 0x1000};
+  Bios.Flash.SkipCount = 1;
+  const std::vector<UINT8> Before = Flash;
+  const struct {
+    UINT32 Address, Count;
+    UINT8 Status;
+  } Refused[] = {
+      {0xFFFF7F80, 0x100, EMU_FLASH_STATUS_LOCKED},      // overlaps the locked range
+      {0xFFFF9FFF, 0x2, EMU_FLASH_STATUS_SKIP_BLOCK},    // overlaps the skip range
+      {0xFFFEFFFF, 0x2, EMU_FLASH_STATUS_WRITE_FAILED},  // starts below the window
+      {0xFFFFFF00, 0x101, EMU_FLASH_STATUS_WRITE_FAILED},  // runs past 4 GiB
+      {0xFFFF0000, 0x5000, EMU_FLASH_STATUS_WRITE_FAILED},  // source beyond memory
+  };
+  for (const auto &Case : Refused) {
+    EXPECT_EQ(Case.Status, Call(0x15, Case.Address, kEsi, Case.Count)) << std::hex << Case.Address;
+  }
+  EXPECT_EQ(Before, Flash);
+  EXPECT_FALSE(Bios.Flash.ContentsChanged);
+  EXPECT_EQ(2u, Bios.Flash.RefusedWrites);
+
+  ASSERT_EQ(0, Call(0x15, 0xFFFF9000, kEsi, 0x200));  // right after the locked range
+  EXPECT_EQ(std::string(0x200, '\x3C'), std::string(Flash.begin() + 0x9000, Flash.begin() + 0x9200));
+  EXPECT_EQ(Before[0x9200], Flash[0x9200]);
+  EXPECT_EQ(Before[0x8FFF], Flash[0x8FFF]);
+  EXPECT_TRUE(Bios.Flash.ContentsChanged);
+  EXPECT_EQ(1u, Bios.Flash.BlocksWritten);
+  EXPECT_EQ(0x200u, Bios.Flash.BytesWritten);
+}
+
 TEST_F(FlashFunctionsTest, MapLayouts) {
   EMU_FLASH &F = Bios.Flash;
   F.Protect[0] = {0x06, 0xFFFF1000, 0x2000, 0};

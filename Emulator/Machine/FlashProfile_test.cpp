@@ -57,6 +57,7 @@ TEST(FlashProfile, FieldsAreReadAndRoundTrip) {
       "externalRegions": [{"type": 2, "offset": "0x1000", "size": "0x2000", "access": 13}],
       "newRegionsFromImage": false,
       "lockedRanges": [{"address": "0xFF001000", "size": "0x2000"}],
+      "skipRanges": [{"address": "0xFF004000", "size": "0x1000"}],
       "image": "bios.bin", "fill": 0}})"));
   const FlashConfig &F = P.Flash;
   EXPECT_EQ(0x1000000u, F.Size);
@@ -69,6 +70,7 @@ TEST(FlashProfile, FieldsAreReadAndRoundTrip) {
   EXPECT_EQ(13, F.ExternalRegions.at(0).Access);
   EXPECT_FALSE(F.NewRegionsFromImage);
   EXPECT_EQ("bios.bin", F.Image);
+  EXPECT_EQ(0xFF004000u, F.SkipRanges.at(0).Address);
   const Profile Again = Profile::FromJson(P.ToJson());
   EXPECT_EQ(P.ToJson(), Again.ToJson());
 }

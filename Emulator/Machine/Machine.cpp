@@ -230,6 +230,10 @@ static void ApplyFlashProfile(const FlashConfig &Config, EMU_FLASH *Flash) {
     if (Flash->LockedCount == EMU_FLASH_MAX_LOCKED) break;
     Flash->Locked[Flash->LockedCount++] = {R.Address, R.Size};
   }
+  for (const FlashRangeConfig &R : Config.SkipRanges) {
+    if (Flash->SkipCount == EMU_FLASH_MAX_SKIP) break;
+    Flash->Skip[Flash->SkipCount++] = {R.Address, R.Size};
+  }
 }
 
 void Machine::BuildFlash() {

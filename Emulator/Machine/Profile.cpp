@@ -27,6 +27,7 @@ constexpr size_t kFlashMaxPrivate = 256;   // 2048 / 8
 constexpr size_t kFlashMaxWhole = 315;     // 4096 / 13
 constexpr size_t kFlashMaxExternal = 25;   // 256 / 10
 constexpr size_t kFlashMaxLocked = 16;
+constexpr size_t kFlashMaxSkip = 16;
 
 std::string Hex(uint64_t Value) {
   char Text[24];
@@ -540,6 +541,16 @@ Profile Profile::FromJson(const json &Json, const std::string &Source) {
       });
       Limit("lockedRanges", F.LockedRanges.size(), kFlashMaxLocked);
     }
+    if (O.Get("skipRanges")) {
+      F.SkipRanges.clear();
+      O.ReadArray("skipRanges", [&](ObjectReader &E) {
+        FlashRangeConfig Range;
+        E.Read("address", Range.Address);
+        E.Read("size", Range.Size);
+        F.SkipRanges.push_back(Range);
+      });
+      Limit("skipRanges", F.SkipRanges.size(), kFlashMaxSkip);
+    }
     O.Read("image", F.Image);
     O.Read("fill", F.Fill);
     if (F.ResolvedBlockMap().size() > kFlashMaxBlockMap) {
@@ -729,6 +740,8 @@ json Profile::ToJson() const {
     }
     json Locked = json::array();
     for (const FlashRangeConfig &R : F.LockedRanges) Locked.push_back({{"address", Hex(R.Address)}, {"size", Hex(R.Size)}});
+    json Skip = json::array();
+    for (const FlashRangeConfig &R : F.SkipRanges) Skip.push_back({{"address", Hex(R.Address)}, {"size", Hex(R.Size)}});
     json Flash = {{"size", Hex(F.Size)},
                   {"sizeIndex", nullptr},
                   {"sizeSpecified", nullptr},
@@ -742,6 +755,7 @@ json Profile::ToJson() const {
                   {"externalRegions", External},
                   {"newRegionsFromImage", F.NewRegionsFromImage},
                   {"lockedRanges", Locked},
+                  {"skipRanges", Skip},
                   {"image", F.Image},
                   {"fill", Hex(F.Fill)}};
     if (F.SizeIndex) Flash["sizeIndex"] = Hex(*F.SizeIndex);
