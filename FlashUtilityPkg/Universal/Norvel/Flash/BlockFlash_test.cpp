@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "Completion.h"
+#include "Config/CommandLine.h"
 #include "Console/BlockStatus.h"
 #include "FlashFixture.h"
 #include "Flash/ReadRom.h"
@@ -240,6 +241,34 @@ TEST_F(BlockFlashTest, RegionSelectionFromRegionKeys) {
   mIniSettings.Region.BIOS = 1;
   mIniSettings.Region.ME = 1;
   EXPECT_EQ(REGION_SELECT_BIOS, BuildRegionSelection());
+}
+
+TEST_F(BlockFlashTest, OptionsOverrideTheSettings) {
+  StartPart();
+  CommandLineResetState();
+  mIniSettings.Others.VerifyErrorRetry = 7;
+  EXPECT_EQ(7u, GetVerifyAttempts());
+  EXPECT_TRUE(IsBlockCompareOn());
+  ASSERT_TRUE(ProcessArgument(u"-vrt:A"));
+  ASSERT_TRUE(ProcessArgument(u"-dc"));
+  EXPECT_EQ(10u, GetVerifyAttempts());
+  EXPECT_FALSE(IsBlockCompareOn());
+  // -dc with verify on: every block written and read back.
+  const std::vector<UINT8> New = Image();
+  ASSERT_TRUE(UpdateProcEntire(New.data()));
+  EXPECT_EQ("VVVV", Outcomes());
+  ASSERT_TRUE(ProcessArgument(u"-vrt:0"));
+  EXPECT_EQ(1u, GetVerifyAttempts());
+
+  ASSERT_TRUE(ProcessArgument(u"-bios"));
+  ASSERT_TRUE(ProcessArgument(u"-me"));
+  ASSERT_TRUE(ProcessArgument(u"-pdr"));
+  EXPECT_EQ(REGION_SELECT_BIOS | REGION_SELECT_ME | REGION_SELECT_PLATFORM_DATA, BuildRegionSelection());
+  ASSERT_TRUE(ProcessArgument(u"-gbe"));
+  ASSERT_TRUE(ProcessArgument(u"-desc"));
+  ASSERT_TRUE(ProcessArgument(u"-ec"));
+  EXPECT_EQ(0x3F, BuildRegionSelection());
+  CommandLineResetState();
 }
 
 TEST_F(BlockFlashTest, FuncUpdateDropsAnEcImageInFront) {
