@@ -17,6 +17,7 @@
 #include "Image/Bvdt.h"
 #include "Image/Package.h"
 #include "Image/PackageCommands.h"
+#include "Flash/BlockFlash.h"
 #include "Flash/ExtraData.h"
 #include "Flash/ReadRom.h"
 #include "Flash/RomMap.h"
@@ -118,6 +119,7 @@ VOID ResetModuleState(VOID) {
   StartupResetState();
   CompletionResetState();
   BvdtResetState();
+  BlockFlashResetState();
   RomMapResetState();
   ReadRomResetState();
   BlockStatusResetState();
