@@ -4,6 +4,7 @@
 #include "Console/Print.h"
 #include "Console/Trace.h"
 #include "Flash/ExtraData.h"
+#include "Flash/RomMap.h"
 #include "Image/Package.h"
 #include "Image/PackageCommands.h"
 #include "NamedFunction.h"
@@ -222,6 +223,12 @@ static BOOLEAN ApplyOption(CONST OPTION_ENTRY *Entry, CONST CHAR16 *Word, CONST 
       return TRUE;
     case ACT_OWNER:
       mCommandLine.Owner[Entry->Param] = 1;
+      // The protection logic names the options it will act on.
+      if (Entry->Param == OWNER_UNVS) {
+        DebugPrint(4, u"Command -unvs\r\n");
+      } else if (Entry->Param == OWNER_UFC) {
+        DebugPrint(4, u"Command -ufc\r\n");
+      }
       return TRUE;
     case ACT_FORCE:
       mCommandLine.ForceFlashType[Entry->Param] = 1;
@@ -258,6 +265,7 @@ static BOOLEAN ApplyOption(CONST OPTION_ENTRY *Entry, CONST CHAR16 *Word, CONST 
         return FALSE;
       }
       mCommandLine.ForceFlashType[Number] = 1;
+      DebugPrint(4, u"Command -ft %02X %s\r\n", Number, RomRegionTypeName((UINT8)Number));
       return TRUE;
     case ACT_NATIVEME:
       if (!StoreValue(mCommandLine.NativeMeFile, OPTION_NATIVE_ME_CHARS, Value)) {

@@ -128,6 +128,18 @@ TEST_F(CommandLineTest, EveryOptionSetsWhatItShould) {
   }
 }
 
+TEST_F(CommandLineTest, ProtectionOptionsNameWhatTheyUnprotect) {
+  Boot();
+  EnableLog();
+  ASSERT_TRUE(ProcessArgument(u"-ft:0F"));
+  ASSERT_TRUE(ProcessArgument(u"-ft:1A"));
+  ASSERT_TRUE(ProcessArgument(u"-unvs"));
+  ASSERT_TRUE(ProcessArgument(u"/UFC"));
+  EXPECT_EQ((std::vector<std::string>{"Command -ft 0F Password", "Command -ft 1A Undefined", "Command -unvs",
+                                      "Command -ufc"}),
+            LogLines("Command "));
+}
+
 TEST_F(CommandLineTest, AcbClearsTheAcFlag) {
   ASSERT_TRUE(ProcessArgument(u"-ac"));
   ASSERT_TRUE(ProcessArgument(u"-acb"));
