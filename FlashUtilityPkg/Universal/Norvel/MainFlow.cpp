@@ -1,6 +1,7 @@
 // The two main entries. Each runs its flow as far as this build carries it
 // and fails at the first step that is not part of it yet.
 #include "BaseLib.h"
+#include "Completion.h"
 #include "Config/CommandLine.h"
 #include "Config/IniSettings.h"
 #include "Config/OverrideVariables.h"
@@ -15,6 +16,13 @@
 
 static CHAR16 mFileName[FILE_NAME_CHARS];
 static CHAR16 mOptionString[OPTION_STRING_CHARS];
+
+// Every failure of a flow leaves "Return To OS" with "AP Terminated" for EndProgram.
+static BOOLEAN FailRun(CONST CHAR16 *Name, CONST CHAR16 *Reason) {
+  SetStatus_16h(0, 0);
+  FuncExit(Name, Reason);
+  return FALSE;
+}
 
 // The query commands, first match wins. *Ran tells whether one was given;
 // the result is the query's own.
@@ -67,20 +75,16 @@ BOOLEAN EFIAPI ShellFlashMain(VOID) {
   EdtResetState();
 
   if (!ArgumentCheck(mFileName, mOptionString)) {
-    FuncExit(u"ShellFlashMain", u"Argument check failed");
-    return FALSE;
+    return FailRun(u"ShellFlashMain", u"Argument check failed");
   }
   if (!Initialize()) {
-    FuncExit(u"ShellFlashMain", u"Initialize failed");
-    return FALSE;
+    return FailRun(u"ShellFlashMain", u"Initialize failed");
   }
   if (!CallingNecessarySmi()) {
-    FuncExit(u"ShellFlashMain", u"calling necessary FWSMI failed");
-    return FALSE;
+    return FailRun(u"ShellFlashMain", u"calling necessary FWSMI failed");
   }
   if (!CommandFilterCheck(mOptionString)) {
-    FuncExit(u"ShellFlashMain", u"Argument check with command filter failed");
-    return FALSE;
+    return FailRun(u"ShellFlashMain", u"Argument check with command filter failed");
   }
   BOOLEAN Ran = FALSE;
   BOOLEAN Result = RunQueryCommand(&Ran);
@@ -91,11 +95,9 @@ BOOLEAN EFIAPI ShellFlashMain(VOID) {
   // The configuration load comes next; a secure-boot check held back for it
   // is completed with the settings as they stand.
   if (!CompleteSecureBootProtectionCheck()) {
-    FuncExit(u"ShellFlashMain", u"Secure Boot Protection check failed");
-    return FALSE;
+    return FailRun(u"ShellFlashMain", u"Secure Boot Protection check failed");
   }
-  FuncExit(u"ShellFlashMain", u"Flash flow not built yet");
-  return FALSE;
+  return FailRun(u"ShellFlashMain", u"Flash flow not built yet");
 }
 
 BOOLEAN EFIAPI UefiFlashMain(VOID) {
@@ -103,13 +105,10 @@ BOOLEAN EFIAPI UefiFlashMain(VOID) {
   mRun.FirmwareMode = TRUE;
   InitialIniConfig();
   if (!Initialize()) {
-    FuncExit(u"UefiFlashMain", u"Initialize failed");
-    return FALSE;
+    return FailRun(u"UefiFlashMain", u"Initialize failed");
   }
   if (!CompleteSecureBootProtectionCheck()) {
-    FuncExit(u"UefiFlashMain", u"Secure Boot Protection check failed");
-    return FALSE;
+    return FailRun(u"UefiFlashMain", u"Secure Boot Protection check failed");
   }
-  FuncExit(u"UefiFlashMain", u"Flash flow not built yet");
-  return FALSE;
+  return FailRun(u"UefiFlashMain", u"Flash flow not built yet");
 }
