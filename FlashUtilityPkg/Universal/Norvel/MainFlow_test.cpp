@@ -1,6 +1,7 @@
 // The shell flow as far as it is built: preparations, argument check,
 // start-up, ROM maps, the command filter and the query commands.
 #include "BaseLib.h"
+#include "Completion.h"
 #include "Config/IniSettings.h"
 #include "Config/IniStore.h"
 #include "Smi/FwsmiTransport.h"
@@ -57,7 +58,11 @@ TEST_F(ShellFlowTest, HelpComesFirstAndNeedsNoFile) {
 
 TEST_F(ShellFlowTest, InvalidOptionStopsBeforeStartUp) {
   Boot();
+  InitialIniConfig();
+  SetStatus_16h(2, 1);  // left by an earlier step
   EXPECT_FALSE(Run({u"-pqx"}));
+  EXPECT_EQ(0, mCompletion.Action);  // Return To OS
+  EXPECT_EQ(0, mCompletion.Status);  // AP Terminated
   EXPECT_TRUE(Printed("Error command: -pqx (Invalid command)\r\n"));
   EXPECT_TRUE(M().SmiTranscript().empty());
 }
