@@ -32,6 +32,8 @@ CHAR8 AsciiCharToLower(CHAR8 Char);
 BOOLEAN AsciiStrEqualNoCase(CONST CHAR8 *A, CONST CHAR8 *B);
 // Widens each byte; copies at most DestMax - 1 characters and terminates.
 VOID AsciiStrToUnicodeS(CONST CHAR8 *Source, CHAR16 *Destination, UINTN DestMax);
+// Keeps the low byte of each character; same limits as AsciiStrToUnicodeS.
+VOID UnicodeStrToAsciiS(CONST CHAR16 *Source, CHAR8 *Destination, UINTN DestMax);
 
 // First occurrence of Needle in Haystack, or -1.
 INTN FindBytes(CONST VOID *Haystack, UINTN HaystackSize, CONST VOID *Needle, UINTN NeedleSize);

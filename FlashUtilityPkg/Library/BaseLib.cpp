@@ -187,6 +187,17 @@ VOID AsciiStrToUnicodeS(CONST CHAR8 *Source, CHAR16 *Destination, UINTN DestMax)
   Destination[I] = 0;
 }
 
+VOID UnicodeStrToAsciiS(CONST CHAR16 *Source, CHAR8 *Destination, UINTN DestMax) {
+  if (DestMax == 0) {
+    return;
+  }
+  UINTN I = 0;
+  for (; I + 1 < DestMax && Source[I] != 0; I++) {
+    Destination[I] = (CHAR8)Source[I];
+  }
+  Destination[I] = 0;
+}
+
 INTN FindBytes(CONST VOID *Haystack, UINTN HaystackSize, CONST VOID *Needle, UINTN NeedleSize) {
   if (NeedleSize == 0 || NeedleSize > HaystackSize) {
     return -1;

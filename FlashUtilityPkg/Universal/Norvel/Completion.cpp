@@ -7,6 +7,7 @@
 #include "Config/IniSettings.h"
 #include "Console/ConsoleUi.h"
 #include "Console/Trace.h"
+#include "Image/Admission.h"
 #include "NamedFunction.h"
 #include "Platform.h"
 #include "Smi/FwsmiTransport.h"
@@ -44,10 +45,7 @@ CONST CHAR16 *CompleteStatusName(UINT8 Status) {
   }
 }
 
-BOOLEAN CommonFlashCompleteActionOverride(UINT8 *Action) {
-  (VOID) Action;
-  return FALSE;
-}
+BOOLEAN CommonFlashCompleteActionOverride(UINT8 *Action) { return CommonFlashActionOverride(Action); }
 
 VOID SetStatus_16h(UINT8 Action, UINT8 Status) {
   FuncEnter(u"SetStatus_16h");

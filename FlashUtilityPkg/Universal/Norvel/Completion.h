@@ -63,8 +63,8 @@ VOID CompletionResetState(VOID);
 // Recomputes the action from [FlashComplete] Action and -r/-s/-n, then applies
 // Action and Status unless they are COMPLETE_KEEP.
 VOID SetStatus_16h(UINT8 Action, UINT8 Status);
-// The common-flash step may replace the action; until that step exists it
-// never does (FALSE, Action untouched).
+// The action the BIOS asked for in the common-flash exchange, when it allowed
+// the update (see CommonFlashActionOverride); FALSE leaves Action untouched.
 BOOLEAN CommonFlashCompleteActionOverride(UINT8 *Action);
 
 // Sends the recorded completion (clear-CMOS 0).

@@ -14,6 +14,7 @@
 #include "Config/CommandLine.h"
 #include "Config/IniSettings.h"
 #include "Config/IniStore.h"
+#include "Image/Admission.h"
 #include "Image/Bvdt.h"
 #include "Image/Package.h"
 #include "Image/PackageCommands.h"
@@ -119,6 +120,7 @@ VOID ResetModuleState(VOID) {
   StartupResetState();
   CompletionResetState();
   BvdtResetState();
+  AdmissionResetState();
   BlockFlashResetState();
   RomMapResetState();
   ReadRomResetState();

@@ -169,22 +169,12 @@ static VOID EnsureIdentity(VOID) {
   }
 }
 
-// Narrows UTF-16 to ASCII (low bytes), at most Capacity - 1 characters.
-static VOID UnicodeToAscii(CONST CHAR16 *Source, CHAR8 *Out, UINTN Capacity) {
-  UINTN Count = 0;
-  while (Count + 1 < Capacity && Source[Count] != 0) {
-    Out[Count] = (CHAR8)Source[Count];
-    Count++;
-  }
-  Out[Count] = 0;
-}
-
 static VOID CurrentIdentity(CHAR8 *Model, CHAR8 *Version) {
   PLATFORM_INFO Info;
   ZeroMem(&Info, sizeof(Info));
   DataGetPlatformInfo(&Info);
-  UnicodeToAscii(Info.ModelName, Model, BVDT_ENTRY_SIZE);
-  UnicodeToAscii(Info.Version, Version, BVDT_ENTRY_SIZE);
+  UnicodeStrToAsciiS(Info.ModelName, Model, BVDT_ENTRY_SIZE);
+  UnicodeStrToAsciiS(Info.Version, Version, BVDT_ENTRY_SIZE);
   if (Model[0] == 0) AsciiStrCpyS(Model, BVDT_ENTRY_SIZE, "N/A");
   if (Version[0] == 0) AsciiStrCpyS(Version, BVDT_ENTRY_SIZE, "N/A");
 }
@@ -447,7 +437,7 @@ BOOLEAN GetPlatformChkStatus(VOID) {
   CHAR8 CurrentModel[BVDT_ENTRY_SIZE];
   CHAR8 CurrentVersion[BVDT_ENTRY_SIZE];
   EnsureIdentity();
-  UnicodeToAscii(mBvdt.NewModelName, NewModel, sizeof(NewModel));
+  UnicodeStrToAsciiS(mBvdt.NewModelName, NewModel, sizeof(NewModel));
   CurrentIdentity(CurrentModel, CurrentVersion);
   UINT32 Index = 0;
   UINT32 Result = PlatformCmp(NewModel, CurrentModel, &Index);
@@ -624,7 +614,7 @@ BOOLEAN Func_PlatformCheck(CONST UINT8 *Image, UINTN ImageSize) {
   }
   EnsureIdentity();
   CHAR8 NewVersion[BVDT_ENTRY_SIZE];
-  UnicodeToAscii(mBvdt.NewVersion, NewVersion, sizeof(NewVersion));
+  UnicodeStrToAsciiS(mBvdt.NewVersion, NewVersion, sizeof(NewVersion));
   BOOLEAN Dell = IsVendorId(VENDOR_ID_DELL);
   if (Dell) {
     UINT8 Allowed = 1;

@@ -534,8 +534,16 @@ UINT32 FwsmiAttemptCount(VOID) {
   return Retry >= MAX_ATTEMPTS ? MAX_ATTEMPTS : Retry + 1;
 }
 
+BOOLEAN IsFwsmiReady(VOID) { return mFwsmi.Initialized != 0 && mFwsmi.CommandPort != 0; }
+
+VOID FwsmiRetryDelay(VOID) {
+  for (UINT32 Wait = 0; Wait < mIniSettings.Others.SMIErrorRetryDelay; Wait++) {
+    PlatformStall(1000);
+  }
+}
+
 UINT32 FwsmiCallWithRetry(UINT8 Function, CONST FWSMI_ARGS *Args, UINT32 *EcxOut, UINT8 StopStatus) {
-  if (mFwsmi.Initialized == 0 || mFwsmi.CommandPort == 0) {
+  if (!IsFwsmiReady()) {
     DebugPrint(2, u" FWSMI %02Xh not issued: SMI interface not initialised\r\n", Function);
     return (UINT32)FWSMI_STATUS_NOT_SUPPORTED;
   }
@@ -548,9 +556,7 @@ UINT32 FwsmiCallWithRetry(UINT8 Function, CONST FWSMI_ARGS *Args, UINT32 *EcxOut
       break;
     }
     DebugPrint(4, u" Call FWSMI failed. Error Code: 0x%02X, Retry Count: %02d\r\n", Status, Attempt);
-    for (UINT32 Wait = 0; Wait < mIniSettings.Others.SMIErrorRetryDelay; Wait++) {
-      PlatformStall(1000);
-    }
+    FwsmiRetryDelay();
   }
   return Eax;
 }

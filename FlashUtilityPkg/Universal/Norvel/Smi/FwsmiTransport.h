@@ -71,6 +71,10 @@ UINT32 FwsmiCall(UINT8 Function, CONST FWSMI_ARGS *Args, UINT32 *EcxOut);
 UINT32 FwsmiCallWithRetry(UINT8 Function, CONST FWSMI_ARGS *Args, UINT32 *EcxOut, UINT8 StopStatus);
 // Number of attempts the retry policy makes (never fewer than one).
 UINT32 FwsmiAttemptCount(VOID);
+// For wrappers with a retry loop of their own: whether calls may be issued,
+// and the wait after a failed attempt ([Others] SMIErrorRetryDelay ms).
+BOOLEAN IsFwsmiReady(VOID);
+VOID FwsmiRetryDelay(VOID);
 
 VOID ReportFwsmiError(UINT8 Function, UINT8 Status);
 
