@@ -18,6 +18,7 @@
 #include "Image/Package.h"
 #include "Image/PackageCommands.h"
 #include "Flash/BlockFlash.h"
+#include "Flash/EcUpdate.h"
 #include "Flash/ExtraData.h"
 #include "Flash/ReadRom.h"
 #include "Flash/RomMap.h"
@@ -120,6 +121,7 @@ VOID ResetModuleState(VOID) {
   CompletionResetState();
   BvdtResetState();
   BlockFlashResetState();
+  EcUpdateResetState();
   RomMapResetState();
   ReadRomResetState();
   BlockStatusResetState();
