@@ -19,6 +19,7 @@
 #include "Image/Package.h"
 #include "Image/PackageCommands.h"
 #include "Flash/BlockFlash.h"
+#include "Flash/EcUpdate.h"
 #include "Flash/ExtraData.h"
 #include "Flash/ReadRom.h"
 #include "Flash/RomMap.h"
@@ -122,6 +123,7 @@ VOID ResetModuleState(VOID) {
   BvdtResetState();
   AdmissionResetState();
   BlockFlashResetState();
+  EcUpdateResetState();
   RomMapResetState();
   ReadRomResetState();
   BlockStatusResetState();

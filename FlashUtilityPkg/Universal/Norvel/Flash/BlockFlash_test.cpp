@@ -7,7 +7,9 @@
 #include "Config/CommandLine.h"
 #include "Console/BlockStatus.h"
 #include "FlashFixture.h"
+#include "Flash/EcUpdate.h"
 #include "Flash/ReadRom.h"
+#include "Startup.h"
 #include "Smi/PlatformQueries.h"
 
 namespace {
@@ -271,17 +273,6 @@ TEST_F(BlockFlashTest, OptionsOverrideTheSettings) {
   CommandLineResetState();
 }
 
-TEST_F(BlockFlashTest, FuncUpdateDropsAnEcImageInFront) {
-  StartPart();
-  std::vector<UINT8> File(0x20000, 0xEC);
-  const std::vector<UINT8> Bios = Image(0x30);
-  File.insert(File.end(), Bios.begin(), Bios.begin() + kRom);
-  ASSERT_TRUE(FuncUpdate_via15h(File.data(), UINT32(File.size())));
-  EXPECT_TRUE(FlashEquals(Bios));
-  EXPECT_TRUE(Logged(" entire Legacy\r\n-----+------\r\n  13h  0x40000\r\n   FD  0x60000\r\n   EC  128K"));
-  EXPECT_EQ(COMPLETE_STATUS_FLASH_ENTIRE, mCompletion.Status);
-}
-
 TEST_F(BlockFlashTest, FuncUpdateRefusesAShortImageWithoutRegion) {
   StartPart();
   std::vector<UINT8> File(kRom - 1, 0x12);
@@ -289,6 +280,415 @@ TEST_F(BlockFlashTest, FuncUpdateRefusesAShortImageWithoutRegion) {
   EXPECT_NE(std::string::npos,
             Console().find("Error: Size not match!\r\n ROM Size = 0x40000\r\n File Size = 0x3FFFF\r\n"));
   EXPECT_EQ(0u, CallsOf(0x15));
+}
+
+
+using vyr::emu::ExternalRegionConfig;
+
+// The same part cut into regions: descriptor in block 0, ME in block 1, BIOS
+// in blocks 2 and 3.
+class RegionFlashTest : public BlockFlashTest {
+ protected:
+  void StartRegions(const std::vector<ExternalRegionConfig> &Extra = {}, const Edit &Change = nullptr) {
+    StartPart([&](Profile &P) {
+      P.Flash.ExternalRegions = {{0x00, 0, kBlock, 0}, {0x02, kBlock, kBlock, 0}, {0x01, 2 * kBlock, 2 * kBlock, 0}};
+      P.Flash.ExternalRegions.insert(P.Flash.ExternalRegions.end(), Extra.begin(), Extra.end());
+      if (Change) Change(P);
+    });
+    mIniSettings.UpdateEC.Ignore_21h = 1;  // the part size is the EC image's own
+    if (mStartup.EcImageBuffer == nullptr) mStartup.EcImageBuffer = (UINT8 *)AllocateZeroPool(EC_IMAGE_BUFFER_SIZE);
+    Old_ = M().FlashContents();
+  }
+  // The flash holds Piece at Offset and the old contents everywhere else.
+  bool FlashHolds(UINT32 Offset, const std::vector<UINT8> &Piece) {
+    std::vector<UINT8> Expected = Old_;
+    std::copy(Piece.begin(), Piece.end(), Expected.begin() + Offset);
+    return M().FlashContents() == Expected;
+  }
+  static std::vector<UINT8> Pattern(UINT32 Size, UINT8 Seed) {
+    std::vector<UINT8> Out(Size);
+    for (UINT32 I = 0; I < Size; I++) Out[I] = UINT8(Seed + I * 7 + (I >> 12));
+    return Out;
+  }
+  std::vector<UINT8> Old_;
+};
+
+TEST_F(RegionFlashTest, RegionImagesGoToTheirRegion) {
+  const struct {
+    const char *Name;
+    UINT8 Selection;
+    UINT32 Size, Offset;
+    bool Ignition;
+    const char *Trace;
+  } Cases[] = {
+      {"BIOS", REGION_SELECT_BIOS, 2 * kBlock, 2 * kBlock, false, " BIOS Region: Offset (0x20000) Size (0x20000)\r\n"},
+      {"Descriptor", REGION_SELECT_DESCRIPTOR, kBlock, 0, false, " Desc Region: Offset (0x0) Size (0x10000)\r\n"},
+      {"ME", REGION_SELECT_ME, kBlock, kBlock, false, " ME Region: Offset (0x10000) Size (0x10000)\r\n"},
+      {"ME smaller than its region", REGION_SELECT_ME, kBlock / 2, kBlock, false, "region size |match| ME\r\n"},
+      {"ME with Ignition ME", REGION_SELECT_ME, kBlock, kBlock, true, "region size |match| ME\r\n"},
+  };
+  for (const auto &Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    StartRegions(Case.Ignition ? std::vector<ExternalRegionConfig>{{0x20, kBlock, kBlock, 0}}
+                               : std::vector<ExternalRegionConfig>{});
+    SetRegionSelection(Case.Selection);
+    const std::vector<UINT8> File = Pattern(Case.Size, 0x21);
+    ASSERT_TRUE(FuncUpdate_via15h(File.data(), UINT32(File.size())));
+    EXPECT_TRUE(Logged(Case.Trace));
+    // Only the region's blocks were open; the rest of the region is the working image's zeros.
+    std::vector<UINT8> Region(Case.Selection == REGION_SELECT_BIOS ? 2 * kBlock : kBlock, 0);
+    std::copy(File.begin(), File.end(), Region.begin());
+    EXPECT_TRUE(FlashHolds(Case.Offset, Region));
+    EXPECT_EQ(COMPLETE_STATUS_FLASH_ENTIRE, mCompletion.Status);
+  }
+}
+
+TEST_F(RegionFlashTest, RegionSizeMismatchesWriteNothing) {
+  const struct {
+    const char *Name;
+    UINT8 Selection;
+    UINT32 Size;
+    bool Ignition;
+    const char *Shown;
+  } Cases[] = {
+      {"BIOS and ME, ME-sized image", REGION_SELECT_BIOS | REGION_SELECT_ME, kBlock, false,
+       "Warning:\r\nNew BIOS region (00010000h) does not match with current (00020000h)\r\n\r\n"},
+      {"BIOS and ME, BIOS-sized image", REGION_SELECT_BIOS | REGION_SELECT_ME, 2 * kBlock, false,
+       "Warning:\r\nNew ME region (00020000h) does not match with current (00010000h)\r\n\r\n"},
+      {"ME smaller, Ignition ME present", REGION_SELECT_ME, kBlock / 2, true,
+       "Warning:\r\nNew ME region (00008000h) does not match with current (00010000h)\r\n\r\n"},
+      {"Descriptor", REGION_SELECT_DESCRIPTOR, kBlock + 1, false,
+       "Warning:\r\nNew Descriptor region (00010001h) does not match with current (00010000h)\r\n\r\n"},
+  };
+  for (const auto &Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    StartRegions(Case.Ignition ? std::vector<ExternalRegionConfig>{{0x20, kBlock, kBlock, 0}}
+                               : std::vector<ExternalRegionConfig>{});
+    SetRegionSelection(Case.Selection);
+    const std::vector<UINT8> File = Pattern(Case.Size, 0x33);
+    EXPECT_FALSE(FuncUpdate_via15h(File.data(), UINT32(File.size())));
+    EXPECT_TRUE(Shown(Case.Shown)) << Console();
+    EXPECT_TRUE(Logged("<=== FuncUpdate_via15h (FuncSize_region failed)\r\n"));
+    EXPECT_EQ(0u, CallsOf(0x15));
+    EXPECT_EQ(Old_, M().FlashContents());
+  }
+}
+
+TEST_F(RegionFlashTest, EcImageInFrontOfAWholeRom) {
+  StartRegions();
+  CommandLineResetState();
+  ASSERT_TRUE(ProcessArgument(u"-ecb"));
+  std::vector<UINT8> File = Pattern(0x20000, 0xEC);
+  const std::vector<UINT8> Bios = Image(0x30);
+  File.insert(File.end(), Bios.begin(), Bios.begin() + kRom);
+  ASSERT_TRUE(FuncUpdate_via15h(File.data(), UINT32(File.size())));
+  EXPECT_TRUE(FlashEquals(Bios));
+  ASSERT_EQ(0x20000u, GetEcImageSize());
+  EXPECT_EQ(0, std::memcmp(GetEcImageBuffer(), File.data(), 0x20000));
+  EXPECT_TRUE(Logged(" entire Legacy\r\n-----+------\r\n  13h  0x40000\r\n   FD  0x60000\r\n   EC  128K"));
+
+  // Without an EC option the same file is refused before anything is written.
+  StartRegions();
+  CommandLineResetState();
+  EXPECT_FALSE(FuncUpdate_via15h(File.data(), UINT32(File.size())));
+  EXPECT_TRUE(Shown("Error: Size not match!\r\n ROM Size = 0x40000\r\n File (with EC) Size = 128K\r\n"));
+  EXPECT_EQ(0u, CallsOf(0x15));
+}
+
+TEST_F(RegionFlashTest, EcImageInFrontOfABiosRegionGoesToTheBiosRegion) {
+  StartRegions();
+  CommandLineResetState();
+  ASSERT_TRUE(ProcessArgument(u"-ecbp"));
+  SetRegionSelection(REGION_SELECT_BIOS);
+  const std::vector<UINT8> Ec = Pattern(0x10000, 0x5E);
+  const std::vector<UINT8> Bios = Pattern(2 * kBlock, 0x77);
+  std::vector<UINT8> File = Ec;
+  File.insert(File.end(), Bios.begin(), Bios.end());
+  ASSERT_TRUE(FuncUpdate_via15h(File.data(), UINT32(File.size())));
+  EXPECT_TRUE(Logged(" BIOS region (FWSMI) = 0x20000\r\n Input image size    = 0x30000\r\n EC size             = 64K\r\n"));
+  // At the BIOS region's offset, not at the start of the flash.
+  EXPECT_TRUE(FlashHolds(2 * kBlock, Bios));
+  ASSERT_EQ(0x10000u, GetEcImageSize());
+  EXPECT_EQ(0, std::memcmp(GetEcImageBuffer(), Ec.data(), Ec.size()));
+  CommandLineResetState();
+}
+
+TEST_F(RegionFlashTest, ShellPathWaivesTheModelCheckAndNeedsTheOemMeUpdate) {
+  StartRegions();
+  const std::vector<UINT8> Bios = Image(0x40);
+  mIniSettings.Platform_Check.Flag = 1;
+  ASSERT_TRUE(FuncUpdate_via15h(Bios.data(), kRom));
+  EXPECT_FALSE(Logged("===> SMI_SkipModelCheckVerify"));
+  EXPECT_TRUE(Logged(" OEM ODM custom (stub) action 2 status 1\r\n"));
+  EXPECT_FALSE(Logged("action 1 status 0"));
+
+  StartRegions();
+  mIniSettings.Platform_Check.Flag = 0;
+  ASSERT_TRUE(FuncUpdate_via15h(Bios.data(), kRom));
+  EXPECT_TRUE(Logged(" Skip model check (stub) image given size 0x40000\r\n"));
+
+  StartRegions();
+  mIniSettings.UpdateOEMME.MEFileName[0] = 'm';
+  EXPECT_FALSE(FuncUpdate_via15h(Bios.data(), kRom));
+  EXPECT_TRUE(Logged("<=== UpdateOemMe (OEM ME update not built)\r\n"));
+  EXPECT_TRUE(Logged("<=== FuncUpdate_via15h (Update OEM ME failed)\r\n"));
+  EXPECT_EQ(0u, CallsOf(0x15));
+}
+
+TEST_F(RegionFlashTest, FirmwarePathLeavesALockedMeAlone) {
+  const struct {
+    const char *Name;
+    bool Locked;
+    UINT32 Size;  // whole ROM: probed; a region image: not probed
+  } Cases[] = {{"ME locked", true, kRom}, {"ME open", false, kRom}};
+  for (const auto &Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    StartRegions({}, [&](Profile &P) {
+      if (Case.Locked) P.Flash.LockedRanges = {{kBase + kBlock + 0x800, 0x10}};
+    });
+    SetRegionSelection(REGION_SELECT_BIOS | REGION_SELECT_ME);
+    mIniSettings.Others.DisableCompare = 1;  // every open block reaches 15h
+    const std::vector<UINT8> New = Image(0x50);
+    ASSERT_TRUE(EfiUpdate_via15h(New.data(), Case.Size));
+    EXPECT_TRUE(Logged(" Verify status (ME) 0xFFFD0000\r\n"));
+    EXPECT_EQ(Case.Locked, IsMeSkipped());
+    EXPECT_EQ(Case.Locked, Shown("\r                           *** Warning ***\r\n                           ME locked, "
+                                 "skip update region ME\r\n"));
+    const std::vector<UINT32> Expected = Case.Locked
+                                             ? std::vector<UINT32>{kBase + 2 * kBlock, kBase + 3 * kBlock}
+                                             : std::vector<UINT32>{kBase + kBlock, kBase + 2 * kBlock, kBase + 3 * kBlock};
+    EXPECT_EQ(Expected, Writes());
+    EXPECT_EQ(Case.Locked ? "..VV" : ".VVV", Outcomes());
+    EXPECT_TRUE(Logged(" OEM ODM custom (stub) action 1 status 0\r\n"));
+    EXPECT_TRUE(Logged(" OEM ODM custom (stub) action 2 status 1\r\n"));
+    EXPECT_FALSE(Logged("SMI_SkipModelCheckVerify"));
+    EXPECT_EQ(COMPLETE_STATUS_FLASH_ENTIRE, mCompletion.Status);
+  }
+  // A region-only image is not probed.
+  StartRegions({}, [](Profile &P) { P.Flash.LockedRanges = {{kBase + kBlock, 0x10}}; });
+  SetRegionSelection(REGION_SELECT_ME);
+  const std::vector<UINT8> Me = Pattern(kBlock, 1);
+  EfiUpdate_via15h(Me.data(), kBlock);
+  EXPECT_FALSE(Logged(" Verify status (ME)"));
+  EXPECT_FALSE(IsMeSkipped());
+}
+
+TEST_F(RegionFlashTest, ExternalEcRegion) {
+  const struct {
+    const char *Name;
+    UINT32 Size;
+  } Cases[] = {{"whole region", 2 * kBlock}, {"ends inside a block", kBlock + 0x8000}};
+  for (const auto &Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    // EC in blocks 2 and 3 of a part without BIOS region.
+    StartPart([](Profile &P) { P.Flash.ExternalRegions = {{0x05, 2 * kBlock, 2 * kBlock, 0}}; });
+    Old_ = M().FlashContents();
+    SetRegionSelection(REGION_SELECT_BIOS);
+    const std::vector<UINT8> Ec = Pattern(Case.Size, 0x0E);
+    ASSERT_TRUE(UpdateExternalEc(Ec.data(), Case.Size, TRUE));
+    EXPECT_EQ(REGION_SELECT_EC, GetRegionSelection());
+    EXPECT_TRUE(FlashHolds(2 * kBlock, Ec));  // a short image keeps the flash's bytes after it
+    EXPECT_EQ((std::vector<UINT32>{kBase + 2 * kBlock, kBase + 3 * kBlock}), Writes());
+    EXPECT_TRUE(Shown("\r\n                           Start EC Update\r\n\r                           Updating EC  "));
+    EXPECT_TRUE(Shown("\r                           Updating EC 100%\r                           Update EC completed.\r\n"
+                      "\r\n"));
+    EXPECT_EQ(COMPLETE_STATUS_FLASH_PARTIAL, mCompletion.Status);
+  }
+  // A failed block: the failure message and the key wait.
+  StartPart([](Profile &P) {
+    P.Flash.ExternalRegions = {{0x05, 2 * kBlock, 2 * kBlock, 0}};
+    P.Keys = {"a"};
+    Fault(P, 0x25, 1, 0);
+  });
+  const std::vector<UINT8> Ec = Pattern(2 * kBlock, 0x0E);
+  EXPECT_FALSE(UpdateExternalEc(Ec.data(), UINT32(Ec.size()), TRUE));
+  EXPECT_TRUE(Shown("\r                           Update EC failed!\r\nPress any key to continue...\r\n"));
+  EXPECT_TRUE(Logged("<=== UpdateExternalEc (Update filed)\r\n"));
+}
+
+TEST_F(RegionFlashTest, BiosRegionOnlyImage) {
+  // The new image's map is the current one (no descriptor in these images): BIOS 0x20000.
+  const struct {
+    const char *Name;
+    std::vector<UINT8> Image;
+    bool Result;
+    const char *Reason;
+  } Cases[] = {
+      {"BIOS-region sized", std::vector<UINT8>(2 * kBlock, 0x11), true, nullptr},
+      {"ROM sized", std::vector<UINT8>(kRom, 0x11), false, "Image size = ROM size"},
+      {"other size", std::vector<UINT8>(kBlock, 0x11), false, "Size not match"},
+  };
+  for (const auto &Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    StartRegions();
+    EXPECT_EQ(Case.Result, IsBiosRegionOnlyImg(Case.Image.data(), UINT32(Case.Image.size())) == TRUE);
+    if (Case.Reason) {
+      EXPECT_TRUE(Logged(std::string("<=== IsBiosRegionOnlyImg (") + Case.Reason + ")\r\n"));
+    }
+  }
+  // A package record names the BIOS size, whatever the file's size.
+  auto Record = [](UINT32 DataSize) {
+    std::vector<UINT8> Out(kBlock, 0);
+    std::memcpy(Out.data() + 0x100, "$_NORVEL_BIOSIMG", 16);
+    WriteUnaligned32(Out.data() + 0x100 + 20, DataSize);
+    return Out;
+  };
+  StartRegions();
+  EXPECT_TRUE(IsBiosRegionOnlyImg(Record(2 * kBlock).data(), kBlock));
+  EXPECT_FALSE(IsBiosRegionOnlyImg(Record(kRom).data(), kBlock));
+  // PFAT: ROM block size x block count.
+  std::vector<UINT8> Pfat(kBlock, 0);
+  std::memcpy(Pfat.data() + 0x200, "$PFATHDR", 8);
+  WriteUnaligned32(Pfat.data() + 0x200 + 12, 2);
+  WriteUnaligned32(Pfat.data() + 0x200 + 20, kBlock);
+  EXPECT_TRUE(IsBiosRegionOnlyImg(Pfat.data(), UINT32(Pfat.size())));
+  // A 17h failure.
+  StartRegions({}, [](Profile &P) {
+    BiosFaultConfig F;
+    F.Function = 0x17;
+    F.Status = 0x25;
+    P.BiosFaults.push_back(F);
+  });
+  EXPECT_FALSE(IsBiosRegionOnlyImg(Pfat.data(), UINT32(Pfat.size())));
+  EXPECT_TRUE(Logged("<=== IsBiosRegionOnlyImg (FWSMI 17 faild)\r\n"));
+}
+
+
+constexpr UINT32 kUnit = 0x1000;
+
+// -e on a part of 4 KiB blocks.
+class CommandETest : public RegionFlashTest {
+ protected:
+  void StartE() {
+    StartPart([](Profile &P) { P.Flash.BlockMap = {{kUnit, kRom / kUnit}}; });
+    CommandLineResetState();
+    Old_ = M().FlashContents();
+  }
+  static std::vector<UINT8> File(UINT32 Size) { return Pattern(Size, 1); }
+};
+
+TEST_F(CommandETest, ParsesThreeFields) {
+  const struct {
+    const char16_t *Text;
+    bool Given;
+    UINT32 Offset, Size, Address;
+  } Cases[] = {
+      {u"10,200,FFF00000", true, 0x10, 0x200, 0xFFF00000},
+      {u" 0x10,  0X2000 ,0xfffc0000", true, 0x10, 0, 0xFFFC0000},  // a blank after a number spoils it
+      {u"8,,FFFC1000", true, 8, 0, 0xFFFC1000},
+      {u",,", true, 0, 0, 0},
+      {u"10,200", false, 0, 0, 0},
+      {u"", false, 0, 0, 0},
+  };
+  StartE();
+  for (const auto &Case : Cases) {
+    EXPECT_EQ(Case.Given, ParseCommand_e(Case.Text) == TRUE);
+    EXPECT_EQ(Case.Given ? 1 : 0, mBlockFlash.CommandE.Given);
+    EXPECT_EQ(Case.Offset, mBlockFlash.CommandE.Offset);
+    EXPECT_EQ(Case.Size, mBlockFlash.CommandE.Size);
+    EXPECT_EQ(Case.Address, mBlockFlash.CommandE.Address);
+  }
+  EXPECT_TRUE(Logged("Command -e invalid 10,200\r\n"));
+  EXPECT_TRUE(Logged(" command -e\r\n--------+-----------\r\n Offset  10\r\n   Size  200\r\n   Addr  FFF00000\r\n"));
+}
+
+TEST_F(CommandETest, Refusals) {
+  const struct {
+    const char16_t *Text;
+    UINT32 FileSize;
+    const char *Shown;
+  } Cases[] = {
+      {u"0,0,0", 0x10000, "Error: Bad argument. Update Address is 0.\r\n"},
+      {u"0,0,FFFBFFFF", 0x10000, "Error: Bad argument. Update Address must higher than 0xfffc0000.\r\n"},
+      {u"10001,0,FFFC0000", 0x10000, "Error: File offest 0x10001 is bigger than file size 0x10000.\r\n"},
+      {u"8000,8001,FFFC0000", 0x10000, "Error: File offest + size 0x10001 is bigger than file size 0x10000.\r\n"},
+      {u"0,1000,FFFC0000", 0x10800, "Error: File size msut be sector size alignment.\r\n"},
+      {u"0,20000,FFFF0000", 0x20000, nullptr},  // would run past 4 GiB
+  };
+  for (const auto &Case : Cases) {
+    SCOPED_TRACE(std::string(Case.Shown ? Case.Shown : "past 4 GiB"));
+    StartE();
+    ASSERT_TRUE(ParseCommand_e(Case.Text));
+    EXPECT_FALSE(IsValidCommand_e(Case.FileSize));
+    if (Case.Shown) {
+      EXPECT_EQ(Case.Shown, Console());
+    }
+    EXPECT_TRUE(Logged("IsValidCommand_e() |fail|\r\n"));
+  }
+  StartE();
+  EXPECT_FALSE(IsValidCommand_e(0x10000));  // never parsed
+}
+
+TEST_F(CommandETest, Writes) {
+  const struct {
+    const char *Name;
+    const char16_t *Text;
+    UINT32 FileSize;
+    UINT32 Offset, Size;  // of the file piece written at 0xFFFD0000
+    UINT32 Blocks;
+  } Cases[] = {
+      {"16 blocks", u"0,10000,FFFD0000", 0x10000, 0, 0x10000, 16},
+      {"size 0: to the end of the file", u"8000,0,FFFD0000", 0x10000, 0x8000, 0x8000, 8},
+      {"offset at the end of the file", u"10000,0,FFFD0000", 0x10000, 0x10000, 0, 0},
+      {"last block partial, at the file's end", u"E800,1800,FFFD0000", 0x10000, 0xE800, 0x1800, 2},
+  };
+  for (const auto &Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    StartE();
+    const std::vector<UINT8> Data = File(Case.FileSize);
+    ASSERT_TRUE(ParseCommand_e(Case.Text));
+    ASSERT_TRUE(IsValidCommand_e(Case.FileSize));
+    EXPECT_EQ(Case.Size, mBlockFlash.CommandE.Size);
+    // Exactly the file size: a read past it would be a read past the buffer.
+    std::vector<UINT8> Exact(Data);
+    ASSERT_TRUE(WriteCommand_e(Exact.data(), UINT32(Exact.size())));
+    std::vector<UINT32> Expected;
+    for (UINT32 B = 0; B < Case.Blocks; B++) Expected.push_back(0xFFFD0000 + B * kUnit);
+    EXPECT_EQ(Expected, Writes());
+    std::vector<UINT8> Flash = Old_;
+    std::copy(Data.begin() + Case.Offset, Data.begin() + Case.Offset + Case.Size, Flash.begin() + 0x10000);
+    EXPECT_EQ(Flash, M().FlashContents());  // a partial last block keeps the flash's bytes after the piece
+    EXPECT_TRUE(Shown("\r         Command -e updating\r\n"));
+    EXPECT_EQ(COMPLETE_STATUS_FLASH_PARTIAL, mCompletion.Status);
+    EXPECT_EQ(COMPLETE_ACTION_RETURN_TO_OS, mCompletion.Action);
+    if (Case.Blocks != 0) {
+      EXPECT_TRUE(Shown("\r         0....10....20....30....40....50....60....70....80....90....100\r\n"));
+    }
+  }
+  EXPECT_TRUE(Logged(" Start Address 0xFFFD0000\r\n"));
+  EXPECT_TRUE(Logged(" End Address 0xFFFD17FF\r\n"));
+}
+
+TEST_F(CommandETest, ProgressAndCompletionAction) {
+  StartE();
+  ASSERT_TRUE(ProcessArgument(u"-r"));
+  const std::vector<UINT8> Data = File(0x10000);
+  ASSERT_TRUE(ParseCommand_e(u"0,4000,FFFC0000"));
+  ASSERT_TRUE(IsValidCommand_e(0x10000));
+  ASSERT_TRUE(WriteCommand_e(Data.data(), 0x10000));
+  EXPECT_EQ("\r         Command -e updating\r\n\r         0....10....20..\r         0....10....20....30....40....50"
+            "\r         0....10....20....30....40....50....60....70.."
+            "\r         0....10....20....30....40....50....60....70....80....90....100\r\n",
+            Console());
+  EXPECT_EQ(COMPLETE_ACTION_REBOOT, mCompletion.Action);
+
+  StartE();
+  ASSERT_TRUE(ProcessArgument(u"-s"));
+  ASSERT_TRUE(ParseCommand_e(u"0,1000,FFFC0000"));
+  ASSERT_TRUE(IsValidCommand_e(0x10000));
+  ASSERT_TRUE(WriteCommand_e(Data.data(), 0x10000));
+  EXPECT_EQ(COMPLETE_ACTION_SHUTDOWN, mCompletion.Action);
+
+  // A failed block fails the command and leaves the completion alone.
+  StartPart([](Profile &P) {
+    P.Flash.BlockMap = {{kUnit, kRom / kUnit}};
+    Fault(P, 0x25, 2, 0);
+  });
+  ASSERT_TRUE(ParseCommand_e(u"0,4000,FFFC0000"));
+  ASSERT_TRUE(IsValidCommand_e(0x10000));
+  EXPECT_FALSE(WriteCommand_e(Data.data(), 0x10000));
+  EXPECT_EQ(2u, CallsOf(0x15));
+  EXPECT_NE(COMPLETE_STATUS_FLASH_PARTIAL, mCompletion.Status);
 }
 
 }  // namespace
