@@ -1,21 +1,10 @@
 #include "Bios/EmuBios.h"
 
+#include "Bios/EmuBytes.h"
+
 namespace {
 
-VOID ZeroBytes(VOID *Buffer, UINTN Length) {
-  volatile UINT8 *Bytes = (volatile UINT8 *)Buffer;
-  while (Length-- != 0) {
-    *Bytes++ = 0;
-  }
-}
-
-VOID CopyBytes(VOID *Destination, CONST VOID *Source, UINTN Length) {
-  volatile UINT8 *To = (volatile UINT8 *)Destination;
-  CONST UINT8 *From = (CONST UINT8 *)Source;
-  while (Length-- != 0) {
-    *To++ = *From++;
-  }
-}
+using namespace emu_bytes;
 
 VOID SetAl(SMI_REGISTERS *Regs, UINT8 Status) { Regs->Eax = (Regs->Eax & 0xFFFFFF00u) | Status; }
 
@@ -41,9 +30,21 @@ CONST EMU_BIOS_HANDLER_ENTRY mBuiltinHandlers[] = {
     {0x15, EmuFlashFunction15h},
     {0x16, EmuPlatformFunction16h},
     {0x17, EmuFlashFunction17h},
+    {0x19, EmuChecksFunction19h},
+    {0x1A, EmuChecksFunction1Ah},
+    {0x1B, EmuChecksFunction1Bh},
     {0x1C, EmuPlatformFunction1Ch},
+    {0x1D, EmuChecksFunction1Dh},
     {0x1E, EmuFlashFunction1Eh},
     {0x1F, EmuBiosHookPoint},
+    {0x21, EmuChecksFunction21h},
+    {0x41, EmuChecksFunction41h},
+    {0x43, EmuChecksFunction43h},
+    {0x44, EmuChecksFunction44h},
+    {0x45, EmuChecksFunction45h},
+    {0x48, EmuChecksFunction48h},
+    {0x49, EmuChecksFunction49h},
+    {0x4C, EmuChecksFunction4Ch},
 };
 
 EMU_BIOS_FAULT *FindFault(EMU_BIOS *Bios, UINT8 Function, UINT32 CallNumber) {
@@ -91,6 +92,7 @@ VOID EmuBiosInit(EMU_BIOS *Bios) {
   Bios->MainFunction = EMU_BIOS_DEFAULT_MAIN_FUNCTION;
   EmuPlatformInit(&Bios->Platform);
   EmuFlashInit(&Bios->Flash);
+  EmuChecksInit(&Bios->Checks);
   for (UINTN Index = 0; Index < ARRAY_SIZE(mBuiltinHandlers); Index++) {
     EmuBiosRegisterHandler(Bios, mBuiltinHandlers[Index].Function, mBuiltinHandlers[Index].Handler);
   }
@@ -123,6 +125,10 @@ VOID EmuBiosClearFaults(EMU_BIOS *Bios) { ZeroBytes(Bios->Faults, sizeof(Bios->F
 VOID EmuBiosHandleSmi(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
   if ((UINT8)(Regs->Eax & 0xFF) != Bios->MainFunction) {
     return;  // another SMI source: not ours to answer
+  }
+  if (Bios->Flash.PoweredOff) {
+    Bios->PoweredOffCalls++;
+    return;
   }
   if (Regs->Ebx != EMU_BIOS_CALL_SIGNATURE) {
     Bios->BadSignatureCalls++;

@@ -5,6 +5,7 @@
 #define VYR_EMU_BIOS_H_
 
 #include "Base.h"
+#include "Bios/CheckFunctions.h"
 #include "Bios/FlashFunctions.h"
 #include "Bios/PlatformFunctions.h"
 #include "SmiRegisters.h"
@@ -66,6 +67,10 @@ struct EMU_BIOS {
   EMU_PLATFORM Platform;  // answers of 10h, 11h and 1Ch
   EMU_FLASH Flash;        // the flash part: 12h, 13h, 14h, 15h, 17h, 1Eh
   EMU_COMPLETION Completion;  // the flash-complete request of 16h
+  EMU_CHECKS Checks;          // 19h, 1Ah, 1Bh, 1Dh, 21h, 41h, 43h, 44h, 45h, 48h, 49h, 4Ch
+  // Signed calls that arrived after the power was cut (EMU_FLASH.PoweredOff):
+  // they change no register, so AL keeps the main function number.
+  UINT32 PoweredOffCalls;
 };
 
 // Zeroes the state, sets the default main function number and registers the
@@ -77,7 +82,8 @@ VOID EmuBiosRegisterHandler(EMU_BIOS *Bios, UINT8 Function, EMU_BIOS_HANDLER Han
 BOOLEAN EmuBiosAddFault(EMU_BIOS *Bios, CONST EMU_BIOS_FAULT *Fault);
 VOID EmuBiosClearFaults(EMU_BIOS *Bios);
 
-// One software SMI written to the command port. Registers are changed in place.
+// One software SMI written to the command port. Registers are changed in place;
+// once the power is cut nothing answers any more.
 VOID EmuBiosHandleSmi(EMU_BIOS *Bios, SMI_REGISTERS *Regs);
 
 // Exchange-buffer access for handlers; FALSE when the range is not memory.

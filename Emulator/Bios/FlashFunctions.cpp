@@ -1,38 +1,11 @@
 #include "Bios/FlashFunctions.h"
 
 #include "Bios/EmuBios.h"
+#include "Bios/EmuBytes.h"
 
 namespace {
 
-VOID FillBytes(VOID *Buffer, UINTN Length, UINT8 Value) {
-  volatile UINT8 *Bytes = (volatile UINT8 *)Buffer;
-  while (Length-- != 0) {
-    *Bytes++ = Value;
-  }
-}
-
-VOID CopyBytes(VOID *Destination, CONST VOID *Source, UINTN Length) {
-  volatile UINT8 *To = (volatile UINT8 *)Destination;
-  CONST UINT8 *From = (CONST UINT8 *)Source;
-  while (Length-- != 0) {
-    *To++ = *From++;
-  }
-}
-
-VOID Put16(UINT8 *Bytes, UINT16 Value) {
-  Bytes[0] = (UINT8)Value;
-  Bytes[1] = (UINT8)(Value >> 8);
-}
-
-VOID Put32(UINT8 *Bytes, UINT32 Value) {
-  for (UINTN Index = 0; Index < 4; Index++) {
-    Bytes[Index] = (UINT8)(Value >> (8 * Index));
-  }
-}
-
-UINT32 Get32(CONST UINT8 *Bytes) {
-  return (UINT32)Bytes[0] | ((UINT32)Bytes[1] << 8) | ((UINT32)Bytes[2] << 16) | ((UINT32)Bytes[3] << 24);
-}
+using namespace emu_bytes;
 
 // First offset of Needle in Haystack, or -1.
 INTN Find(CONST UINT8 *Haystack, UINTN Size, CONST CHAR8 *Needle, UINTN NeedleSize) {
@@ -269,6 +242,10 @@ UINT8 EmuFlashFunction15h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
   F->BytesWritten += (UINT32)Length;
   F->BlocksWritten++;
   F->ContentsChanged = TRUE;
+  if (F->PowerCutAfterWrites != 0 && F->BlocksWritten == F->PowerCutAfterWrites) {
+    F->PoweredOff = TRUE;
+    F->PowerCutAddress = Regs->Edi;
+  }
   return 0;
 }
 

@@ -87,6 +87,13 @@ typedef struct {
   EMU_FLASH_RANGE Skip[EMU_FLASH_MAX_SKIP];
   UINT32 SkipCount;
 
+  // Power cut: after this many 15h writes that changed the contents (0 =
+  // never) the machine is off. The contents keep what was written; the core
+  // answers nothing from then on.
+  UINT32 PowerCutAfterWrites;
+  BOOLEAN PoweredOff;
+  UINT32 PowerCutAddress;  // flash address of the last block written
+
   // ---- Contents (host-provided) ----
   UINT8 *Contents;
   UINT32 ContentsSize;  // mapped at 2^32 - ContentsSize

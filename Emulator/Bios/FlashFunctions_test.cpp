@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Bios/EmuBios.h"
+#include "EmuBiosMemory.h"
 
 namespace {
 
@@ -17,41 +18,17 @@ constexpr UINT32 kEsi = 0x12000;
 // Handlers against a small flat memory and a 64 KiB flash, without a machine.
 struct FlashFunctionsTest : ::testing::Test {
   void SetUp() override {
-    EmuBiosInit(&Bios);
-    Memory.assign(0x4000, 0xEE);
-    EmuBiosSetMemory(&Bios, Read, Write, this);
     Flash.resize(0x10000);
     for (size_t Index = 0; Index < Flash.size(); Index++) Flash[Index] = UINT8(Index ^ (Index >> 8));
     EmuFlashSetContents(&Bios.Flash, Flash.data(), UINT32(Flash.size()));
   }
-  static BOOLEAN Read(VOID *Context, UINT64 Address, VOID *Buffer, UINTN Length) {
-    auto *T = static_cast<FlashFunctionsTest *>(Context);
-    if (Address < kBase || Address + Length > kBase + T->Memory.size()) return FALSE;
-    std::memcpy(Buffer, T->Memory.data() + (Address - kBase), Length);
-    return TRUE;
-  }
-  static BOOLEAN Write(VOID *Context, UINT64 Address, CONST VOID *Buffer, UINTN Length) {
-    auto *T = static_cast<FlashFunctionsTest *>(Context);
-    if (Address < kBase || Address + Length > kBase + T->Memory.size()) return FALSE;
-    std::memcpy(T->Memory.data() + (Address - kBase), Buffer, Length);
-    return TRUE;
-  }
-  std::string At(UINT32 Address, size_t Length) {
-    return std::string(Memory.begin() + (Address - kBase), Memory.begin() + (Address - kBase) + Length);
-  }
+  std::string At(UINT32 Address, size_t Length) { return Mem.At(Address, Length); }
   UINT8 Call(UINT8 Function, UINT32 Edi = kEdi, UINT32 Esi = kEsi, UINT32 Ecx = 0) {
-    SMI_REGISTERS R = {};
-    R.Eax = (UINT32(Function) << 8) | 0xEF;
-    R.Ebx = EMU_BIOS_CALL_SIGNATURE;
-    R.Edx = 0xB2;
-    R.Ecx = Ecx;
-    R.Edi = Edi;
-    R.Esi = Esi;
-    EmuBiosHandleSmi(&Bios, &R);
-    return UINT8(R.Eax & 0xFF);
+    return UINT8(Mem.Call(Function, Ecx, Esi, Edi).Eax & 0xFF);
   }
-  EMU_BIOS Bios;
-  std::vector<UINT8> Memory;
+  EmuBiosMemory Mem{kBase, 0x4000};
+  EMU_BIOS &Bios = Mem.Bios;
+  std::vector<UINT8> &Memory = Mem.Memory;
   std::vector<UINT8> Flash;
 };
 
@@ -121,6 +98,39 @@ TEST_F(FlashFunctionsTest, WritesProgramTheFlashUnlessLockedOrSkipped) {
   EXPECT_TRUE(Bios.Flash.ContentsChanged);
   EXPECT_EQ(1u, Bios.Flash.BlocksWritten);
   EXPECT_EQ(0x200u, Bios.Flash.BytesWritten);
+}
+
+TEST_F(FlashFunctionsTest, PowerGoesAfterTheNthWrittenBlock) {
+  std::memset(Memory.data() + (kEsi - kBase), 0x5A, 0x100);
+  Bios.Flash.PowerCutAfterWrites = 2;
+  Bios.Flash.Skip[0] = {0xFFFF3000, 0x1000};
+  Bios.Flash.SkipCount = 1;
+  ASSERT_EQ(0, Call(0x15, 0xFFFF1000, kEsi, 0x100));
+  ASSERT_EQ(EMU_FLASH_STATUS_SKIP_BLOCK, Call(0x15, 0xFFFF3000, kEsi, 0x100));  // refused: does not count
+  EXPECT_FALSE(Bios.Flash.PoweredOff);
+  ASSERT_EQ(0, Call(0x15, 0xFFFF2000, kEsi, 0x100));  // the write itself completes
+  EXPECT_TRUE(Bios.Flash.PoweredOff);
+  EXPECT_EQ(0xFFFF2000u, Bios.Flash.PowerCutAddress);
+  const std::vector<UINT8> Written = Flash;
+  EXPECT_EQ(0x5A, Written[0x2000]);
+
+  // From now on nothing answers: AL keeps the main function number and the
+  // other registers stay as they were.
+  for (UINT8 Function : {0x15, 0x10, 0x1A, 0x16}) {
+    SMI_REGISTERS R = {};
+    R.Eax = (UINT32(Function) << 8) | 0xEF;
+    R.Ebx = EMU_BIOS_CALL_SIGNATURE;
+    R.Ecx = 0x100;
+    R.Edi = 0xFFFF4000;
+    R.Esi = kEsi;
+    const SMI_REGISTERS Before = R;
+    EmuBiosHandleSmi(&Bios, &R);
+    EXPECT_EQ(0, std::memcmp(&Before, &R, sizeof(R))) << int(Function);
+  }
+  EXPECT_EQ(Written, Flash);
+  EXPECT_EQ(4u, Bios.PoweredOffCalls);
+  EXPECT_EQ(2u, Bios.Flash.BlocksWritten);
+  EXPECT_EQ(0u, Bios.CallCount[0x10]);
 }
 
 TEST_F(FlashFunctionsTest, MapLayouts) {

@@ -1,34 +1,11 @@
 #include "Bios/PlatformFunctions.h"
 
 #include "Bios/EmuBios.h"
+#include "Bios/EmuBytes.h"
 
 namespace {
 
-VOID ZeroBytes(VOID *Buffer, UINTN Length) {
-  volatile UINT8 *Bytes = (volatile UINT8 *)Buffer;
-  while (Length-- != 0) {
-    *Bytes++ = 0;
-  }
-}
-
-VOID CopyBytes(VOID *Destination, CONST VOID *Source, UINTN Length) {
-  volatile UINT8 *To = (volatile UINT8 *)Destination;
-  CONST UINT8 *From = (CONST UINT8 *)Source;
-  while (Length-- != 0) {
-    *To++ = *From++;
-  }
-}
-
-BOOLEAN SameBytes(CONST VOID *A, CONST VOID *B, UINTN Length) {
-  CONST UINT8 *X = (CONST UINT8 *)A;
-  CONST UINT8 *Y = (CONST UINT8 *)B;
-  for (UINTN Index = 0; Index < Length; Index++) {
-    if (X[Index] != Y[Index]) {
-      return FALSE;
-    }
-  }
-  return TRUE;
-}
+using namespace emu_bytes;
 
 VOID CopyWide(CHAR16 *Destination, UINTN Capacity, CONST CHAR16 *Source) {
   UINTN Index = 0;
@@ -43,12 +20,6 @@ VOID PutWideText(UINT8 *Field, UINTN FieldBytes, CONST CHAR8 *Text) {
   for (UINTN Index = 0; Text[Index] != 0 && (Index + 1) * 2 <= FieldBytes; Index++) {
     Field[Index * 2] = (UINT8)Text[Index];
     Field[Index * 2 + 1] = 0;
-  }
-}
-
-VOID Put32(UINT8 *Bytes, UINT32 Value) {
-  for (UINTN Index = 0; Index < 4; Index++) {
-    Bytes[Index] = (UINT8)(Value >> (8 * Index));
   }
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Bios/EmuBios.h"
+#include "EmuBiosMemory.h"
 #include "Machine/Machine.h"
 
 namespace {
@@ -17,39 +18,15 @@ constexpr UINT32 kExt = 0x11000;   // ESI: extended buffer
 
 // Handlers against a small flat memory, without a machine around them.
 struct PlatformFunctionsTest : ::testing::Test {
-  void SetUp() override {
-    EmuBiosInit(&Bios);
-    Memory.assign(0x2000, 0xEE);
-    EmuBiosSetMemory(&Bios, Read, Write, this);
-  }
-  static BOOLEAN Read(VOID *Context, UINT64 Address, VOID *Buffer, UINTN Length) {
-    auto *T = static_cast<PlatformFunctionsTest *>(Context);
-    if (Address < kBase || Address + Length > kBase + T->Memory.size()) return FALSE;
-    std::memcpy(Buffer, T->Memory.data() + (Address - kBase), Length);
-    return TRUE;
-  }
-  static BOOLEAN Write(VOID *Context, UINT64 Address, CONST VOID *Buffer, UINTN Length) {
-    auto *T = static_cast<PlatformFunctionsTest *>(Context);
-    if (Address < kBase || Address + Length > kBase + T->Memory.size()) return FALSE;
-    std::memcpy(T->Memory.data() + (Address - kBase), Buffer, Length);
-    return TRUE;
-  }
-  void Put(UINT32 Address, const std::string &Bytes) { std::memcpy(&Memory[Address - kBase], Bytes.data(), Bytes.size()); }
+  void Put(UINT32 Address, const std::string &Bytes) { Mem.Put(Address, Bytes); }
   std::vector<UINT8> At(UINT32 Address, size_t Length) {
-    return std::vector<UINT8>(Memory.begin() + (Address - kBase), Memory.begin() + (Address - kBase) + Length);
+    const std::string Bytes = Mem.At(Address, Length);
+    return std::vector<UINT8>(Bytes.begin(), Bytes.end());
   }
-  SMI_REGISTERS Call(UINT8 Function, UINT32 Edi = kIn, UINT32 Esi = kExt) {
-    SMI_REGISTERS R = {};
-    R.Eax = (UINT32(Function) << 8) | 0xEF;
-    R.Ebx = EMU_BIOS_CALL_SIGNATURE;
-    R.Edx = 0xB2;
-    R.Edi = Edi;
-    R.Esi = Esi;
-    EmuBiosHandleSmi(&Bios, &R);
-    return R;
-  }
-  EMU_BIOS Bios;
-  std::vector<UINT8> Memory;
+  SMI_REGISTERS Call(UINT8 Function, UINT32 Edi = kIn, UINT32 Esi = kExt) { return Mem.Call(Function, 0, Esi, Edi); }
+  EmuBiosMemory Mem{kBase, 0x2000};
+  EMU_BIOS &Bios = Mem.Bios;
+  std::vector<UINT8> &Memory = Mem.Memory;
 };
 
 const std::string kTool("$VER\x04\x00" "14b" "$FWSMI" "212", 18);

@@ -172,3 +172,122 @@ TEST(FlashProfile, ShippedProfilesLoad) {
 
 }  // namespace
 }  // namespace vyr::emu
+
+namespace vyr::emu {
+namespace {
+
+TEST(FlashProfile, PowerCutKeepsTheWrittenBlocksAndTheReportTellsEachOutcome) {
+  testing::TempDir Dir;
+  Profile P = Profile::Default();
+  P.PowerCutAfterWrites = 2;
+  P.Flash.SkipRanges = {{0xFFA81000, 0x1000}};
+  P.Flash.LockedRanges = {{0xFFA82000, 0x1000}};
+  P.BiosFaults.push_back(BiosFaultConfig{0x15, 0x25, 4, 1, {}, {}, {}, {}, {}});
+  P.Save(Dir / "profile.json");
+  {
+    auto M = Machine::OpenDirectory(Dir.Path());
+    uint64_t Buffer = 0;
+    ASSERT_EQ(EFI_SUCCESS, M->AllocatePages(0x0FFFFFFF, 1, &Buffer));
+    const std::vector<uint8_t> Data(0x1000, 0x3C);
+    ASSERT_TRUE(M->WritePhysical(Buffer, Data.data(), Data.size()));
+    const auto Write = [&](uint32_t Address) {
+      SMI_REGISTERS R = {};
+      R.Eax = 0x15EF;
+      R.Ebx = EMU_BIOS_CALL_SIGNATURE;
+      R.Edx = 0xB2;
+      R.Ecx = 0x1000;
+      R.Esi = uint32_t(Buffer);
+      R.Edi = Address;
+      M->TriggerSmi(R, 1);
+      return uint8_t(R.Eax);
+    };
+    SMI_REGISTERS Notify = {0x1AEF, EMU_BIOS_CALL_SIGNATURE, 0x0001, 0xB2, 0, 0};
+    M->TriggerSmi(Notify, 1);
+    // The requests of 19h and 44h as the report shows them.
+    uint64_t Lists = 0;
+    ASSERT_EQ(EFI_SUCCESS, M->AllocatePages(0x0FFFFFFF, 1, &Lists));
+    const std::string Strings("CUS_A\0ECCMD\0\xFF", 13), Items("\x01\x01\xFF\x04V1\xFF\0", 7), Words("A\0B\0\xFF", 5);
+    M->WritePhysical(Lists, Strings.data(), Strings.size());
+    SMI_REGISTERS Oem = {0x19EF, EMU_BIOS_CALL_SIGNATURE, 1, 0xB2, 0, uint32_t(Lists)};
+    M->TriggerSmi(Oem, 1);
+    M->WritePhysical(Lists, Items.data(), Items.size());
+    M->WritePhysical(Lists + 0x800, Words.data(), Words.size());
+    SMI_REGISTERS Common = {0x44EF, EMU_BIOS_CALL_SIGNATURE, 0, 0xB2, uint32_t(Lists), uint32_t(Lists + 0x800)};
+    M->TriggerSmi(Common, 1);
+    EXPECT_EQ(0xEF, Common.Eax & 0xFF);
+    EXPECT_EQ(0, Write(0xFFA80000));     // written
+    EXPECT_EQ(0x29, Write(0xFFA81000));  // skip range
+    EXPECT_EQ(0x2A, Write(0xFFA82000));  // locked
+    EXPECT_EQ(0x25, Write(0xFFA83000));  // the fault on the 4th call
+    EXPECT_FALSE(M->PoweredOff());
+    EXPECT_EQ(0, Write(0xFFA80000));     // again: the second write that changed the flash
+    EXPECT_TRUE(M->PoweredOff());
+    EXPECT_EQ(0xEF, Write(0xFFA84000));  // nothing answers any more
+    EXPECT_EQ(0xEF, Write(0xFFA84000));
+
+    const std::vector<BlockWrite> &Blocks = M->BlockWrites();
+    ASSERT_EQ(4u, Blocks.size());
+    const struct {
+      uint32_t Address;
+      const char *Outcome;
+      uint32_t Attempts;
+    } Expected[] = {{0xFFA80000, "written", 2}, {0xFFA81000, "skipped", 1}, {0xFFA82000, "locked", 1},
+                    {0xFFA83000, "failed", 1}};
+    for (size_t I = 0; I < 4; I++) {
+      EXPECT_EQ(Expected[I].Address, Blocks[I].Address);
+      EXPECT_STREQ(Expected[I].Outcome, BlockWriteOutcome(Blocks[I].Status));
+      EXPECT_EQ(Expected[I].Attempts, Blocks[I].Attempts);
+    }
+    const json Report = M->Report();
+    EXPECT_EQ((json{{"failed", 1}, {"locked", 1}, {"skipped", 1}, {"written", 1}}),
+              Report["bios"]["blockWrites"]["counts"]);
+    EXPECT_EQ("0xFFA83000", Report["bios"]["blockWrites"]["blocks"][3]["address"]);
+    EXPECT_EQ((json{{"afterWrites", 2}, {"address", "0xFFA80000"}, {"callsAfter", 2}, {"consoleLength", 0}}),
+              Report["bios"]["powerCut"]);
+    EXPECT_EQ((json::array({{{"action", 1}, {"status", 0}}})),
+              Report["bios"]["checks"]["oemNotifications"]["recent"]);
+    EXPECT_EQ("power cut after block write 2 at 0xFFA80000", Report["notes"].back());
+    EXPECT_EQ((json::array({"CUS_A", "ECCMD"})), Report["bios"]["checks"]["oemStrings"]["sent"]);
+    EXPECT_EQ((json{{"requests", 1},
+                    {"items", json::array({{{"type", 1}, {"value", 1}}, {{"type", 4}, {"text", "V1"}}})},
+                    {"switches", json::array({"A", "B"})}}),
+              Report["bios"]["checks"]["commonFlash"]);
+    EXPECT_TRUE(Report["bios"]["checks"]["password"].is_null());
+
+    // flash.bin holds the written block already, before the machine goes away.
+    std::ifstream In(Dir / "flash.bin", std::ios::binary);
+    std::vector<char> Stored((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(0x800000u, Stored.size());
+    EXPECT_EQ(0x3C, Stored[0x280000]);
+    EXPECT_EQ(char(0xFF), Stored[0x281000]);  // skipped
+    EXPECT_EQ(char(0xFF), Stored[0x283000]);  // failed
+  }
+  EXPECT_EQ(0x3C, Machine::OpenDirectory(Dir.Path())->FlashContents()[0x280FFF]);
+}
+
+TEST(FlashProfile, CheckAnswersReachTheBios) {
+  Profile P = Profile::Default();
+  P.Checks.OemStrings = {"OK"};
+  P.Checks.Password = "pw";
+  P.Checks.CommonFlash = {true, 0, 0x19, 2};
+  P.Checks.SecureCapsule.Supported = true;
+  P.Checks.EcPartSizes = {0x10000, 0x30000};
+  P.Checks.Pfat = true;
+  Machine M(P);
+  const EMU_CHECKS &C = M.Bios().Checks;
+  EXPECT_EQ(std::string("OK\0\xFF", 4), std::string(reinterpret_cast<const char *>(C.StringAnswer), 4));
+  EXPECT_STREQ("pw", C.Password);
+  EXPECT_TRUE(C.CommonFlashSupported);
+  EXPECT_EQ(0x19, C.CommonFlashMessage);
+  EXPECT_TRUE(C.Secure);
+  EXPECT_EQ(0xEF, C.CapsuleStatus);
+  EXPECT_TRUE(C.Pfat);
+  ASSERT_EQ(2u, C.EcPartCount);
+  EXPECT_EQ(0x30000u, C.EcPartSizes[1]);
+  Machine Plain(Profile::Default());
+  EXPECT_EQ(std::string("\0\xFF", 2), std::string(reinterpret_cast<const char *>(Plain.Bios().Checks.StringAnswer), 2));
+  EXPECT_EQ(0u, Plain.Bios().Flash.PowerCutAfterWrites);
+}
+
+}  // namespace
+}  // namespace vyr::emu

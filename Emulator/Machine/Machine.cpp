@@ -81,7 +81,114 @@ void ApplyPlatformProfile(const PlatformConfig &Config, EMU_PLATFORM *Platform) 
   Platform->AntiTheft = Config.AntiTheft;
 }
 
+// The profile's answers for the checks and notifications of the update flows
+// (the profile reader has checked the lengths).
+void ApplyChecksProfile(const ChecksConfig &Config, EMU_CHECKS *Checks) {
+  EmuChecksInit(Checks);
+  std::vector<const CHAR8 *> Strings;
+  for (const std::string &Text : Config.OemStrings) Strings.push_back(Text.c_str());
+  if (!EmuChecksSetStringAnswer(Checks, Strings.data(), Strings.size())) {
+    throw ProfileError("profile checks.oemStrings do not fit the 19h list");
+  }
+  Checks->NotifyStatus = Config.NotifyStatus;
+  Checks->SkipModelStatus = Config.SkipModelCheckStatus;
+  Checks->IniStatus = Config.IniStatus;
+  Checks->ConditionSupported = Config.ConditionalDataSupported;
+  Checks->ConditionResult = Config.ConditionalDataResult;
+  Checks->RestoreStatus = Config.RestoreStatus;
+  Checks->RestoreWord = Config.RestoreWord;
+  std::memcpy(Checks->Password, Config.Password.data(), std::min(Config.Password.size(), sizeof(Checks->Password) - 1));
+  Checks->CommonFlashSupported = Config.CommonFlash.Supported;
+  Checks->CommonFlashPermit = Config.CommonFlash.Permit;
+  Checks->CommonFlashMessage = Config.CommonFlash.Message;
+  Checks->CommonFlashAction = Config.CommonFlash.Action;
+  Checks->Secure = Config.SecureCapsule.Supported;
+  Checks->EspSupport = Config.SecureCapsule.Esp;
+  Checks->CapsuleStatus = Config.SecureCapsule.Status;
+  Checks->CapsuleAction = Config.SecureCapsule.Action;
+  Checks->OemSecure = Config.OemSecure;
+  Checks->Pfat = Config.Pfat;
+  Checks->EcPartCount = static_cast<UINT32>(std::min<size_t>(Config.EcPartSizes.size(), EMU_CHECKS_MAX_EC_PARTS));
+  for (UINT32 Part = 0; Part < Checks->EcPartCount; Part++) Checks->EcPartSizes[Part] = Config.EcPartSizes[Part];
+}
+
+// The NUL-terminated texts of a buffer up to its 0xFF end mark; empty ones
+// are left out (an empty list is sent as 00 FF).
+std::vector<std::string> TextList(const UINT8 *Bytes, size_t Size) {
+  std::vector<std::string> Out;
+  std::string Text;
+  for (size_t Index = 0; Index < Size && Bytes[Index] != 0xFF; Index++) {
+    if (Bytes[Index] == 0) {
+      if (!Text.empty()) Out.push_back(Text);
+      Text.clear();
+    } else {
+      Text += static_cast<char>(Bytes[Index]);
+    }
+  }
+  return Out;
+}
+
+// What the checks recorded, for the report.
+nlohmann::json ChecksReport(const EMU_CHECKS &C) {
+  nlohmann::json Notes = nlohmann::json::array();
+  for (uint32_t Index = std::min<uint32_t>(C.NotificationCount, EMU_CHECKS_NOTIFY_RING_SIZE); Index > 0; Index--) {
+    EMU_CHECKS_NOTIFICATION Note = {};
+    EmuChecksRecentNotification(&C, Index - 1, &Note);
+    Notes.push_back({{"action", Note.Action}, {"status", Note.Status}});  // oldest first
+  }
+  nlohmann::json Out = {
+      {"oemNotifications", {{"count", C.NotificationCount}, {"recent", Notes}}},
+      {"oemStrings",
+       {{"requests", C.StringRequests}, {"sent", TextList(C.StringRequest, sizeof(C.StringRequest))}}},
+      {"skipModelCheck", {{"requests", C.SkipModelRequests}}},
+      {"iniRecord", {{"requests", C.IniRequests}, {"bytes", C.IniBytes}}},
+      {"conditionalData", {{"requests", C.ConditionRequests}, {"type", C.ConditionType}}},
+      {"factoryCopyRestore", {{"requests", C.RestoreRequests}}},
+      {"progress", {{"reports", C.ProgressReports}, {"index", C.ProgressIndex}, {"total", C.ProgressTotal}}},
+      {"pfatQueries", C.PfatQueries},
+      {"secureCapsule",
+       {{"queries", C.SecureQueries}, {"submissions", C.CapsuleSubmissions}, {"lastSize", C.LastCapsuleSize}}},
+      {"oemSecure", {{"queries", C.OemSecureQueries}, {"submissions", C.OemCapsuleSubmissions}}},
+      {"ecPartInformation", {{"requests", C.EcRequests}, {"index", C.EcLastIndex}, {"size", C.EcLastSize}}},
+  };
+  Out["password"] = nullptr;
+  if (C.PasswordQueries + C.PasswordVerifies != 0) {
+    Out["password"] = {{"queries", C.PasswordQueries},
+                       {"verifies", C.PasswordVerifies},
+                       {"wrong", C.PasswordWrong},
+                       {"lastTried", std::string(C.LastPasswordTried)}};
+  }
+  Out["commonFlash"] = nullptr;
+  if (C.CommonFlashRequests != 0) {
+    nlohmann::json Items = nlohmann::json::array();
+    UINTN Offset = 0;
+    UINT8 Type = 0;
+    const UINT8 *Value = nullptr;
+    UINTN Length = 0;
+    while (EmuChecksNextCommonItem(C.CommonFlashItems, sizeof(C.CommonFlashItems), &Offset, &Type, &Value, &Length)) {
+      if (Type <= 3 && Length == 1) {
+        Items.push_back({{"type", Type}, {"value", Value[0]}});
+      } else {
+        Items.push_back({{"type", Type}, {"text", std::string(reinterpret_cast<const char *>(Value), Length)}});
+      }
+    }
+    Out["commonFlash"] = {{"requests", C.CommonFlashRequests},
+                          {"items", Items},
+                          {"switches", TextList(C.CommonFlashSwitches, C.CommonFlashSwitchesLength)}};
+  }
+  return Out;
+}
+
 }  // namespace
+
+const char *BlockWriteOutcome(uint8_t Status) {
+  switch (Status) {
+    case 0: return "written";
+    case EMU_FLASH_STATUS_SKIP_BLOCK: return "skipped";
+    case EMU_FLASH_STATUS_LOCKED: return "locked";
+    default: return "failed";
+  }
+}
 
 uint32_t Crc32(const void *Data, size_t Length) {
   uint32_t Crc = 0xFFFFFFFFu;
@@ -172,6 +279,7 @@ void Machine::ApplyBiosProfile() {
   Bios_->MainFunction = Profile_.BiosMainFunction;
   EmuBiosSetMemory(Bios_.get(), BiosRead, BiosWrite, this);
   ApplyPlatformProfile(Profile_.Platform, &Bios_->Platform);
+  ApplyChecksProfile(Profile_.Checks, &Bios_->Checks);
   for (const BiosFaultConfig &Config : Profile_.BiosFaults) {
     EMU_BIOS_FAULT Fault = {};
     Fault.Function = Config.Function;
@@ -239,6 +347,7 @@ static void ApplyFlashProfile(const FlashConfig &Config, EMU_FLASH *Flash) {
 void Machine::BuildFlash() {
   const FlashConfig &Config = Profile_.Flash;
   ApplyFlashProfile(Config, &Bios_->Flash);
+  Bios_->Flash.PowerCutAfterWrites = Profile_.PowerCutAfterWrites;
   Flash_.assign(Config.Size, Config.Fill);
   if (!Config.Image.empty()) {
     fs::path Path(Config.Image);
@@ -432,7 +541,12 @@ void Machine::TriggerSmi(SMI_REGISTERS &Regs, uint32_t SettleCount) {
     Counters_.SmiDelivered++;
     Digest(Record.In.Esi, &Record.EsiLength, &Record.EsiCrcIn);
     Digest(Record.In.Edi, &Record.EdiLength, &Record.EdiCrcIn);
+    const bool WasOff = PoweredOff();
     EmuBiosHandleSmi(Bios_.get(), &Regs);
+    if (!WasOff) {
+      RecordBlockWrite(Record.In, Regs);
+      if (PoweredOff()) CutPower();
+    }
     uint32_t Ignored;
     Digest(Record.In.Esi, &Ignored, &Record.EsiCrcOut);
     Digest(Record.In.Edi, &Ignored, &Record.EdiCrcOut);
@@ -441,6 +555,35 @@ void Machine::TriggerSmi(SMI_REGISTERS &Regs, uint32_t SettleCount) {
   Record.Out = Regs;
   Record.TimeNs = NowNs_;
   Transcript_.push_back(Record);
+}
+
+void Machine::RecordBlockWrite(const SMI_REGISTERS &In, const SMI_REGISTERS &Out) {
+  if ((In.Eax & 0xFF) != Bios_->MainFunction || In.Ebx != EMU_BIOS_CALL_SIGNATURE || ((In.Eax >> 8) & 0xFF) != 0x15) {
+    return;
+  }
+  auto Found = BlockWriteIndex_.find(In.Edi);
+  if (Found == BlockWriteIndex_.end()) {
+    Found = BlockWriteIndex_.emplace(In.Edi, BlockWrites_.size()).first;
+    BlockWrites_.push_back(BlockWrite{In.Edi, 0, 0, 0});
+  }
+  BlockWrite &Block = BlockWrites_[Found->second];
+  Block.Length = In.Ecx;
+  Block.Status = static_cast<uint8_t>(Out.Eax & 0xFF);
+  Block.Attempts++;
+}
+
+// The power goes at the end of the block write that the profile names: what
+// was written is on the flash (and in flash.bin right away, as a real part
+// keeps it); the console shows nothing from here on.
+void Machine::CutPower() {
+  PowerCutConsoleLength_ = Console_.Transcript().size();
+  char Text[96];
+  std::snprintf(Text, sizeof(Text), "power cut after block write %u at 0x%08X", Bios_->Flash.BlocksWritten,
+                Bios_->Flash.PowerCutAddress);
+  Note(Text);
+  if (!Directory_.empty()) {
+    SaveFlash();
+  }
 }
 
 // ---- Volumes and files -------------------------------------------------------
@@ -707,6 +850,26 @@ nlohmann::json Machine::Report(const nlohmann::json &Extra) const {
       {"timeNs", NowNs_},
       {"notes", Notes_},
   };
+  Out["bios"]["checks"] = ChecksReport(Bios_->Checks);
+  nlohmann::json Blocks = nlohmann::json::array();
+  std::map<std::string, uint32_t> Counts = {{"written", 0}, {"skipped", 0}, {"locked", 0}, {"failed", 0}};
+  for (const BlockWrite &B : BlockWrites_) {
+    const char *Outcome = BlockWriteOutcome(B.Status);
+    Counts[Outcome]++;
+    Blocks.push_back({{"address", Hex(B.Address, 8)},
+                      {"length", Hex(B.Length, 1)},
+                      {"outcome", Outcome},
+                      {"status", Hex(B.Status, 2)},
+                      {"attempts", B.Attempts}});
+  }
+  Out["bios"]["blockWrites"] = {{"counts", Counts}, {"blocks", Blocks}};
+  Out["bios"]["powerCut"] = nullptr;
+  if (PoweredOff()) {
+    Out["bios"]["powerCut"] = {{"afterWrites", Bios_->Flash.BlocksWritten},
+                               {"address", Hex(Bios_->Flash.PowerCutAddress, 8)},
+                               {"callsAfter", Bios_->PoweredOffCalls},
+                               {"consoleLength", PowerCutConsoleLength_}};
+  }
   if (Extra.is_object()) {
     for (auto It = Extra.begin(); It != Extra.end(); ++It) {
       Out[It.key()] = It.value();

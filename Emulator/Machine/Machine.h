@@ -52,6 +52,18 @@ struct SmiRecord {
   uint64_t TimeNs = 0;  // virtual time after the settle loop
 };
 
+// What the emulated BIOS answered to the 15h writes of one flash address
+// (the latest call counts; retries add attempts).
+struct BlockWrite {
+  uint32_t Address = 0;
+  uint32_t Length = 0;
+  uint8_t Status = 0;     // AL of the latest call
+  uint32_t Attempts = 0;  // 15h calls for this address
+};
+
+// "written" (0), "skipped" (0x29: the BIOS kept the block), "locked" (0x2A) or "failed".
+const char *BlockWriteOutcome(uint8_t Status);
+
 struct ConfigTableEntry {
   EFI_GUID Guid;
   uint64_t Address;
@@ -122,6 +134,15 @@ class Machine {
   void TriggerSmi(SMI_REGISTERS &Regs, uint32_t SettleCount);
   const std::vector<SmiRecord> &SmiTranscript() const { return Transcript_; }
   EMU_BIOS &Bios() { return *Bios_; }
+  // 15h writes by flash address, in the order the addresses were first written.
+  const std::vector<BlockWrite> &BlockWrites() const { return BlockWrites_; }
+
+  // ---- Power ----
+  // The profile's bios.powerCutAfterWrites turned the machine off: no SMI is
+  // answered any more, flash.bin already holds what was written, and the
+  // console output from PowerCutConsoleLength() on never reached a screen.
+  bool PoweredOff() const { return Bios_->Flash.PoweredOff != 0; }
+  size_t PowerCutConsoleLength() const { return PowerCutConsoleLength_; }
 
   // ---- Flash contents ----
   // The flash part's bytes, mapped at FlashBase() = 2^32 - size. A machine
@@ -207,6 +228,8 @@ class Machine {
   std::string VolumeRoot(const VolumeConfig &Config) const;
   EFI_HANDLE InstallImage(EFI_HANDLE DeviceHandle, const std::u16string &FilePath, ImageRecord Record);
   void Digest(uint32_t Address, uint32_t *Length, uint32_t *Crc) const;
+  void RecordBlockWrite(const SMI_REGISTERS &In, const SMI_REGISTERS &Out);
+  void CutPower();
 
   Profile Profile_;
   std::string Directory_;
@@ -220,6 +243,9 @@ class Machine {
   std::unique_ptr<EMU_BIOS> Bios_;
   std::vector<uint8_t> Flash_;  // never resized once the BIOS holds its address
   std::vector<SmiRecord> Transcript_;
+  std::vector<BlockWrite> BlockWrites_;
+  std::map<uint32_t, size_t> BlockWriteIndex_;
+  size_t PowerCutConsoleLength_ = 0;
   ProtocolRegistry Protocols_;
   std::vector<std::unique_ptr<Volume>> Volumes_;
   std::map<const File *, std::unique_ptr<File>> Files_;

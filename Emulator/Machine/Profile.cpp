@@ -28,6 +28,10 @@ constexpr size_t kFlashMaxWhole = 315;     // 4096 / 13
 constexpr size_t kFlashMaxExternal = 25;   // 256 / 10
 constexpr size_t kFlashMaxLocked = 16;
 constexpr size_t kFlashMaxSkip = 16;
+// Limits of the checks' buffers.
+constexpr size_t kOemStringList = 256;  // 19h list with its end mark
+constexpr size_t kPasswordChars = 255;
+constexpr size_t kMaxEcParts = 10;
 
 std::string Hex(uint64_t Value) {
   char Text[24];
@@ -201,6 +205,100 @@ void CheckOemId(const std::string &Id, const ObjectReader &Reader, const char *K
   if (Id.size() > 6) {
     Reader.FailKey(Key, "must be at most 6 characters (\"" + Id + "\")");
   }
+}
+
+void ReadChecks(ObjectReader &O, ChecksConfig &C) {
+  if (const json *Strings = O.Get("oemStrings")) {
+    if (!Strings->is_array()) {
+      O.FailKey("oemStrings", "must be a list of strings");
+    }
+    C.OemStrings.clear();
+    size_t Used = 1;  // the end mark
+    for (const json &Entry : *Strings) {
+      if (!Entry.is_string()) {
+        O.FailKey("oemStrings", "must be a list of strings");
+      }
+      const std::string Text = Entry.get<std::string>();
+      if (Text.find('\0') != std::string::npos) {
+        O.FailKey("oemStrings", "entries must not contain NUL");
+      }
+      Used += Text.size() + 1;
+      C.OemStrings.push_back(Text);
+    }
+    if (Used > kOemStringList) {
+      O.FailKey("oemStrings", "do not fit the 256-byte list (each string, its NUL and the end mark)");
+    }
+  }
+  O.Read("notifyStatus", C.NotifyStatus);
+  O.Read("skipModelCheckStatus", C.SkipModelCheckStatus);
+  O.Read("iniStatus", C.IniStatus);
+  O.ReadObject("conditionalData", [&](ObjectReader &D) {
+    D.Read("supported", C.ConditionalDataSupported);
+    D.Read("result", C.ConditionalDataResult);
+  });
+  O.ReadObject("factoryCopyRestore", [&](ObjectReader &R) {
+    R.Read("status", C.RestoreStatus);
+    R.Read("word", C.RestoreWord);
+  });
+  O.Read("password", C.Password);
+  if (C.Password.size() > kPasswordChars || C.Password.find('\0') != std::string::npos) {
+    O.FailKey("password", "must be at most 255 bytes without NUL");
+  }
+  O.ReadObject("commonFlash", [&](ObjectReader &F) {
+    F.Read("supported", C.CommonFlash.Supported);
+    F.Read("permit", C.CommonFlash.Permit);
+    F.Read("message", C.CommonFlash.Message);
+    F.Read("action", C.CommonFlash.Action);
+  });
+  O.ReadObject("secureCapsule", [&](ObjectReader &S) {
+    S.Read("supported", C.SecureCapsule.Supported);
+    S.Read("esp", C.SecureCapsule.Esp);
+    S.Read("status", C.SecureCapsule.Status);
+    S.Read("action", C.SecureCapsule.Action);
+  });
+  O.Read("oemSecure", C.OemSecure);
+  O.Read("pfat", C.Pfat);
+  if (const json *Sizes = O.Get("ecPartSizes")) {
+    if (!Sizes->is_array()) {
+      O.FailKey("ecPartSizes", "must be a list of sizes");
+    }
+    C.EcPartSizes.clear();
+    for (const json &Entry : *Sizes) {
+      const uint32_t Size = static_cast<uint32_t>(O.Number(Entry, "ecPartSizes", UINT32_MAX));
+      if (Size == 0) {
+        O.FailKey("ecPartSizes", "entries must not be 0");
+      }
+      C.EcPartSizes.push_back(Size);
+    }
+    if (C.EcPartSizes.size() > kMaxEcParts) {
+      O.FailKey("ecPartSizes", "has more than 10 parts (what the 21h record holds)");
+    }
+  }
+}
+
+json ChecksJson(const ChecksConfig &C) {
+  json Sizes = json::array();
+  for (uint32_t Size : C.EcPartSizes) Sizes.push_back(Hex(Size));
+  return {{"oemStrings", C.OemStrings},
+          {"notifyStatus", Hex(C.NotifyStatus)},
+          {"skipModelCheckStatus", Hex(C.SkipModelCheckStatus)},
+          {"iniStatus", Hex(C.IniStatus)},
+          {"conditionalData", {{"supported", C.ConditionalDataSupported}, {"result", C.ConditionalDataResult}}},
+          {"factoryCopyRestore", {{"status", Hex(C.RestoreStatus)}, {"word", Hex(C.RestoreWord)}}},
+          {"password", C.Password},
+          {"commonFlash",
+           {{"supported", C.CommonFlash.Supported},
+            {"permit", C.CommonFlash.Permit},
+            {"message", Hex(C.CommonFlash.Message)},
+            {"action", C.CommonFlash.Action}}},
+          {"secureCapsule",
+           {{"supported", C.SecureCapsule.Supported},
+            {"esp", C.SecureCapsule.Esp},
+            {"status", Hex(C.SecureCapsule.Status)},
+            {"action", C.SecureCapsule.Action}}},
+          {"oemSecure", C.OemSecure},
+          {"pfat", C.Pfat},
+          {"ecPartSizes", Sizes}};
 }
 
 }  // namespace
@@ -410,7 +508,9 @@ Profile Profile::FromJson(const json &Json, const std::string &Source) {
       F.ReadOptional("edi", Fault.Edi);
       P.BiosFaults.push_back(Fault);
     });
+    B.Read("powerCutAfterWrites", P.PowerCutAfterWrites);
   });
+  Root.ReadObject("checks", [&](ObjectReader &O) { ReadChecks(O, P.Checks); });
   Root.ReadObject("platform", [&](ObjectReader &O) {
     PlatformConfig &Pf = P.Platform;
     O.Read("permission", Pf.Permission);
@@ -695,7 +795,8 @@ json Profile::ToJson() const {
     if (Fault.Edi) F["edi"] = Hex(*Fault.Edi);
     Faults.push_back(F);
   }
-  Out["bios"] = {{"mainFunction", Hex(BiosMainFunction)}, {"faults", Faults}};
+  Out["bios"] = {{"mainFunction", Hex(BiosMainFunction)}, {"faults", Faults}, {"powerCutAfterWrites", PowerCutAfterWrites}};
+  Out["checks"] = ChecksJson(Checks);
   Out["platform"] = {
       {"permission", Platform.Permission},
       {"interfaceVersion", Hex(Platform.InterfaceVersion)},

@@ -170,6 +170,39 @@ struct FlashConfig {
   std::vector<FlashBlocksConfig> ResolvedBlockMap() const;
 };
 
+// The answers of the BIOS's checks and notifications of the update flows
+// (19h, 1Ah, 1Bh, 1Dh, 21h, 41h, 43h, 44h, 45h, 48h, 49h, 4Ch).
+struct CommonFlashConfig {
+  bool Supported = false;  // false: 44h answers 0xEF
+  uint16_t Permit = 1;
+  uint16_t Message = 0;
+  uint16_t Action = 0;
+};
+
+struct SecureCapsuleConfig {
+  bool Supported = false;    // 48h support query answers 0, else 0xEF
+  bool Esp = false;          // answer flags bit 0
+  uint8_t Status = 0xEF;     // AL for a submitted capsule
+  uint8_t Action = 1;        // CL with status 0 (0 S3, 1 reboot, 2 shutdown, 3 nothing)
+};
+
+struct ChecksConfig {
+  std::vector<std::string> OemStrings;  // 19h answer list; empty: 00 FF
+  uint8_t NotifyStatus = 0;             // 1Ah
+  uint8_t SkipModelCheckStatus = 0;     // 1Bh, every block
+  uint8_t IniStatus = 0;                // 1Dh
+  bool ConditionalDataSupported = false;  // 45h
+  uint8_t ConditionalDataResult = 1;
+  uint8_t RestoreStatus = 0;            // 49h AL
+  uint16_t RestoreWord = 0;             // 49h status word
+  std::string Password;                 // 43h; empty: none set
+  CommonFlashConfig CommonFlash;        // 44h
+  SecureCapsuleConfig SecureCapsule;    // 48h
+  bool OemSecure = false;               // 4Ch
+  bool Pfat = false;                    // 41h type 0x58
+  std::vector<uint32_t> EcPartSizes = {0x20000};  // 21h; empty: no EC (0xEF)
+};
+
 struct Profile {
   std::string Name = "default";
   std::vector<MemoryPatchConfig> MemoryPatches;
@@ -177,7 +210,9 @@ struct Profile {
   FsegmentConfig Fsegment;
   uint8_t BiosMainFunction = 0xEF;
   std::vector<BiosFaultConfig> BiosFaults;
+  uint32_t PowerCutAfterWrites = 0;  // 0: never; else off after that many 15h writes
   PlatformConfig Platform;
+  ChecksConfig Checks;
   FlashConfig Flash;
   std::vector<VolumeConfig> Volumes;
   uint32_t ConsoleColumns = 80;

@@ -137,6 +137,73 @@ TEST(Profile, PlatformAnswersAreReadAndRoundTrip) {
   EXPECT_FALSE(D.CommandFilter.Present);
 }
 
+TEST(Profile, CheckAnswersAreReadValidatedAndRoundTrip) {
+  const char *Text = R"({"bios": {"powerCutAfterWrites": 12}, "checks": {
+    "oemStrings": ["OK", "CUS_X"], "notifyStatus": 1, "skipModelCheckStatus": "0x28", "iniStatus": 2,
+    "conditionalData": {"supported": true, "result": 0}, "factoryCopyRestore": {"status": 0, "word": "0x8000"},
+    "password": "pa ss", "commonFlash": {"supported": true, "permit": 0, "message": "0x19", "action": 2},
+    "secureCapsule": {"supported": true, "esp": true, "status": 0, "action": 3},
+    "oemSecure": true, "pfat": true, "ecPartSizes": ["0x10000", 131072]
+  }})";
+  Profile P = Profile::FromJson(json::parse(Text));
+  const ChecksConfig &C = P.Checks;
+  EXPECT_EQ(12u, P.PowerCutAfterWrites);
+  EXPECT_EQ((std::vector<std::string>{"OK", "CUS_X"}), C.OemStrings);
+  EXPECT_EQ(1, C.NotifyStatus);
+  EXPECT_EQ(0x28, C.SkipModelCheckStatus);
+  EXPECT_EQ(2, C.IniStatus);
+  EXPECT_TRUE(C.ConditionalDataSupported);
+  EXPECT_EQ(0, C.ConditionalDataResult);
+  EXPECT_EQ(0x8000, C.RestoreWord);
+  EXPECT_EQ("pa ss", C.Password);
+  EXPECT_EQ(0x19, C.CommonFlash.Message);
+  EXPECT_EQ(0, C.CommonFlash.Permit);
+  EXPECT_TRUE(C.SecureCapsule.Esp);
+  EXPECT_EQ(3, C.SecureCapsule.Action);
+  EXPECT_TRUE(C.OemSecure);
+  EXPECT_TRUE(C.Pfat);
+  EXPECT_EQ((std::vector<uint32_t>{0x10000, 0x20000}), C.EcPartSizes);
+  EXPECT_EQ(P.ToJson(), Profile::FromJson(P.ToJson()).ToJson());
+
+  // A plain machine.
+  const ChecksConfig D = Profile::Default().Checks;
+  EXPECT_TRUE(D.OemStrings.empty());
+  EXPECT_FALSE(D.ConditionalDataSupported);
+  EXPECT_FALSE(D.CommonFlash.Supported);
+  EXPECT_FALSE(D.SecureCapsule.Supported);
+  EXPECT_EQ(0xEF, D.SecureCapsule.Status);
+  EXPECT_EQ((std::vector<uint32_t>{0x20000}), D.EcPartSizes);
+  EXPECT_EQ(0u, Profile::Default().PowerCutAfterWrites);
+  // An empty list is kept as such: a machine without EC.
+  EXPECT_TRUE(Profile::FromJson(json::parse(R"({"checks": {"ecPartSizes": []}})")).Checks.EcPartSizes.empty());
+
+  const std::string Long(200, 'A');
+  struct {
+    std::string Json;
+    const char *Message;
+  } Cases[] = {
+      {R"({"checks": {"pasword": "x"}})", "unknown key \"pasword\" in profile.checks"},
+      {R"({"checks": {"oemStrings": "OK"}})", "profile.checks.oemStrings must be a list of strings"},
+      {R"({"checks": {"oemStrings": [1]}})", "profile.checks.oemStrings must be a list of strings"},
+      {R"({"checks": {"oemStrings": ["A\u0000B"]}})", "oemStrings entries must not contain NUL"},
+      {R"({"checks": {"oemStrings": [")" + Long + R"(", "123456789012345678901234567890123456789012345678901234"]}})",
+       "oemStrings do not fit the 256-byte list"},
+      {R"({"checks": {"password": ")" + std::string(256, 'p') + R"("}})", "password must be at most 255 bytes"},
+      {R"({"checks": {"ecPartSizes": [1,2,3,4,5,6,7,8,9,10,11]}})", "ecPartSizes has more than 10 parts"},
+      {R"({"checks": {"ecPartSizes": [0]}})", "ecPartSizes entries must not be 0"},
+      {R"({"checks": {"commonFlash": {"permit": 65536}}})", "profile.checks.commonFlash.permit is out of range"},
+      {R"({"checks": {"secureCapsule": {"esp": 1}}})", "profile.checks.secureCapsule.esp must be true or false"},
+      {R"({"bios": {"powerCutAfterWrites": -1}})", "profile.bios.powerCutAfterWrites must be a non-negative"},
+  };
+  for (const auto &Case : Cases) {
+    const std::string Error = ErrorOf(Case.Json);
+    EXPECT_NE(std::string::npos, Error.find(Case.Message)) << Case.Json << " gave: " << Error;
+  }
+  // 200 + 1 + 53 + 1 + 1 = 256: exactly full is allowed.
+  EXPECT_EQ("", ErrorOf(R"({"checks": {"oemStrings": [")" + Long +
+                        R"(", "12345678901234567890123456789012345678901234567890123"]}})"));
+}
+
 TEST(Profile, DefaultHasOneUsbVolumeAndSurvivesAFile) {
   Profile P = Profile::Default();
   ASSERT_EQ(1u, P.Volumes.size());

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -115,6 +116,28 @@ std::string DescribeCompletion(const EMU_COMPLETION &C) {
   return Line + ")";
 }
 
+std::string DescribeBlockWrites(const std::vector<emu::BlockWrite> &Blocks) {
+  if (Blocks.empty()) {
+    return "vyrfft: no flash block was written (15h)";
+  }
+  size_t Written = 0, Skipped = 0, Locked = 0, Failed = 0;
+  for (const emu::BlockWrite &B : Blocks) {
+    const std::string Outcome = emu::BlockWriteOutcome(B.Status);
+    (Outcome == "written" ? Written : Outcome == "skipped" ? Skipped : Outcome == "locked" ? Locked : Failed)++;
+  }
+  return "vyrfft: flash blocks (15h): " + std::to_string(Written) + " written, " + std::to_string(Skipped) +
+         " skipped (0x29), " + std::to_string(Locked) + " locked (0x2A), " + std::to_string(Failed) + " failed, of " +
+         std::to_string(Blocks.size());
+}
+
+std::string DescribePowerCut(const EMU_BIOS &Bios) {
+  char Address[16];
+  std::snprintf(Address, sizeof(Address), "0x%08X", Bios.Flash.PowerCutAddress);
+  return "vyrfft: the power was cut after block write " + std::to_string(Bios.Flash.BlocksWritten) + " at " + Address +
+         "; the flash keeps what was written, and the " + std::to_string(Bios.PoweredOffCalls) +
+         " SMI calls and the console output after it never happened on a real machine";
+}
+
 int Run(const Options &Opt, std::ostream &Log) {
   std::unique_ptr<emu::Machine> Machine;
   try {
@@ -151,7 +174,9 @@ int Run(const Options &Opt, std::ostream &Log) {
   auto Finish = [&](int Code) {
     Extra["exitCode"] = Code;
     Extra["shellCommands"] = gShellCommands;
-    if (!Terminal) std::cout << Machine->Screen().Transcript();
+    const std::string &Screen = Machine->Screen().Transcript();
+    // After a power cut nothing reached the screen.
+    if (!Terminal) std::cout << (Machine->PoweredOff() ? Screen.substr(0, Machine->PowerCutConsoleLength()) : Screen);
     if (!Opt.report.empty()) {
       try {
         Machine->WriteReport(Opt.report, Extra);
@@ -238,11 +263,19 @@ int Run(const Options &Opt, std::ostream &Log) {
                                    : nlohmann::json{{"clearCmos", Completion.ClearCmos},
                                                     {"action", Completion.Action},
                                                     {"status", Completion.Status}};
-  int Code = !MainResult ? kExitRunFailed : !EndResult ? kExitCompletionRefused : kExitOk;
+  int Code = Machine->PoweredOff() ? kExitPowerCut
+             : !MainResult         ? kExitRunFailed
+             : !EndResult          ? kExitCompletionRefused
+                                   : kExitOk;
   int Result = Finish(Code);
   Log << "vyrfft: " << MainName << " returned " << (MainResult ? "TRUE" : "FALSE") << ", EndProgram returned "
       << (EndResult ? "TRUE" : "FALSE") << "; driver unloaded\n";
-  Log << DescribeCompletion(Completion) << "\n";
+  Log << DescribeBlockWrites(Machine->BlockWrites()) << "\n";
+  if (Machine->PoweredOff()) {
+    Log << DescribePowerCut(Machine->Bios()) << "\n";
+  } else {
+    Log << DescribeCompletion(Completion) << "\n";
+  }
   return Result;
 }
 

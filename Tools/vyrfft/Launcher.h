@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Bios/EmuBios.h"
+#include "Machine/Machine.h"
 #include "vyrfft/Options.h"
 
 namespace vyr::fft {
@@ -17,11 +18,19 @@ enum ExitCode {
   kExitUsage = 2,
   kExitCompletionRefused = 3,
   kExitLoadFailed = 4,
+  kExitPowerCut = 5,
 };
 
 // The line vyrfft prints after a run about the completion request (16h)
 // that the emulated BIOS received, without the line end.
 std::string DescribeCompletion(const EMU_COMPLETION &Completion);
+
+// The line vyrfft prints after a run about the 15h block writes as the
+// emulated BIOS answered them, without the line end.
+std::string DescribeBlockWrites(const std::vector<emu::BlockWrite> &Blocks);
+
+// The line about a power cut the profile asked for (bios.powerCutAfterWrites).
+std::string DescribePowerCut(const EMU_BIOS &Bios);
 
 // Runs one launch as Options say; messages of vyrfft itself go to Log.
 int Run(const Options &Options, std::ostream &Log);
