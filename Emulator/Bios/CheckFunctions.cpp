@@ -248,18 +248,18 @@ UINT8 EmuChecksFunction43h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
   return WriteAnswer(Bios, Regs->Ecx, Buffer, sizeof(Buffer), 0);
 }
 
-// 44h: ESI is buffer 1 (1024 bytes of typed items), EDI buffer 2 (the switch
+// 44h: EDI is buffer 1 (1024 bytes of typed items), ESI buffer 2 (the switch
 // words, ended by 0xFF); the answer's three words replace buffer 2's first
 // six bytes. Both are recorded even when the machine does not support it.
 UINT8 EmuChecksFunction44h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
   EMU_CHECKS *C = &Bios->Checks;
-  if (!EmuBiosReadPhysical(Bios, Regs->Esi, C->CommonFlashItems, sizeof(C->CommonFlashItems))) {
+  if (!EmuBiosReadPhysical(Bios, Regs->Edi, C->CommonFlashItems, sizeof(C->CommonFlashItems))) {
     return EMU_CHECKS_STATUS_BAD_REQUEST;
   }
   UINT32 Length = 0;
   for (; Length < EMU_CHECKS_COMMON_SWITCHES_SIZE; Length++) {
     UINT8 Byte = 0;
-    if (!EmuBiosReadPhysical(Bios, Regs->Edi + Length, &Byte, 1)) {
+    if (!EmuBiosReadPhysical(Bios, Regs->Esi + Length, &Byte, 1)) {
       return EMU_CHECKS_STATUS_BAD_REQUEST;
     }
     C->CommonFlashSwitches[Length] = Byte;
@@ -277,7 +277,7 @@ UINT8 EmuChecksFunction44h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
   Put16(Answer, C->CommonFlashPermit);
   Put16(Answer + 2, C->CommonFlashMessage);
   Put16(Answer + 4, C->CommonFlashAction);
-  return WriteAnswer(Bios, Regs->Edi, Answer, sizeof(Answer), 0);
+  return WriteAnswer(Bios, Regs->Esi, Answer, sizeof(Answer), 0);
 }
 
 // 45h: the "$CHKCNDI" request at ECX is answered in place with "$CHKCNDO",

@@ -211,7 +211,7 @@ TEST_F(CheckFunctionsTest, CommonFlashRecordsItemsAndSwitches) {
                             "\x06VyrPC\xFF\x07V2.00\xFF";
   M.Put(kBuf1, Items + std::string(1024 - Items.size(), '\0'));
   M.Put(kBuf2, std::string("ODM1\0MODE=2\0\xFF\xEE", 14));
-  EXPECT_EQ(0xEF, Al(M.Call(0x44, 0, kBuf1, kBuf2)));  // a plain machine has no common flash
+  EXPECT_EQ(0xEF, Al(M.Call(0x44, 0, kBuf2, kBuf1)));  // a plain machine has no common flash
   EXPECT_EQ(std::string("ODM1\0MODE=2\0\xFF", 13), std::string((char *)C.CommonFlashSwitches, 13));
   EXPECT_EQ(13u, C.CommonFlashSwitchesLength);
   EXPECT_EQ(std::string("ODM1\0M", 6), M.At(kBuf2, 6));
@@ -229,7 +229,7 @@ TEST_F(CheckFunctionsTest, CommonFlashRecordsItemsAndSwitches) {
   C.CommonFlashPermit = 0;
   C.CommonFlashMessage = 0x19;
   C.CommonFlashAction = 3;
-  ASSERT_EQ(0, Al(M.Call(0x44, 0, kBuf1, kBuf2)));
+  ASSERT_EQ(0, Al(M.Call(0x44, 0, kBuf2, kBuf1)));
   EXPECT_EQ(U16(0) + U16(0x19) + U16(3) + "OD", M.At(kBuf2, 8));
   EXPECT_EQ(2u, C.CommonFlashRequests);
 }
