@@ -212,7 +212,7 @@ TEST(FlashProfile, PowerCutKeepsTheWrittenBlocksAndTheReportTellsEachOutcome) {
     M->TriggerSmi(Oem, 1);
     M->WritePhysical(Lists, Items.data(), Items.size());
     M->WritePhysical(Lists + 0x800, Words.data(), Words.size());
-    SMI_REGISTERS Common = {0x44EF, EMU_BIOS_CALL_SIGNATURE, 0, 0xB2, uint32_t(Lists), uint32_t(Lists + 0x800)};
+    SMI_REGISTERS Common = {0x44EF, EMU_BIOS_CALL_SIGNATURE, 0, 0xB2, uint32_t(Lists + 0x800), uint32_t(Lists)};
     M->TriggerSmi(Common, 1);
     EXPECT_EQ(0xEF, Common.Eax & 0xFF);
     EXPECT_EQ(0, Write(0xFFA80000));     // written

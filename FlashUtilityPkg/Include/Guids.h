@@ -14,6 +14,7 @@ extern CONST EFI_GUID gEfiAcpiTableGuid;    // ACPI 2.0 RSDP
 extern CONST EFI_GUID gEfiAcpi10TableGuid;  // ACPI 1.0 RSDP
 extern CONST EFI_GUID gEfiGlobalVariableGuid;
 extern CONST EFI_GUID gFlashOverrideVariableGuid;
+extern CONST EFI_GUID gVyrCapsuleUpdateProgressProtocolGuid;
 
 BOOLEAN CompareGuid(CONST EFI_GUID *A, CONST EFI_GUID *B);
 

@@ -138,7 +138,7 @@ std::string DescribePowerCut(const EMU_BIOS &Bios) {
          " SMI calls and the console output after it never happened on a real machine";
 }
 
-int Run(const Options &Opt, std::ostream &Log) {
+int Run(const Options &Opt, std::ostream &Out, std::ostream &Log) {
   std::unique_ptr<emu::Machine> Machine;
   try {
     if (!Opt.profile.empty() && !std::ifstream(Opt.machineDir + "/profile.json")) {
@@ -155,7 +155,7 @@ int Run(const Options &Opt, std::ostream &Log) {
     return kExitLoadFailed;
   }
   const bool Terminal = Opt.terminal == 1 || (Opt.terminal == -1 && isatty(STDOUT_FILENO));
-  Machine->SetTerminalMode(Terminal, Terminal ? &std::cout : nullptr);
+  Machine->SetTerminalMode(Terminal, Terminal ? &Out : nullptr);
   for (char16_t Key : Opt.keys) {
     Machine->Keys().Queue(Key == u'\x1B' ? 0x17 : 0, Key == u'\x1B' ? u'\0' : Key);
   }
@@ -176,7 +176,7 @@ int Run(const Options &Opt, std::ostream &Log) {
     Extra["shellCommands"] = gShellCommands;
     const std::string &Screen = Machine->Screen().Transcript();
     // After a power cut nothing reached the screen.
-    if (!Terminal) std::cout << (Machine->PoweredOff() ? Screen.substr(0, Machine->PowerCutConsoleLength()) : Screen);
+    if (!Terminal) Out << (Machine->PoweredOff() ? Screen.substr(0, Machine->PowerCutConsoleLength()) : Screen);
     if (!Opt.report.empty()) {
       try {
         Machine->WriteReport(Opt.report, Extra);
@@ -291,7 +291,7 @@ int VyrfftMain(const std::vector<std::string> &Args, std::ostream &Out, std::ost
     return kExitOk;
   }
   gShellCommands.clear();
-  return Run(Opt, Err);
+  return Run(Opt, Out, Err);
 }
 
 }  // namespace vyr::fft

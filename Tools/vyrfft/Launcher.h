@@ -32,8 +32,9 @@ std::string DescribeBlockWrites(const std::vector<emu::BlockWrite> &Blocks);
 // The line about a power cut the profile asked for (bios.powerCutAfterWrites).
 std::string DescribePowerCut(const EMU_BIOS &Bios);
 
-// Runs one launch as Options say; messages of vyrfft itself go to Log.
-int Run(const Options &Options, std::ostream &Log);
+// Runs one launch as Options say: the console goes to Out, messages of
+// vyrfft itself to Log.
+int Run(const Options &Options, std::ostream &Out, std::ostream &Log);
 int VyrfftMain(const std::vector<std::string> &Args, std::ostream &Out, std::ostream &Err);
 
 }  // namespace vyr::fft

@@ -24,6 +24,10 @@
 #include "Flash/ReadRom.h"
 #include "Flash/RomMap.h"
 #include "Console/BlockStatus.h"
+#include "Flash/Progress.h"
+#include "Flash/SecureCapsule.h"
+#include "Image/OemCustom.h"
+#include "Smi/ExtraDataRequest.h"
 
 typedef struct EFI_COMPONENT_NAME_PROTOCOL EFI_COMPONENT_NAME_PROTOCOL;
 
@@ -127,6 +131,10 @@ VOID ResetModuleState(VOID) {
   RomMapResetState();
   ReadRomResetState();
   BlockStatusResetState();
+  SecureCapsuleResetState();
+  OemCustomResetState();
+  ProgressResetState();
+  ExtraDataRequestResetState();
   ZeroMem(&mIniSettings, sizeof(mIniSettings));
   ZeroMem(&mRun, sizeof(mRun));
 }

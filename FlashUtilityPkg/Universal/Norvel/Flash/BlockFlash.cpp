@@ -9,6 +9,7 @@
 #include "Console/Print.h"
 #include "Console/Trace.h"
 #include "Flash/EcUpdate.h"
+#include "Flash/Progress.h"
 #include "Flash/ReadRom.h"
 #include "Flash/SecureCapsule.h"
 #include "Flash/RomMap.h"
@@ -337,6 +338,11 @@ BOOLEAN UpdateProcEntire(CONST UINT8 *WorkingImage) {
   for (UINT32 Index = 0; Index < Count; Index++) {
     BLOCK_ENTRY *Block = &Table[Index];
     ProgressBar(ProgressPercent(Index, Count));
+    if (mIniSettings.UI.PassUpdateProgressToBios != 0) {
+      SMI_PassUpdateProgress(Index, Count);
+    }
+    // The bytes up to and including this block.
+    UpdateCapsuleUpdatePercentage(ProgressPhaseBios, Block->Size <= RomSize - Offset ? Offset + Block->Size : RomSize);
     // The table never covers more than the ROM; checked so that no block is
     // ever taken from beyond the working image.
     if (Block->Size > RomSize - Offset) {
@@ -569,6 +575,14 @@ BOOLEAN FuncSize_region(UINT8 *Working, CONST UINT8 *Image, UINT32 ImageSize) {
     FuncExit(u"FuncSize_region", u"Region size invalid");
     return FALSE;
   }
+  // A region image covers only part of what the selection leaves writable
+  // (an ME image smaller than its region, Platform Data or EC alone, NV areas
+  // opened by options): everything else keeps the flash's own contents.
+  UINT8 Locked = 0;
+  if (!ReadRomChunked(GetRomBase(), RomSize, Working, &Locked)) {
+    FuncExit(u"FuncSize_region", u"Read ROM failed");
+    return FALSE;
+  }
   if (EcSize > 0) {
     // The rest is the BIOS region: it goes where the BIOS region lies, as an
     // image without EC part does.
@@ -667,7 +681,7 @@ static BOOLEAN RunUpdate_via15h(CONST CHAR16 *Name, CONST UINT8 *Image, UINT32 I
     return FailUpdate(Name, Working, u"FuncSize_entire failed");
   }
   if (!Firmware) {
-    if (!IsModelCheckNeeded() && !SMI_SkipModelCheckVerify(Working, RomSize)) {
+    if (!IsModelCheckNeeded() && !SMI_SkipModelCheckVerify(Working, RomSize, RomSize)) {
       return FailUpdate(Name, Working, u"Skip model check failed");
     }
     if (!UpdateOemMe()) {

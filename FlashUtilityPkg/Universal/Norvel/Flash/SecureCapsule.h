@@ -1,13 +1,133 @@
-// Secure-capsule services that the block flash relies on.
+// Secure capsules and the BIOS's secure update interfaces: recognition of a
+// signed capsule and of the records it carries, the secure-platform (48h) and
+// OEM-secure (4Ch) support queries, the OEM/ODM notifications (1Ah), the
+// skip-model-check verification (1Bh), RBU images and the completion-action
+// mapping. The 48h, ESP and 4Ch flash engines build on these.
 #ifndef VYR_SECURE_CAPSULE_H_
 #define VYR_SECURE_CAPSULE_H_
 
 #include "Base.h"
 
-// 1Ah: tells the OEM/ODM code of the BIOS where a flash stands (action) and
-// how it went (status).
+#define CAPSULE_BLOCK_LENGTH 0x80000
+#define CAPSULE_BLOCK_LIST_MAX 512
+#define CAPSULE_BLOCK_LIST_SIZE (8 + 16 * CAPSULE_BLOCK_LIST_MAX)  // 8200
+#define CAPSULE_EXT_RECORD_SIZE 9
+#define CAPSULE_EXT_FLAG_ESP 0x01
+
+#define SKIP_MODEL_CHECK_BLOCK_LENGTH 4096
+#define SKIP_MODEL_CHECK_NOT_THIS_BLOCK 0x28
+
+#define OEM_SECURE_MODE_FLASH 0
+#define OEM_SECURE_MODE_VERIFY 1
+
+// 1Ah actions and statuses.
+#define OEM_ODM_ACTION_BEGIN 1
+#define OEM_ODM_ACTION_END 2
+#define OEM_ODM_STATUS_NONE 0
+#define OEM_ODM_STATUS_SUCCESS 1
+#define OEM_ODM_STATUS_FAILURE 2
+
+#define RBU_TRAILER_SIZE 8
+
+typedef struct {
+  BOOLEAN DriverSignature;
+  BOOLEAN HasEc;
+  UINT32 EcSize;
+  BOOLEAN HasMe;
+  UINT32 MeSize;
+  BOOLEAN HasDeviceFirmware;
+  UINT32 DeviceFirmwareSize;
+  UINT8 *DeviceFirmwareData;
+  BOOLEAN IsSecureImage;
+  UINT32 SecureSize;
+  BOOLEAN EcOnly;
+  BOOLEAN NativeMeOnly;
+  BOOLEAN SecureFlashDone;
+  UINT8 *BiosData;  // set by the 48h engine
+  UINT32 BiosSize;
+  // Record data as the last parse found them, for the engines.
+  UINT8 *BiosRecordData;
+  UINT8 *EcData;
+  UINT8 *MeData;
+} SECURE_CAPSULE_INFO;
+
+typedef struct {
+  SECURE_CAPSULE_INFO Info;
+  BOOLEAN SecureQueried;
+  BOOLEAN SecurePlatform;
+  BOOLEAN EspSupported;
+  BOOLEAN ViaEspRequest;
+  UINT8 LastAction;  // action byte of the last successful 48h
+  BOOLEAN OemSecureQueried;
+  BOOLEAN OemSecurePlatform;
+  BOOLEAN RbuImage;
+  UINT32 RbuHeaderLength;
+  UINT32 RawFdOffset;
+  UINT8 *RawFd;
+  UINT32 RawFdSize;
+  UINT32 CrcTable[256];
+} SECURE_CAPSULE_STATE;
+
+extern SECURE_CAPSULE_STATE mSecureCapsule;
+
+VOID SecureCapsuleResetState(VOID);
+
+// ---- Recognition ----
+BOOLEAN ParseSecureCapsule(UINT8 *Image, UINT32 Size);
+VOID SetViaEspRequest(BOOLEAN ViaEsp);
+
+// ---- 48h ----
+typedef struct {
+  UINT32 Address;  // physical; 0 = the BIOS takes the capsule from the ESP
+  UINT32 Size;
+  UINT8 Flags;     // CAPSULE_EXT_FLAG_ESP: the capsule is also on the ESP
+  // Answer.
+  UINT8 Status;
+  UINT8 Action;
+  BOOLEAN Answered;  // the record came back as "$EXO"
+  UINT8 AnswerFlags;
+} SECURE_CAPSULE_REQUEST;
+
+// Fills List (CAPSULE_BLOCK_LIST_SIZE bytes) with descriptors of 512 KiB
+// blocks from Address. A size of 0 gives no descriptor, or one all-zero
+// descriptor with ZeroSizeEntry. FALSE when the capsule needs more than 512.
+BOOLEAN BuildCapsuleBlockList(UINT8 *List, UINT32 Address, UINT32 Size, BOOLEAN ZeroSizeEntry, UINT32 *Count);
+BOOLEAN Fwsmi_48h(SECURE_CAPSULE_REQUEST *Request);
+BOOLEAN SMI_IsSecurePlatform(VOID);
+BOOLEAN IsSecurePlatform(VOID);
+
+// ---- 4Ch ----
+typedef struct {
+  UINT32 Address;
+  UINT32 Size;
+  // Answer (taken on status 0).
+  UINT8 Status;
+  UINT8 Action;
+  BOOLEAN SignatureAccepted;
+  BOOLEAN FallBackAllowed;
+  BOOLEAN UpdateSucceeded;
+} OEM_SECURE_REQUEST;
+
+BOOLEAN Fwsmi_4Ch(OEM_SECURE_REQUEST *Request, UINT32 Mode);
+BOOLEAN SMI_IsOemSecurePlatform(VOID);
+BOOLEAN IsOemSecurePlatform(VOID);
+
+// ---- 1Ah / 1Bh ----
+// Status gets the final AL (may be NULL).
+BOOLEAN Fwsmi_1Ah(UINT8 Action, UINT8 Status, UINT8 *FinalStatus);
 BOOLEAN SMI_OemOdmCustom2(UINT8 Action, UINT8 Status);
-// 1Bh: asks the BIOS to accept Image without its model check.
-BOOLEAN SMI_SkipModelCheckVerify(CONST UINT8 *Image, UINT32 RomSize);
+BOOLEAN Fwsmi_1Bh(UINT32 BlockAddress, CONST UINT8 *Block, UINT8 *FinalStatus);
+// Presents the EC blocks (with -ecb/-ecbp) and the ROM's 4 KiB blocks until
+// the BIOS decides. Image holds ImageSize bytes; blocks beyond it are not sent.
+BOOLEAN SMI_SkipModelCheckVerify(CONST UINT8 *Image, UINT32 ImageSize, UINT32 RomSize);
+
+// ---- RBU ----
+BOOLEAN IsRbuImage(UINT8 *Image, UINT32 Size);
+BOOLEAN CheckRbuChecksum(UINT8 *Image, UINT32 Size);
+UINT32 RbuCrc32(CONST UINT8 *Data, UINT32 Length);
+
+// ---- Completion actions (BIOS numbering -> 16h numbering) ----
+UINT8 GetSecureCompleteAction(VOID);
+UINT8 GetOemCompleteAction(UINT8 Action);
 
 #endif  // VYR_SECURE_CAPSULE_H_

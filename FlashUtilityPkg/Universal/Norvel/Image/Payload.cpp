@@ -156,3 +156,35 @@ VOID StampPayloadTags(VOID) {
     }
   }
 }
+
+BOOLEAN FindPayloadTag(PAYLOAD_TAG_ID Id, CONST UINT8 *Buffer, UINT32 Size, UINT32 *Offset) {
+  if (Buffer == NULL || Id >= PayloadTagCount) {
+    return FALSE;
+  }
+  CHAR8 Tag[PAYLOAD_TAG_LENGTH];
+  WorkingTag(Id, Tag);
+  INTN Found = FindBytes(Buffer, Size, Tag, PAYLOAD_TAG_LENGTH);
+  if (Found < 0) {
+    return FALSE;
+  }
+  if (Offset != NULL) {
+    *Offset = (UINT32)Found;
+  }
+  return TRUE;
+}
+
+BOOLEAN GetPayloadRecordInBuffer(PAYLOAD_TAG_ID Id, CONST UINT8 *Buffer, UINT32 Size, CONST UINT8 **Data,
+                                 UINT32 *DataSize) {
+  UINT32 Offset = 0;
+  if (!FindPayloadTag(Id, Buffer, Size, &Offset) || Size - Offset < PAYLOAD_HEADER_LENGTH) {
+    return FALSE;
+  }
+  UINT32 Length = ReadUnaligned32(Buffer + Offset + 20);
+  // The size is the file's word: a record must end inside its buffer.
+  if (Length > Size - Offset - PAYLOAD_HEADER_LENGTH) {
+    return FALSE;
+  }
+  *Data = Buffer + Offset + PAYLOAD_HEADER_LENGTH;
+  *DataSize = Length;
+  return TRUE;
+}

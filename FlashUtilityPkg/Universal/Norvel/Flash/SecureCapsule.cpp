@@ -1,0 +1,564 @@
+#include "Flash/SecureCapsule.h"
+
+#include "Flash/EcUpdate.h"
+
+#include "BaseLib.h"
+#include "Config/CommandLine.h"
+#include "Config/IniSettings.h"
+#include "Console/ConsoleUi.h"
+#include "Console/Trace.h"
+#include "Flash/RomMap.h"
+#include "Image/Payload.h"
+#include "Image/StoredSignature.h"
+#include "Smi/CachedQuery.h"
+#include "Smi/FwsmiTransport.h"
+#include "Startup.h"
+
+SECURE_CAPSULE_STATE mSecureCapsule;
+
+// "$ZTK" and the capsule GUID DDA13833-C342-4EAE-B5C9-C2D7D613DBB8.
+static CONST CHAR8 kCapsuleSignature[20] = {'~',  'Z',  'T',  'K',  0x33, 0x38, (CHAR8)0xA1, (CHAR8)0xDD,
+                                            0x42, (CHAR8)0xC3, (CHAR8)0xAE, 0x4E, (CHAR8)0xB5, (CHAR8)0xC9,
+                                            (CHAR8)0xC2, (CHAR8)0xD7, (CHAR8)0xD6, 0x13, (CHAR8)0xDB, (CHAR8)0xB8};
+static CONST CHAR8 kDriverSignature[] = "~#EFI#DRV_";  // first character 'Q'
+static CONST CHAR8 kBiosTag[] = "~_NORVEL_BIOSIMG";
+static CONST CHAR8 kEcTag[] = "~_NORVEL_EC_IMG_";
+static CONST CHAR8 kMeTag[] = "~_NORVEL_ME_IMG_";
+static CONST CHAR8 kDeviceFirmwareTag[] = "~_DEVICE_FW_IMG_";
+static CONST CHAR8 kExtRequest[] = "~EXT";
+static CONST CHAR8 kExtAnswer[] = "~EXO";
+static CONST CHAR8 kRbuSignature[] = "~RBU";
+static CONST CHAR8 kServerInfoSignature[] = "~BIS";
+
+#define RECORD_DUMP_LENGTH 25
+#define RBU_INFO_DUMP_LENGTH 0x54
+#define RBU_SERVER_DUMP_LENGTH 0x1C
+
+VOID SecureCapsuleResetState(VOID) { ZeroMem(&mSecureCapsule, sizeof(mSecureCapsule)); }
+
+VOID SetViaEspRequest(BOOLEAN ViaEsp) { mSecureCapsule.ViaEspRequest = ViaEsp ? TRUE : FALSE; }
+
+static UINTN Smaller(UINTN A, UINTN B) { return A < B ? A : B; }
+
+// The first record with Tag whose header and data both lie inside the image.
+// Occurrences that would run past the end are passed over: the size comes
+// from the file and must not lead a read outside it.
+static UINT8 *FindRecord(UINT8 *Image, UINT32 Size, CONST CHAR8 *Tag, UINT32 *DataSize) {
+  UINTN Position = 0;
+  while (Position < Size) {
+    INTN Found = FindStoredSignature(Image + Position, Size - Position, Tag, PAYLOAD_TAG_LENGTH, '$');
+    if (Found < 0) {
+      return NULL;
+    }
+    UINTN Record = Position + (UINTN)Found;
+    if (Size - Record >= PAYLOAD_HEADER_LENGTH) {
+      UINT32 Length = ReadUnaligned32(Image + Record + 20);
+      if (Length <= Size - Record - PAYLOAD_HEADER_LENGTH) {
+        *DataSize = Length;
+        return Image + Record;
+      }
+    }
+    Position = Record + 1;
+  }
+  return NULL;
+}
+
+static VOID DumpRecordHeader(CONST UINT8 *Record, CONST UINT8 *Image, UINT32 Size) {
+  DumpHex(Record, Smaller(RECORD_DUMP_LENGTH, (UINTN)(Image + Size - Record)));
+}
+
+// EC, ME and device-firmware records: traced when present, taken when not empty.
+static UINT8 *NoteSideRecord(UINT8 *Image, UINT32 Size, CONST CHAR8 *Tag, CONST CHAR16 *Header,
+                             CONST CHAR16 *Found, BOOLEAN *Has, UINT32 *RecordSize) {
+  UINT32 DataSize = 0;
+  UINT8 *Record = FindRecord(Image, Size, Tag, &DataSize);
+  if (Record == NULL) {
+    return NULL;
+  }
+  DebugPrint(4, Header);
+  DumpRecordHeader(Record, Image, Size);
+  if (DataSize == 0) {
+    return NULL;
+  }
+  *Has = TRUE;
+  *RecordSize = DataSize;
+  DebugPrint(4, Found, DataSize / 1024);
+  return Record + PAYLOAD_HEADER_LENGTH;
+}
+
+BOOLEAN ParseSecureCapsule(UINT8 *Image, UINT32 Size) {
+  FuncEnter(u"ParseSecureCapsule");
+  SECURE_CAPSULE_INFO *Info = &mSecureCapsule.Info;
+  // What the last image was; the flags of the side records stay from earlier images.
+  Info->IsSecureImage = FALSE;
+  Info->SecureSize = 0;
+  Info->EcOnly = FALSE;
+  Info->NativeMeOnly = FALSE;
+  Info->BiosRecordData = NULL;
+  if (Image == NULL) {
+    Size = 0;
+  }
+  if (FindStoredSignature(Image, Size, kDriverSignature, 10, 'Q') >= 0) {
+    Info->DriverSignature = TRUE;
+    DebugPrint(4, u"EFI DRV Signature found!\r\n");
+  }
+  UINT8 *Data = NoteSideRecord(Image, Size, kEcTag, u"===== EC in capsule Header =====\r\n",
+                               u" Secure capsule with EC (%dK)\r\n", &Info->HasEc, &Info->EcSize);
+  if (Data != NULL) {
+    Info->EcData = Data;
+  }
+  Data = NoteSideRecord(Image, Size, kMeTag, u"===== ME in capsule Header =====\r\n",
+                        u" Secure capsule with ME (%dK)\r\n", &Info->HasMe, &Info->MeSize);
+  if (Data != NULL) {
+    Info->MeData = Data;
+  }
+  Data = NoteSideRecord(Image, Size, kDeviceFirmwareTag, u"===== Device Firmware in capsule Header =====\r\n",
+                        u" Secure capsule with device firmware (%dK)\r\n", &Info->HasDeviceFirmware,
+                        &Info->DeviceFirmwareSize);
+  if (Data != NULL) {
+    Info->DeviceFirmwareData = Data;
+  }
+
+  if (FindStoredSignature(Image, Size, kCapsuleSignature, sizeof(kCapsuleSignature), '$') < 0) {
+    DebugPrint(4, u"Legacy FD size (0x%X)\r\n", Size);
+    FuncExit(u"ParseSecureCapsule", u"Legacy image");
+    return FALSE;
+  }
+  UINT32 BiosSize = 0;
+  UINT8 *Bios = FindRecord(Image, Size, kBiosTag, &BiosSize);
+  if (Bios == NULL) {
+    DebugPrint(4, u"Secure capsule but secure BIOS not found\r\n");
+    FuncExit(u"ParseSecureCapsule", u"No BIOS record");
+    return FALSE;
+  }
+  DebugPrint(4, u"===== BIOS in capsule Header =====\r\n");
+  DumpRecordHeader(Bios, Image, Size);
+  Info->IsSecureImage = TRUE;
+  Info->SecureSize = BiosSize;
+  Info->BiosRecordData = Bios + PAYLOAD_HEADER_LENGTH;
+  Info->EcOnly = BiosSize == 0 && Info->HasEc;
+  Info->NativeMeOnly = BiosSize == 0 && Info->HasMe;
+  DebugPrint(4, u" Secure capsule size (0x%X)\r\n", Info->SecureSize);
+  DebugPrint(4, u" Updata External EC region only = %d\r\n", Info->EcOnly);
+  DebugPrint(4, u" Updata Native ME only = %d\r\n", Info->NativeMeOnly);
+  FuncExit(u"ParseSecureCapsule", NULL);
+  return TRUE;
+}
+
+// ---- 48h ----------------------------------------------------------------------------
+
+BOOLEAN BuildCapsuleBlockList(UINT8 *List, UINT32 Address, UINT32 Size, BOOLEAN ZeroSizeEntry, UINT32 *Count) {
+  if (List == NULL) {
+    return FALSE;
+  }
+  ZeroMem(List, CAPSULE_BLOCK_LIST_SIZE);
+  UINT32 Blocks = Size / CAPSULE_BLOCK_LENGTH + (Size % CAPSULE_BLOCK_LENGTH != 0 ? 1 : 0);
+  if (Blocks > CAPSULE_BLOCK_LIST_MAX) {
+    return FALSE;
+  }
+  for (UINT32 Index = 0; Index < Blocks; Index++) {
+    UINT32 Offset = Index * CAPSULE_BLOCK_LENGTH;
+    UINT32 Length = Size - Offset < CAPSULE_BLOCK_LENGTH ? Size - Offset : CAPSULE_BLOCK_LENGTH;
+    UINT8 *Entry = List + 8 + 16 * Index;
+    WriteUnaligned32(Entry, Length);
+    WriteUnaligned32(Entry + 8, Address + Offset);
+  }
+  UINT32 Used = (Blocks == 0 && ZeroSizeEntry) ? 1 : Blocks;
+  WriteUnaligned32(List, Used);
+  if (Count != NULL) {
+    *Count = Used;
+  }
+  return TRUE;
+}
+
+// Builds the block list and places it in FWSMI buffer 1; NULL, or the reason
+// it could not be placed.
+static CONST CHAR16 *PlaceCapsuleBlockList(UINT32 Address, UINT32 Size, BOOLEAN ZeroSizeEntry, UINT32 *Count,
+                                           UINT32 *ListAddress) {
+  UINT8 *List = (UINT8 *)AllocateZeroPool(CAPSULE_BLOCK_LIST_SIZE);
+  if (List == NULL) {
+    return u"Allocate memory failed";
+  }
+  CONST CHAR16 *Reason = NULL;
+  if (!BuildCapsuleBlockList(List, Address, Size, ZeroSizeEntry, Count)) {
+    Reason = u"Capsule too large";
+  } else if (!CopyToFwsmiBuffer(1, List, CAPSULE_BLOCK_LIST_SIZE, ListAddress)) {
+    Reason = u"Input buffer is NULL";
+  }
+  FreePool(List);
+  return Reason;
+}
+
+BOOLEAN Fwsmi_48h(SECURE_CAPSULE_REQUEST *Request) {
+  FuncEnter(u"Fwsmi_48h");
+  if (Request == NULL) {
+    FuncExit(u"Fwsmi_48h", u"Input buffer is NULL");
+    return FALSE;
+  }
+  Request->Status = FWSMI_STATUS_NOT_SUPPORTED;
+  Request->Action = 0;
+  Request->Answered = FALSE;
+  Request->AnswerFlags = 0;
+  UINT32 Count = 0;
+  UINT32 ListAddress = 0;
+  CONST CHAR16 *Reason = PlaceCapsuleBlockList(Request->Address, Request->Size, FALSE, &Count, &ListAddress);
+  UINT8 Record[CAPSULE_EXT_RECORD_SIZE];
+  MakeStoredSignature(Record, kExtRequest, 4, '$');
+  WriteUnaligned32(Record + 4, CAPSULE_EXT_RECORD_SIZE);
+  Record[8] = Request->Flags;
+  UINT32 RecordAddress = 0;
+  if (Reason == NULL && !CopyToFwsmiBuffer(2, Record, CAPSULE_EXT_RECORD_SIZE, &RecordAddress)) {
+    Reason = u"Input buffer is NULL";
+  }
+  if (Reason != NULL) {
+    FuncExit(u"Fwsmi_48h", Reason);
+    return FALSE;
+  }
+  DebugPrint(4, u" Block Count 0x%X\r\n", Count);
+  DebugPrint(4, u" Capsule Size 0x%X\r\n", Request->Size);
+  // One call, no retries: a submission must not be repeated.
+  if (mFwsmi.Initialized != 0 && mFwsmi.CommandPort != 0) {
+    FWSMI_ARGS Args = {Request->Size, ListAddress, RecordAddress};
+    UINT32 Eax = FwsmiCall(0x48, &Args, NULL);
+    Request->Status = (UINT8)(Eax & 0xFF);
+    Request->Action = (UINT8)((Eax >> 8) & 0xFF);
+  }
+  if (CopyFromFwsmiBuffer(RecordAddress, CAPSULE_EXT_RECORD_SIZE, Record) &&
+      HasStoredSignature(Record, kExtAnswer, 4, '$')) {
+    // Without "$EXO" the flags byte is still the request's own.
+    Request->Answered = TRUE;
+    Request->AnswerFlags = Record[8];
+  }
+  if (Request->Status == FWSMI_STATUS_SUCCESS) {
+    FuncExit(u"Fwsmi_48h", NULL);
+    return TRUE;
+  }
+  if (Request->Size == 0 && Request->Status != FWSMI_STATUS_NOT_SUPPORTED) {
+    FuncExit(u"Fwsmi_48h", u"Support secure flash");
+    return TRUE;
+  }
+  DebugPrint(4, u"FWSMI 48h failed. (0x%02X)\r\n", Request->Status);
+  FuncExit(u"Fwsmi_48h", u"BIOS return not success");
+  return FALSE;
+}
+
+BOOLEAN SMI_IsSecurePlatform(VOID) {
+  FuncEnter(u"SMI_IsSecurePlatform");
+  mSecureCapsule.SecureQueried = TRUE;
+  SECURE_CAPSULE_REQUEST Request;
+  ZeroMem(&Request, sizeof(Request));
+  Request.Flags = mSecureCapsule.ViaEspRequest ? CAPSULE_EXT_FLAG_ESP : 0;
+  if (!Fwsmi_48h(&Request)) {
+    FuncExit(u"SMI_IsSecurePlatform", u"FWSMI 48h failed");
+    return FALSE;
+  }
+  mSecureCapsule.SecurePlatform = TRUE;
+  if (Request.Answered && (Request.AnswerFlags & CAPSULE_EXT_FLAG_ESP) != 0) {
+    mSecureCapsule.EspSupported = TRUE;
+    DebugPrint(4, u" BIOS support via ESP method\r\n");
+  }
+  FuncExit(u"SMI_IsSecurePlatform", NULL);
+  return TRUE;
+}
+
+BOOLEAN IsSecurePlatform(VOID) {
+  return CachedQueryAnswer(&mSecureCapsule.SecureQueried, &mSecureCapsule.SecurePlatform, SMI_IsSecurePlatform,
+                           u" Platform [Secure]\r\n", u" Platform [Legacy]\r\n");
+}
+
+// ---- 4Ch ----------------------------------------------------------------------------
+
+BOOLEAN Fwsmi_4Ch(OEM_SECURE_REQUEST *Request, UINT32 Mode) {
+  FuncEnter(u"Fwsmi_4Ch");
+  if (Request == NULL) {
+    FuncExit(u"Fwsmi_4Ch", u"Input buffer is NULL");
+    return FALSE;
+  }
+  Request->Status = FWSMI_STATUS_NOT_SUPPORTED;
+  UINT32 Count = 0;
+  UINT32 ListAddress = 0;
+  CONST CHAR16 *Reason = PlaceCapsuleBlockList(Request->Address, Request->Size, TRUE, &Count, &ListAddress);
+  if (Reason != NULL) {
+    FuncExit(u"Fwsmi_4Ch", Reason);
+    return FALSE;
+  }
+  DebugPrint(4, u" Fwsmi_4Ch\r\n-------------+---------\r\n  block_count  0x%X\r\n  FD size      0x%X\r\n", Count,
+             Request->Size);
+  UINT32 Result = FWSMI_STATUS_NOT_SUPPORTED;
+  if (mFwsmi.Initialized != 0 && mFwsmi.CommandPort != 0) {
+    FWSMI_ARGS Args = {Request->Size, ListAddress, Mode};
+    Result = FwsmiCall(0x4C, &Args, NULL);
+  }
+  Request->Status = (UINT8)(Result & 0xFF);
+  if (Request->Status == FWSMI_STATUS_SUCCESS) {
+    UINT8 Bits = (UINT8)((Result >> 8) & 0xFF);
+    Request->Action = (UINT8)((Result >> 16) & 0xFF);
+    Request->SignatureAccepted = (Bits & 0x01) != 0;
+    Request->FallBackAllowed = (Bits & 0x02) != 0;
+    Request->UpdateSucceeded = (Bits & 0x04) != 0;
+    FuncExit(u"Fwsmi_4Ch", NULL);
+    return TRUE;
+  }
+  DebugPrint(4, u"FWSMI 4Ch failed. (0x%X)\r\n", Request->Status);
+  if (Request->Size == 0 && Request->Status != FWSMI_STATUS_NOT_SUPPORTED) {
+    FuncExit(u"Fwsmi_4Ch", NULL);
+    return TRUE;
+  }
+  FuncExit(u"Fwsmi_4Ch", u"BIOS return not success");
+  return FALSE;
+}
+
+BOOLEAN SMI_IsOemSecurePlatform(VOID) {
+  FuncEnter(u"SMI_IsOemSecurePlatform");
+  mSecureCapsule.OemSecureQueried = TRUE;
+  OEM_SECURE_REQUEST Request;
+  ZeroMem(&Request, sizeof(Request));
+  if (!Fwsmi_4Ch(&Request, OEM_SECURE_MODE_VERIFY)) {
+    FuncExit(u"SMI_IsOemSecurePlatform", u"FWSMI 4Ch failed");
+    return FALSE;
+  }
+  mSecureCapsule.OemSecurePlatform = TRUE;
+  FuncExit(u"SMI_IsOemSecurePlatform", NULL);
+  return TRUE;
+}
+
+BOOLEAN IsOemSecurePlatform(VOID) {
+  return CachedQueryAnswer(&mSecureCapsule.OemSecureQueried, &mSecureCapsule.OemSecurePlatform,
+                           SMI_IsOemSecurePlatform, u" Platform [OEM Secure]\r\n", u" Platform [Legacy]\r\n");
+}
+
+// ---- 1Ah / 1Bh ----------------------------------------------------------------------
+
+BOOLEAN Fwsmi_1Ah(UINT8 Action, UINT8 Status, UINT8 *FinalStatus) {
+  FuncEnter(u"Fwsmi_1Ah");
+  FWSMI_ARGS Args = {(UINT32)Action | ((UINT32)Status << 8), 0, 0};
+  UINT8 Final = (UINT8)(FwsmiCallWithRetry(0x1A, &Args, NULL, 0) & 0xFF);
+  if (FinalStatus != NULL) {
+    *FinalStatus = Final;
+  }
+  if (Final != FWSMI_STATUS_SUCCESS) {
+    FuncExit(u"Fwsmi_1Ah", u"BIOS return not success");
+    return FALSE;
+  }
+  FuncExit(u"Fwsmi_1Ah", NULL);
+  return TRUE;
+}
+
+BOOLEAN SMI_OemOdmCustom2(UINT8 Action, UINT8 Status) {
+  FuncEnter(u"SMI_OemOdmCustom2");
+  UINT8 Final = 0;
+  // A BIOS without the notification does not hold the flash back.
+  if (!Fwsmi_1Ah(Action, Status, &Final) && Final != FWSMI_STATUS_NOT_SUPPORTED) {
+    FuncExit(u"SMI_OemOdmCustom2", u"FWSMI fail");
+    return FALSE;
+  }
+  FuncExit(u"SMI_OemOdmCustom2", NULL);
+  return TRUE;
+}
+
+BOOLEAN Fwsmi_1Bh(UINT32 BlockAddress, CONST UINT8 *Block, UINT8 *FinalStatus) {
+  FuncEnter(u"Fwsmi_1Bh");
+  UINT32 Buffer = 0;
+  if (FinalStatus != NULL) {
+    *FinalStatus = FWSMI_STATUS_NOT_SUPPORTED;
+  }
+  // The transport answers 0xEF when it cannot call at all; here that would
+  // read as "verified".
+  if (mFwsmi.Initialized == 0 || mFwsmi.CommandPort == 0) {
+    if (FinalStatus != NULL) {
+      *FinalStatus = 0xFF;
+    }
+    FuncExit(u"Fwsmi_1Bh", u"SMI not initialized");
+    return FALSE;
+  }
+  if (Block == NULL || !CopyToFwsmiBuffer(1, Block, SKIP_MODEL_CHECK_BLOCK_LENGTH, &Buffer)) {
+    FuncExit(u"Fwsmi_1Bh", u"Input buffer is NULL");
+    return FALSE;
+  }
+  FWSMI_ARGS Args = {SKIP_MODEL_CHECK_BLOCK_LENGTH, Buffer, BlockAddress};
+  UINT8 Final = (UINT8)(FwsmiCallWithRetry(0x1B, &Args, NULL, 0) & 0xFF);
+  if (FinalStatus != NULL) {
+    *FinalStatus = Final;
+  }
+  if (Final != FWSMI_STATUS_SUCCESS) {
+    FuncExit(u"Fwsmi_1Bh", u"BIOS return not success");
+    return FALSE;
+  }
+  FuncExit(u"Fwsmi_1Bh", NULL);
+  return TRUE;
+}
+
+typedef enum { VerifyNext, VerifyPassed, VerifyRefused } VERIFY_OUTCOME;
+
+static VERIFY_OUTCOME PresentBlock(UINT32 Address, CONST UINT8 *Block) {
+  UINT8 Final = 0;
+  Fwsmi_1Bh(Address, Block, &Final);
+  if (Final == FWSMI_STATUS_SUCCESS || Final == FWSMI_STATUS_NOT_SUPPORTED) {
+    return VerifyPassed;
+  }
+  return Final == SKIP_MODEL_CHECK_NOT_THIS_BLOCK ? VerifyNext : VerifyRefused;
+}
+
+BOOLEAN SMI_SkipModelCheckVerify(CONST UINT8 *Image, UINT32 ImageSize, UINT32 RomSize) {
+  FuncEnter(u"SMI_SkipModelCheckVerify");
+  VERIFY_OUTCOME Outcome = VerifyNext;
+  CONST UINT8 *Ec = GetEcImageBuffer();
+  if ((IsEcWithBiosPercentOptionSet() || IsEcWithBiosOptionSet()) && Ec != NULL) {
+    UINT32 EcBlocks = GetEcImageSize() / SKIP_MODEL_CHECK_BLOCK_LENGTH;
+    for (UINT32 Index = 0; Index < EcBlocks && Outcome == VerifyNext; Index++) {
+      Outcome = PresentBlock(Index * SKIP_MODEL_CHECK_BLOCK_LENGTH, Ec + Index * SKIP_MODEL_CHECK_BLOCK_LENGTH);
+    }
+  }
+  // BIOS block k carries the address of block-table entry k; blocks past the
+  // table or past the image are not presented.
+  UINT32 BiosBlocks = RomSize / SKIP_MODEL_CHECK_BLOCK_LENGTH;
+  UINT32 ImageBlocks = Image == NULL ? 0 : ImageSize / SKIP_MODEL_CHECK_BLOCK_LENGTH;
+  for (UINT32 Block = 0; Block < BiosBlocks && Block < ImageBlocks && Outcome == VerifyNext; Block++) {
+    CONST BLOCK_ENTRY *Entry = GetBlockEntry(Block);
+    if (Entry == NULL) {
+      break;
+    }
+    Outcome = PresentBlock(Entry->Address, Image + (UINTN)Block * SKIP_MODEL_CHECK_BLOCK_LENGTH);
+  }
+  if (Outcome != VerifyPassed) {
+    FuncExit(u"SMI_SkipModelCheckVerify", u"BIOS not allow to skip model check");
+    return FALSE;
+  }
+  FuncExit(u"SMI_SkipModelCheckVerify", NULL);
+  return TRUE;
+}
+
+// ---- RBU ----------------------------------------------------------------------------
+
+static BOOLEAN NotRbuWindow(CONST CHAR16 *Reason) {
+  mSecureCapsule.RbuImage = FALSE;
+  mSecureCapsule.RawFd = NULL;
+  mSecureCapsule.RawFdSize = 0;
+  FuncExit(u"IsRbuImage", Reason);
+  return FALSE;
+}
+
+BOOLEAN IsRbuImage(UINT8 *Image, UINT32 Size) {
+  FuncEnter(u"IsRbuImage");
+  if (Image == NULL || Size < 5 || !HasStoredSignature(Image, kRbuSignature, 4, '$')) {
+    FuncExit(u"IsRbuImage", u"Not RBU image");
+    return FALSE;
+  }
+  DebugPrint(4, u"===== RBU Info =====\r\n");
+  DumpHex(Image, Smaller(RBU_INFO_DUMP_LENGTH, Size));
+  mSecureCapsule.RbuImage = TRUE;
+  UINT32 Header = Image[4];
+  UINT32 Start = Header;
+  UINT32 Remainder = 0;
+  if (Header <= Size - 4 && HasStoredSignature(Image + Header, kServerInfoSignature, 4, '$')) {
+    DebugPrint(4, u"===== DELL Server Info =====\r\n");
+    DumpHex(Image + Header, Smaller(RBU_SERVER_DUMP_LENGTH, Size - Header));
+    if (Size - Header < 6) {
+      return NotRbuWindow(u"RBU window outside the file");
+    }
+    Start = Header + ReadUnaligned16(Image + Header + 4);
+  }
+  // The window and its 8-byte trailer must fit in the file.
+  if (Start > Size || Size - Start < RBU_TRAILER_SIZE) {
+    return NotRbuWindow(u"RBU window outside the file");
+  }
+  UINT32 RawSize = Size - Start - RBU_TRAILER_SIZE;
+  if (Start != Header) {
+    // After a server block the window is kept in whole 512 KiB units by
+    // moving its start back; a start that would leave the file is refused.
+    Remainder = RawSize % CAPSULE_BLOCK_LENGTH;
+    if (Remainder > Start) {
+      return NotRbuWindow(u"RBU window outside the file");
+    }
+    Start -= Remainder;
+  }
+  mSecureCapsule.RbuHeaderLength = Header;
+  mSecureCapsule.RawFdOffset = Start;
+  mSecureCapsule.RawFd = Image + Start;
+  mSecureCapsule.RawFdSize = RawSize;
+  DebugPrint(4, u" RBU FD\r\n-----+------\r\n file  0x%X\r\n  raw  0x%X\r\n", Size, RawSize);
+  if (Remainder != 0) {
+    DebugPrint(4, u" RBU secure FD\r\n-----+------\r\n  cer  0x%X\r\n  raw  0x%X\r\n", Remainder, RawSize);
+  }
+  FuncExit(u"IsRbuImage", NULL);
+  return TRUE;
+}
+
+UINT32 RbuCrc32(CONST UINT8 *Data, UINT32 Length) {
+  if (Data == NULL || Length == 0) {
+    return 0;
+  }
+  for (UINT32 Index = 0; Index < 256; Index++) {
+    UINT32 Value = Index;
+    for (UINTN Bit = 0; Bit < 8; Bit++) {
+      Value = (Value & 1) != 0 ? (Value >> 1) ^ 0xEDB88320u : Value >> 1;
+    }
+    mSecureCapsule.CrcTable[Index] = Value;
+  }
+  UINT32 Crc = 0xFFFFFFFFu;
+  for (UINT32 Index = 0; Index < Length; Index++) {
+    Crc = mSecureCapsule.CrcTable[(Crc ^ Data[Index]) & 0xFF] ^ (Crc >> 8);
+  }
+  return Crc;
+}
+
+BOOLEAN CheckRbuChecksum(UINT8 *Image, UINT32 Size) {
+  FuncEnter(u"CheckRbuChecksum");
+  BOOLEAN Recorded = mSecureCapsule.RbuImage && mSecureCapsule.RawFd == Image + mSecureCapsule.RawFdOffset &&
+                     (UINT64)mSecureCapsule.RawFdOffset + mSecureCapsule.RawFdSize + RBU_TRAILER_SIZE <= Size;
+  if (!Recorded && !IsRbuImage(Image, Size)) {
+    FuncExit(u"CheckRbuChecksum", u"Not RBU image");
+    return FALSE;
+  }
+  UINT32 Trailer = mSecureCapsule.RawFdOffset + mSecureCapsule.RawFdSize;
+  UINT32 FdChecksum = ReadUnaligned32(Image + Trailer);
+  UINT32 EntireChecksum = ReadUnaligned32(Image + Trailer + 4);
+  DebugPrint(4, u" RBU Checksum: FD (0x%X), Entire (0x%X)\r\n", FdChecksum, EntireChecksum);
+  // The FD sum runs from the header's end up to the trailer, a server
+  // information block included.
+  UINT32 Header = mSecureCapsule.RbuHeaderLength;
+  BOOLEAN Entire = RbuCrc32(Image, Size - 4) == EntireChecksum;
+  BOOLEAN Fd = RbuCrc32(Image + Header, Trailer - Header) == FdChecksum;
+  if (!Entire || !Fd) {
+    Print(u"RBU image checksum fail!\r\n");
+    FuncExit(u"CheckRbuChecksum", u"Checksum incorrect");
+    return FALSE;
+  }
+  FuncExit(u"CheckRbuChecksum", NULL);
+  return TRUE;
+}
+
+// ---- Completion actions --------------------------------------------------------------
+
+// BIOS and ini numbering: 0 S3, 1 reboot, 2 shutdown, 3 do nothing. Completion
+// numbering: 0 return to OS, 1 shutdown, 2 reboot, 3 S3.
+static UINT8 MapCompleteAction(UINT8 Action) {
+  switch (Action) {
+    case 0:
+      return 3;
+    case 2:
+      return 1;
+    case 3:
+      return 0;
+    default:
+      return 2;
+  }
+}
+
+UINT8 GetSecureCompleteAction(VOID) {
+  UINT8 Action = mSecureCapsule.LastAction;
+  if (mIniSettings.FlashSecureBIOSOverride.EnableFlashSecureBIOSOverride == 1) {
+    UINT8 Ini = mIniSettings.FlashSecureBIOSOverride.Action;
+    DebugPrint(4, u"[FlashSecureBIOSOverride] enable\r\n Action 48h (%d) -> ini (%d)\r\n\r\n", Action, Ini);
+    Action = Ini;
+  }
+  UINT8 Complete = MapCompleteAction(Action);
+  DebugPrint(4, u" Action 48h (%d) -> 16h (%d)\r\n", Action, Complete);
+  return Complete;
+}
+
+UINT8 GetOemCompleteAction(UINT8 Action) {
+  UINT8 Complete = MapCompleteAction(Action);
+  DebugPrint(4, u" Action 4Ch (%d) -> 16h (%d)\r\n", Action, Complete);
+  return Complete;
+}

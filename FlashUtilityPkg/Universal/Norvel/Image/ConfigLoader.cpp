@@ -1,0 +1,186 @@
+#include "Image/ConfigLoader.h"
+
+#include "BaseLib.h"
+#include "Config/CommandLine.h"
+#include "Config/IniSettings.h"
+#include "Config/IniStore.h"
+#include "Config/OverrideVariables.h"
+#include "Console/FileAccess.h"
+#include "Console/Print.h"
+#include "Console/Trace.h"
+#include "Flash/SecureCapsule.h"
+#include "Image/Bvdt.h"
+#include "Image/Payload.h"
+#include "Smi/PlatformQueries.h"
+#include "Startup.h"
+
+#define MULTI_SKU_HEADER_SIZE 16
+#define MULTI_SKU_ENTRY_SIZE 8
+
+// Stored with '~' for '$' so that a search of this image never finds it.
+static CONST CHAR8 mMultiSkuSignature[] = "~MULTISC";
+
+static VOID PrintFdNotFound(CONST CHAR16 *FileName) {
+  PrintBanner(FALSE);
+  Print(u"\r\n    Error:\r\n    the FD file not found. (%s)\r\n\r\n", FileName);
+}
+
+BOOLEAN SelectMultiFdEntry(CHAR16 *FileName) {
+  (VOID)FileName;
+  DebugPrint(4, u" Multi-FD selection not built yet\r\n");
+  return FALSE;
+}
+
+// Copies Size bytes into a new buffer with a terminator and loads them.
+static BOOLEAN LoadIniCopy(CONST UINT8 *Text, UINT32 Size, BOOLEAN MultiFd) {
+  CHAR8 *Copy = (CHAR8 *)AllocateZeroPool((UINTN)Size + 1);
+  if (Copy == NULL) {
+    Print(u"Error:\r\nAllocate memory failed (0x%X)\r\n", Size);
+    return FALSE;
+  }
+  CopyMem(Copy, Text, Size);
+  UINT32 Length = Size;
+  BOOLEAN Loaded = LoadOption(Copy, &Length, MultiFd);
+  FreePool(Copy);
+  return Loaded;
+}
+
+BOOLEAN LoadConfigFromSecureImage(CONST UINT8 *Image, UINT32 Size) {
+  FuncEnter(u"LoadConfigFromSecureImage");
+  CONST UINT8 *Text = NULL;
+  UINT32 TextSize = 0;
+  if (!GetPayloadRecordInBuffer(PayloadIni, Image, Size, &Text, &TextSize)) {
+    FuncExit(u"LoadConfigFromSecureImage", u"embedded ini signature not found");
+    return FALSE;
+  }
+  ClearIniOverrideVariable();
+  ClearCommandOverrideVariable();
+  if (!LoadIniCopy(Text, TextSize, FALSE)) {
+    FuncExit(u"LoadConfigFromSecureImage", u"Load option failed");
+    return FALSE;
+  }
+  FuncExit(u"LoadConfigFromSecureImage", NULL);
+  return TRUE;
+}
+
+BOOLEAN LoadConfigFromCapsule(VOID) {
+  FuncEnter(u"LoadConfigFromCapsule");
+  UINT32 Size = PayloadRecordSize(PayloadIni);
+  if (Size == 0) {
+    Print(u"Error:\r\nSettings buffer is empty!\r\n");
+    FuncExit(u"LoadConfigFromCapsule", u"ini in capsule is empty");
+    return FALSE;
+  }
+  DebugPrint(4, u"Reference configure from capsule\r\n");
+  if (!LoadIniCopy(PayloadRecordData(PayloadIni), Size, FALSE)) {
+    FuncExit(u"LoadConfigFromCapsule", u"Load option failed");
+    return FALSE;
+  }
+  FuncExit(u"LoadConfigFromCapsule", NULL);
+  return TRUE;
+}
+
+VOID CheckAndSetMultiSkuPackage(UINT8 **Image, UINT32 *Size) {
+  FuncEnter(u"CheckAndSetMultiSkuPackage");
+  CHAR8 Signature[sizeof(mMultiSkuSignature)];
+  CopyMem(Signature, mMultiSkuSignature, sizeof(Signature));
+  Signature[0] = '$';
+  INTN Found = (*Image == NULL) ? -1 : FindBytes(*Image, *Size, Signature, 8);
+  if (Found < 0 || *Size - (UINT32)Found < MULTI_SKU_HEADER_SIZE) {
+    DebugPrint(4, u"Signature $MULTISC not find\n");
+    FuncExit(u"CheckAndSetMultiSkuPackage", NULL);
+    return;
+  }
+  PLATFORM_INFO Info;
+  if (!DataGetPlatformInfo(&Info)) {
+    DebugPrint(4, u"Can not get on-board platform information\n");
+    FuncExit(u"CheckAndSetMultiSkuPackage", NULL);
+    return;
+  }
+  CONST UINT8 *Header = *Image + Found;
+  UINT32 Room = *Size - (UINT32)Found;
+  UINT32 Count = ReadUnaligned32(Header + 12);
+  DebugPrint(4, u"There are [%d] BIOS images in multi-SKU capsule\n", Count);
+  // The count is the file's word: only entries inside the image are read.
+  UINT32 Fits = (Room - MULTI_SKU_HEADER_SIZE) / MULTI_SKU_ENTRY_SIZE;
+  if (Count > Fits) {
+    Count = Fits;
+  }
+  for (UINT32 Index = 0; Index < Count; Index++) {
+    CONST UINT8 *Entry = Header + MULTI_SKU_HEADER_SIZE + Index * MULTI_SKU_ENTRY_SIZE;
+    UINT32 Offset = ReadUnaligned32(Entry);
+    UINT32 Length = ReadUnaligned32(Entry + 4);
+    BVDT_INFO Bvdt;
+    if (Offset > Room || Length > Room - Offset || !GetBvdtInfoFromBuffer(Header + Offset, Length, &Bvdt)) {
+      DebugPrint(4, u"Get model name in capsule failed.\n");
+      continue;
+    }
+    CHAR16 Model[BVDT_MODEL_NAME_BYTES + 1];
+    AsciiStrToUnicodeS(Bvdt.DefaultModelName, Model, ARRAY_SIZE(Model));
+    if (StrCmp(Model, Info.ModelName) != 0) {
+      continue;
+    }
+    UINT8 *Copy = (UINT8 *)AllocateCopyPool(Length, Header + Offset);
+    if (Copy == NULL) {
+      break;
+    }
+    FreePool(*Image);
+    *Image = Copy;
+    *Size = Length;
+    DebugPrint(4, u"Get matched BIOS in mult-SKU capsule\n");
+    break;
+  }
+  FuncExit(u"CheckAndSetMultiSkuPackage", NULL);
+}
+
+BOOLEAN FuncLoadFileConfig(CHAR16 *FileName) {
+  FuncEnter(u"FuncLoadFileConfig");
+  VOID *Ini = NULL;
+  UINT32 IniSize = 0;
+  if (EfiReadFile(u"platform.ini", &Ini, &IniSize)) {
+    DebugPrint(0, u" Config from external\r\n");
+    BOOLEAN Loaded = LoadIniCopy((CONST UINT8 *)Ini, IniSize, TRUE);
+    FreePool(Ini);
+    if (!Loaded) {
+      FuncExit(u"FuncLoadFileConfig", u"Load option failed");
+      return FALSE;
+    }
+    if (mIniSettings.MULTI_FD.Flag != 0) {
+      if (!SelectMultiFdEntry(FileName)) {
+        PrintBanner(FALSE);
+        Print(u"No match file in Multi-FD.\r\n");
+        FuncExit(u"FuncLoadFileConfig", u"Multi-FD no match");
+        return FALSE;
+      }
+      if (!EfiFileExists(FileName)) {
+        PrintFdNotFound(FileName);
+        FuncExit(u"FuncLoadFileConfig", u"FD file not found");
+        return FALSE;
+      }
+    }
+  }
+  // Without an FD file name the run can only end in the usage display: there
+  // is no image to take a configuration from.
+  if (FileName[0] == 0) {
+    FuncExit(u"FuncLoadFileConfig", u"No FD file");
+    return TRUE;
+  }
+  UINT8 *Image = NULL;
+  UINT32 Size = 0;
+  if (!EfiReadFile(FileName, (VOID **)&Image, &Size)) {
+    PrintFdNotFound(FileName);
+    FuncExit(u"FuncLoadFileConfig", u"FD file not found");
+    return FALSE;
+  }
+  if (IsVendorId(VENDOR_ID_DELL)) {
+    CheckAndSetMultiSkuPackage(&Image, &Size);
+  }
+  DebugPrint(0, u" Config from capsule\r\n");
+  BOOLEAN Result = TRUE;
+  if (ParseSecureCapsule(Image, Size)) {
+    Result = LoadConfigFromSecureImage(Image, Size);
+  }
+  FreePool(Image);
+  FuncExit(u"FuncLoadFileConfig", Result ? NULL : u"Load config from secure image failed");
+  return Result;
+}

@@ -1,0 +1,39 @@
+// Secure capsules, RBU images and the BIOS's 19h answer as arbitrary bytes:
+// the record search, the RBU window and checksums, and the reply parse must
+// read only inside what they are given.
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "Flash/SecureCapsule.h"
+#include "Image/OemCustom.h"
+#include "NamedFunction.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
+  ResetModuleState();
+  // An exact-size copy, so that any read past the end is caught.
+  std::vector<uint8_t> Image(Data, Data + Size);
+  UINT32 Length = static_cast<UINT32>(Image.size());
+  if (ParseSecureCapsule(Image.data(), Length) || mSecureCapsule.Info.HasDeviceFirmware) {
+    // Touch every byte the records claim.
+    uint32_t Sum = 0;
+    const SECURE_CAPSULE_INFO &Info = mSecureCapsule.Info;
+    for (uint32_t I = 0; I < Info.SecureSize && Info.BiosRecordData != nullptr; I++) Sum += Info.BiosRecordData[I];
+    for (uint32_t I = 0; I < Info.DeviceFirmwareSize && Info.DeviceFirmwareData != nullptr; I++) {
+      Sum += Info.DeviceFirmwareData[I];
+    }
+    if (Sum == 0xFFFFFFFFu) std::memset(Image.data(), 0, Image.size());
+  }
+  if (IsRbuImage(Image.data(), Length)) {
+    uint32_t Sum = 0;
+    for (uint32_t I = 0; I < mSecureCapsule.RawFdSize; I++) Sum += mSecureCapsule.RawFd[I];
+    if (Sum == 0xFFFFFFFFu) std::memset(Image.data(), 0, Image.size());
+    CheckRbuChecksum(Image.data(), Length);
+  }
+  // The 19h reply is always 256 bytes; a short input leaves the rest FFh-free.
+  std::vector<uint8_t> Reply(OEM_CUSTOM_LIST_SIZE, 'R');
+  std::memcpy(Reply.data(), Data, Size < Reply.size() ? Size : Reply.size());
+  ParseOemCustomReply(Reply.data());
+  ResetModuleState();
+  return 0;
+}

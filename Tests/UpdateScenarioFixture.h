@@ -1,0 +1,130 @@
+// Whole runs through the launcher: a machine directory with a profile, a
+// current flash and the files on its first volume, then vyrfft in-process.
+#ifndef VYR_TESTS_UPDATE_SCENARIO_FIXTURE_H_
+#define VYR_TESTS_UPDATE_SCENARIO_FIXTURE_H_
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "Machine/Profile.h"
+#include "vyrfft/Launcher.h"
+#include "vyrpack/Bvdt.h"
+#include "vyrpack/Payload.h"
+#include "vyrpack/PeImage.h"
+
+namespace vyr::testing {
+
+class UpdateScenario : public ::testing::Test {
+ protected:
+  using Bytes = std::vector<uint8_t>;
+  static constexpr uint32_t kRomSize = 0x800000;
+  static constexpr uint32_t kBvdtOffset = 0x250000;  // the default map's BVDT region
+
+  void SetUp() override {
+    std::string Pattern = (std::filesystem::temp_directory_path() / "vyr-scenario-XXXXXX").string();
+    Dir_ = mkdtemp(Pattern.data());
+    Profile_ = emu::Profile::Default();
+  }
+  void TearDown() override {
+    std::error_code Ignored;
+    std::filesystem::remove_all(Dir_, Ignored);
+  }
+
+  std::string MachineDir() const { return Dir_ + "/m"; }
+  std::string FsPath(const std::string &Name) const { return MachineDir() + "/fs0/" + Name; }
+
+  // An image of the ROM size: Fill everywhere, a BVDT at the BVDT region.
+  static Bytes Image(const std::string &Version, uint8_t Fill = 0xFF, const std::string &Model = "VyrPC") {
+    Bytes Data(kRomSize, Fill);
+    pack::BvdtStamp Stamp;
+    Stamp.model = Model;
+    Stamp.version = Version;
+    return pack::StampBvdt(Data, kBvdtOffset, Stamp);
+  }
+  // Marks the 64 KiB block at Offset with a recognisable pattern.
+  static void Mark(Bytes &Data, uint32_t Offset, uint8_t Seed) {
+    for (uint32_t I = 0; I < 0x10000; I++) Data[Offset + I] = (uint8_t)(Seed + I * 7);
+  }
+
+  static void WriteFile(const std::string &Path, const Bytes &Data) {
+    std::filesystem::create_directories(std::filesystem::path(Path).parent_path());
+    std::ofstream(Path, std::ios::binary).write(reinterpret_cast<const char *>(Data.data()), Data.size());
+  }
+  static void WriteText(const std::string &Path, const std::string &Text) {
+    WriteFile(Path, Bytes(Text.begin(), Text.end()));
+  }
+  static Bytes ReadFile(const std::string &Path) {
+    std::ifstream In(Path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+  }
+
+  // The machine as it stands before the run: profile, current flash, files.
+  void Prepare(const Bytes &CurrentFlash, const Bytes &NewImage, const std::string &Ini,
+               const std::string &FdName = "new.fd") {
+    std::filesystem::create_directories(MachineDir() + "/fs0");
+    Profile_.Save(MachineDir() + "/profile.json");
+    WriteFile(MachineDir() + "/flash.bin", CurrentFlash);
+    if (!NewImage.empty()) WriteFile(FsPath(FdName), NewImage);
+    if (!Ini.empty()) WriteText(FsPath("platform.ini"), Ini);
+    Bytes Stub = pack::BuildStubDriverImage(pack::Arch::Ia32);
+    std::string Payload = "[Others]\r\nSMIErrorRetry=0\r\n";
+    std::vector<pack::PayloadRecord> Records = {
+        {pack::RecordKind::Bios, PayloadBios_.empty() ? Bytes(16, 0xFF) : PayloadBios_},
+        {pack::RecordKind::Ini, PayloadIni_.empty() ? Bytes(Payload.begin(), Payload.end()) : PayloadIni_},
+    };
+    for (auto &Extra : PayloadExtra_) Records.push_back(Extra);
+    WriteFile(Dir_ + "/VyrFFT.efi", pack::AppendPayload(Stub, Records).image);
+  }
+
+  // One vyrfft run; Args go to the utility.
+  int Run(const std::vector<std::string> &Args, const std::vector<std::string> &Launcher = {}) {
+    std::vector<std::string> All = {"--machine", MachineDir(), "--driver", Dir_ + "/VyrFFT.efi", "--no-terminal",
+                                    "--report", Dir_ + "/report.json"};
+    All.insert(All.end(), Launcher.begin(), Launcher.end());
+    All.push_back("--");
+    All.insert(All.end(), Args.begin(), Args.end());
+    std::ostringstream Out, Err;
+    int Code = fft::VyrfftMain(All, Out, Err);
+    Out_ = Out.str();
+    Err_ = Err.str();
+    return Code;
+  }
+
+  Bytes Flash() const { return ReadFile(MachineDir() + "/flash.bin"); }
+  std::string Log() const {
+    Bytes L = ReadFile(FsPath("VyrFFT-Secure.Log"));
+    return std::string(L.begin(), L.end());
+  }
+  nlohmann::json Report() const {
+    std::ifstream In(Dir_ + "/report.json");
+    return nlohmann::json::parse(In);
+  }
+  bool Printed(const std::string &Text) const { return Out_.find(Text) != std::string::npos; }
+  bool Logged(const std::string &Text) const { return Log().find(Text) != std::string::npos; }
+  static bool SameRange(const Bytes &A, const Bytes &B, uint32_t Offset, uint32_t Size) {
+    return std::equal(A.begin() + Offset, A.begin() + Offset + Size, B.begin() + Offset);
+  }
+
+  emu::Profile Profile_;
+  Bytes PayloadBios_;
+  Bytes PayloadIni_;
+  std::vector<pack::PayloadRecord> PayloadExtra_;
+  std::string Out_;
+  std::string Err_;
+
+ private:
+  std::string Dir_;
+};
+
+}  // namespace vyr::testing
+
+#endif  // VYR_TESTS_UPDATE_SCENARIO_FIXTURE_H_

@@ -1,0 +1,184 @@
+// Whole updates through the launcher: what reaches the flash, what the
+// operator reads, what the BIOS is asked to do at the end.
+#include "UpdateScenarioFixture.h"
+
+namespace {
+
+using vyr::testing::UpdateScenario;
+
+// The default machine reports its OEM data region, which holds the BVDT, as
+// protected: the settings open it so that an update renews the identity.
+const std::string kIni = "[ForceFlash]\r\nType#0A=1\r\n";
+const std::string kChecksOn = kIni + "[Platform_Check]\r\nFlag=1\r\n[Bios_Version_Check]\r\nFlag=1\r\n";
+
+// Offsets (from the ROM base) of blocks in the default map.
+constexpr uint32_t kVariables = 0x200000;   // protected (type 06h)
+constexpr uint32_t kPrivate = 0x260000;     // private region
+constexpr uint32_t kBiosBlockA = 0x300000;  // plain BIOS region
+constexpr uint32_t kBiosBlockB = 0x500000;
+constexpr uint32_t kMeBlock = 0x100000;     // ME region
+
+TEST_F(UpdateScenario, WholeRomUpdateWritesWhatDiffersAndTheBvdtLast) {
+  Bytes Current = Image("V1.00");
+  Bytes New = Image("V1.01");
+  Mark(New, kBiosBlockA, 1);
+  Mark(New, kBiosBlockB, 2);
+  Mark(New, kVariables, 3);
+  Mark(New, kPrivate, 4);
+  Prepare(Current, New, kChecksOn);
+
+  ASSERT_EQ(0, Run({"new.fd", "-dbg"})) << Out_ << Err_;
+  Bytes After = Flash();
+  EXPECT_TRUE(SameRange(After, New, kBiosBlockA, 0x10000));
+  EXPECT_TRUE(SameRange(After, New, kBiosBlockB, 0x10000));
+  EXPECT_TRUE(SameRange(After, New, kBvdtOffset, 0x10000));
+  EXPECT_TRUE(SameRange(After, Current, kVariables, 0x10000)) << "a protected region was written";
+  EXPECT_TRUE(SameRange(After, Current, kPrivate, 0x10000)) << "a private region was written";
+
+  EXPECT_TRUE(Printed("Update BIOS completed."));
+  EXPECT_TRUE(Printed("\r\n                           Update Progress: Completed\r\n"));
+  EXPECT_TRUE(Printed("V1.00")) << Out_;
+  EXPECT_TRUE(Printed("V1.01"));
+  // Only the three changed blocks reach 15h; equal blocks are compared and skipped.
+  EXPECT_TRUE(Logged("Write BVDT block 0xFFA50000 size 0x10000"));
+  auto Json = Report();
+  EXPECT_EQ(1, Json["completionRequest"]["status"]);  // Flash Entire
+  EXPECT_EQ(2, Json["completionRequest"]["action"]);  // [FlashComplete] Action default: reboot
+
+  // The next run sees the new identity and refuses the same version.
+  Prepare(After, New, kChecksOn);
+  EXPECT_EQ(1, Run({"new.fd"}));
+  EXPECT_TRUE(Printed("The version of ROM file is the same as current BIOS.\r\n")) << Out_;
+}
+
+TEST_F(UpdateScenario, RefusalsWriteNothingAndLeaveApTerminated) {
+  struct Case {
+    const char *Name;
+    std::string Version, Model, Ini;
+    const char *Message;
+  } Cases[] = {
+      {"older", "V0.99", "VyrPC", kChecksOn, "The version of ROM file is not newer than current BIOS.\r\n"},
+      {"model", "V1.01", "OtherPC", kChecksOn, "Model name not match.\r\n"},
+      {"format", "V1.01", "VyrPC", kChecksOn + "[BIOSVersionFormat]\r\nBIOSVFEnable=1\r\nVersionFormat=NNN\r\n",
+       "The version format in [BIOSVersionFormat] invalid.\r\n"},
+      {"conflict", "V1.01", "VyrPC", "[ForceFlash]\r\nALL=1\r\n[Others]\r\nEnableProtectionRegionMovement=1\r\n",
+       "Platform.ini can't set [ForceFlash] ALL=1 and [Others] EnableProtectionRegionMovement=1 at the same time\r\n"},
+  };
+  for (const Case &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    Bytes Current = Image("V1.00");
+    Bytes New = Image(C.Version, 0xFF, C.Model);
+    Mark(New, kBiosBlockA, 9);
+    Prepare(Current, New, C.Ini);
+    EXPECT_EQ(1, Run({"new.fd"}));
+    EXPECT_TRUE(Printed(C.Message)) << Out_;
+    EXPECT_TRUE(Flash() == Current);
+    EXPECT_EQ(0, Report()["completionRequest"]["status"]);
+    EXPECT_EQ(0, Report()["completionRequest"]["action"]);
+  }
+}
+
+TEST_F(UpdateScenario, MissingFdFileIsNamed) {
+  Prepare(Image("V1.00"), {}, "");
+  EXPECT_EQ(1, Run({"absent.fd"}));
+  EXPECT_TRUE(Printed("\r\n    Error:\r\n    the FD file not found. (absent.fd)\r\n\r\n")) << Out_;
+}
+
+TEST_F(UpdateScenario, NoArgumentsShowTheUsageAfterTheConfiguration) {
+  Prepare(Image("V1.00"), {}, "");
+  EXPECT_EQ(0, Run({}));
+  EXPECT_TRUE(Printed("Usage: VyrFFT-S.exe filename [Option]")) << Out_;
+}
+
+TEST_F(UpdateScenario, WriteFaultPartWayKeepsTheOldBvdt) {
+  Bytes Current = Image("V1.00");
+  Bytes New = Image("V1.01");
+  Mark(New, kBiosBlockA, 1);
+  Mark(New, kBiosBlockB, 2);
+  // The second 15h call fails on every attempt.
+  Profile_.BiosFaults.push_back({0x15, 0x01, 2, 0});
+  Prepare(Current, New, kIni);
+  EXPECT_EQ(1, Run({"new.fd", "-dbg"}));
+  EXPECT_TRUE(Printed("\r\n                           Update BIOS failed!\r\n")) << Out_;
+  Bytes After = Flash();
+  EXPECT_TRUE(SameRange(After, New, kBiosBlockA, 0x10000));
+  EXPECT_TRUE(SameRange(After, Current, kBiosBlockB, 0x10000));
+  EXPECT_TRUE(SameRange(After, Current, kBvdtOffset, 0x10000)) << "the BVDT must be written last";
+  EXPECT_EQ(0, Report()["completionRequest"]["status"]);
+}
+
+TEST_F(UpdateScenario, BiosRegionImageGoesToItsRegionOnly) {
+  Bytes Current = Image("V1.00");
+  Mark(Current, kMeBlock, 5);
+  Bytes Whole = Image("V1.01", 0x11);
+  Bytes Region(Whole.begin() + 0x200000, Whole.end());  // the 6 MiB BIOS region
+  Prepare(Current, Region, kIni);
+  ASSERT_EQ(0, Run({"new.fd", "-dbg"})) << Out_;
+  Bytes After = Flash();
+  EXPECT_TRUE(SameRange(After, Current, 0, 0x200000)) << "descriptor or ME changed";
+  EXPECT_TRUE(SameRange(After, Whole, kBiosBlockA, 0x10000));
+  EXPECT_TRUE(SameRange(After, Whole, kBvdtOffset, 0x10000));
+  EXPECT_EQ(1, Report()["completionRequest"]["status"]);
+}
+
+TEST_F(UpdateScenario, RegionImageOfTheWrongSizeIsRefused) {
+  Bytes Current = Image("V1.00");
+  Bytes Small = Image("V1.01", 0x22);
+  Small.pop_back();
+  Prepare(Current, Small, "");
+  EXPECT_EQ(1, Run({"new.fd"}));
+  EXPECT_TRUE(Printed("Error: Size not match!\r\n ROM Size = 0x800000\r\n File Size = 0x7FFFFF\r\n")) << Out_;
+  EXPECT_TRUE(Flash() == Current);
+}
+
+TEST_F(UpdateScenario, EcImageInFrontIsTakenOff) {
+  Bytes Current = Image("V1.00");
+  Bytes New = Image("V1.01");
+  Mark(New, kBiosBlockA, 6);
+  Bytes WithEc(0x20000, 0xEC);
+  WithEc.insert(WithEc.end(), New.begin(), New.end());
+  Prepare(Current, WithEc, kIni);
+  // Without -ecb/-ecbp/-eob an EC part is a size mismatch.
+  EXPECT_EQ(1, Run({"new.fd"}));
+  EXPECT_TRUE(Printed("Error: Size not match!\r\n ROM Size = 0x800000\r\n File (with EC) Size = 128K\r\n")) << Out_;
+  EXPECT_TRUE(Flash() == Current);
+  // -eob: the BIOS part is written, the EC part only checked and kept.
+  Prepare(Current, WithEc, kIni);
+  ASSERT_EQ(0, Run({"new.fd", "-eob"})) << Out_;
+  EXPECT_TRUE(SameRange(Flash(), New, kBiosBlockA, 0x10000));
+}
+
+TEST_F(UpdateScenario, DashEWritesAPieceOfTheFile) {
+  Bytes Current = Image("V1.00");
+  Bytes File(0x20000, 0x5A);
+  Prepare(Current, File, "");
+  ASSERT_EQ(0, Run({"new.fd", "-e:0x10000,0x10000,0xFFB00000"})) << Out_;
+  Bytes After = Flash();
+  EXPECT_TRUE(std::all_of(After.begin() + 0x300000, After.begin() + 0x310000, [](uint8_t B) { return B == 0x5A; }));
+  EXPECT_TRUE(SameRange(After, Current, 0x310000, 0x10000));
+  EXPECT_TRUE(Printed("\r         Command -e updating\r\n"));
+  EXPECT_EQ(2, Report()["completionRequest"]["status"]);  // Flash Partial
+  EXPECT_EQ(0, Report()["completionRequest"]["action"]);
+
+  Prepare(Current, File, "");
+  EXPECT_EQ(1, Run({"new.fd", "-e:0x30000,0,0xFFB00000"}));
+  EXPECT_TRUE(Printed("Error: File offest 0x30000 is bigger than file size 0x20000.\r\n")) << Out_;
+  EXPECT_TRUE(Flash() == Current);
+}
+
+TEST_F(UpdateScenario, FirmwareRunWritesThePayloadBios) {
+  Bytes Current = Image("V1.00");
+  Bytes New = Image("V1.01");
+  Mark(New, kBiosBlockA, 7);
+  PayloadBios_ = New;
+  PayloadIni_ = Bytes(kIni.begin(), kIni.end());
+  Prepare(Current, {}, "");
+  ASSERT_EQ(0, Run({}, {"--firmware"})) << Out_ << Err_;
+  EXPECT_TRUE(SameRange(Flash(), New, kBiosBlockA, 0x10000));
+  EXPECT_TRUE(SameRange(Flash(), New, kBvdtOffset, 0x10000));
+  EXPECT_TRUE(Printed("\r                           Loading New BIOS Image: Done\r\n"));
+  EXPECT_TRUE(Printed("\n                           Update Progress: Completed\r\n"));
+  EXPECT_EQ(1, Report()["completionRequest"]["status"]);
+}
+
+}  // namespace
