@@ -138,6 +138,21 @@ std::string DescribePowerCut(const EMU_BIOS &Bios) {
          " SMI calls and the console output after it never happened on a real machine";
 }
 
+std::string DescribeIdentity(const EMU_BIOS &Bios) {
+  CHAR8 Model[EMU_FLASH_MODEL_CHARS] = {};
+  CHAR8 Version[EMU_FLASH_VERSION_CHARS] = {};
+  std::string Source = "the BVDT in its flash";
+  if (!EmuFlashBvdtIdentity(&Bios.Flash, Model, sizeof(Model), Version, sizeof(Version))) {
+    // No BVDT in the flash: the BIOS answers with its profile's identity.
+    Source = "its profile (no BVDT in the flash)";
+    std::string M, V;
+    for (CHAR16 C : Bios.Platform.ModelName) { if (C == 0) break; M += char(C); }
+    for (CHAR16 C : Bios.Platform.Version) { if (C == 0) break; V += char(C); }
+    return "vyrfft: the BIOS reports model " + M + ", version " + V + ", from " + Source;
+  }
+  return std::string("vyrfft: the BIOS reports model ") + Model + ", version " + Version + ", from " + Source;
+}
+
 int Run(const Options &Opt, std::ostream &Out, std::ostream &Log) {
   std::unique_ptr<emu::Machine> Machine;
   try {
@@ -149,6 +164,10 @@ int Run(const Options &Opt, std::ostream &Out, std::ostream &Log) {
   } catch (const std::exception &E) {
     Log << "vyrfft: machine " << Opt.machineDir << ": " << E.what() << "\n";
     return kExitLoadFailed;
+  }
+  if (Opt.identity) {
+    Out << DescribeIdentity(Machine->Bios()) << "\n";
+    return kExitOk;
   }
   if (Machine->Volumes().empty()) {
     Log << "vyrfft: the machine has no file volume to load the driver from\n";

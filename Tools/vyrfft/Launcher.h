@@ -32,6 +32,9 @@ std::string DescribeBlockWrites(const std::vector<emu::BlockWrite> &Blocks);
 // The line about a power cut the profile asked for (bios.powerCutAfterWrites).
 std::string DescribePowerCut(const EMU_BIOS &Bios);
 
+// The identity (model name, version) that the machine's BIOS reports (11h).
+std::string DescribeIdentity(const EMU_BIOS &Bios);
+
 // Runs one launch as Options say: the console goes to Out, messages of
 // vyrfft itself to Log.
 int Run(const Options &Options, std::ostream &Out, std::ostream &Log);

@@ -78,6 +78,8 @@ bool ParseOptions(const std::vector<std::string> &args, Options &options, std::s
       if (!value(arg, options.currentDirectory)) return false;
     } else if (arg == "--program") {
       if (!value(arg, options.program)) return false;
+    } else if (arg == "--identity") {
+      options.identity = true;
     } else if (arg == "--show-usage") {
       options.showUsage = true;
     } else if (arg == "--dump-settings") {
@@ -123,6 +125,9 @@ does not start with "--" (or after "--") is handed to the utility unchanged.
   --program NAME    argument 0 handed to the utility (default: VyrFFT.efi)
   --terminal        show the console in the terminal (colours, redraws)
   --no-terminal     print the console text only when the run ends
+  --identity        print the model name and version that the machine's BIOS
+                    reports (from the BVDT in its flash) and stop; no driver
+                    is loaded
   --help            this text
 
 Developer commands (the driver is loaded and set up as above, but instead of
@@ -135,7 +140,8 @@ a main entry one piece of the utility runs, and EndProgram is not called):
 
 Exit status: 0 the run and the completion request succeeded; 1 the main entry
 returned FALSE; 3 EndProgram returned FALSE; 4 the driver could not be loaded
-or an entry was not found; 2 a usage error.
+or an entry was not found; 5 the profile cut the power during the update; 2 a
+usage error.
 )";
 }
 
