@@ -31,7 +31,7 @@ printf '[Others]\r\nSMIErrorRetry=5\r\n' >"$work/platform.ini"
   >"$work/out.txt" 2>"$work/err.txt"
 rc=$?
 log="$work/m/fs0/VyrFFT-Secure.Log"
-check "the run fails honestly where the build ends (exit 1)" test "$rc" -eq 1
+check "a run without an FD file fails (exit 1)" test "$rc" -eq 1
 check "all seven entries resolved by name" has "all seven entries resolved" "$work/err.txt"
 check "machine directory created with the default profile" test -f "$work/m/profile.json"
 check "payload found at driver entry (status 0)" has "\"driverEntryStatus\": 0" "$work/report.json"
@@ -39,7 +39,8 @@ check "F-segment scan falls back to 0xEF" has " Using default value 0xEF for SMI
 check "FACP found with port 0xB2" has " SMI command port = 0x00B2" "$log"
 check "start-up asks the BIOS for the platform status" has "===== Platform Status =====" "$log"
 check "the flash part is known" has "===== Flash Part Information =====" "$log"
-check "shell flow stops where the build ends" has "<=== ShellFlashMain (Flash flow not built yet)" "$log"
+check "the missing FD file is named" has "the FD file not found. ()" "$work/out.txt"
+check "shell flow ends with its failure reason" has "<=== ShellFlashMain (BIOS update failed)" "$log"
 check "EndProgram ran" has "===> EndProgram" "$log"
 check "report written" has '"mainResult": false' "$work/report.json"
 
@@ -53,6 +54,18 @@ check "-g saves a file equal to the emulated flash" cmp -s "$work/m/fs0/saved.ro
 check "-g reports completion" has "Read Progress: Completed" "$work/g.txt"
 "$vyrfft" --machine "$work/m" --driver "$work/VyrFFT.efi" --no-terminal -- -h >"$work/h.txt" 2>&1
 check "-h shows the banner with build and the usage" has "Version 1.4b-Beta5.00" "$work/h.txt"
+
+# A whole update: the machine's BIOS V1.00 becomes V1.01.
+"$vyrpack" bvdt --blank 0x800000 --out "$work/m/flash.bin" --model VyrPC --version V1.00 --offset 0x250000 >/dev/null
+"$vyrpack" bvdt --blank 0x800000 --out "$work/m/fs0/new.fd" --model VyrPC --version V1.01 --offset 0x250000 >/dev/null
+printf '[ForceFlash]\r\nType#0A=1\r\n' >"$work/m/fs0/platform.ini"
+"$vyrfft" --machine "$work/m" --driver "$work/VyrFFT.efi" --no-terminal -- new.fd >"$work/u.txt" 2>&1
+check "the update succeeds" has "ShellFlashMain returned TRUE" "$work/u.txt"
+check "the update shows its completion" has "Update Progress: Completed" "$work/u.txt"
+check "the platform would reboot" has "the platform would now reboot" "$work/u.txt"
+"$vyrfft" --machine "$work/m" --identity >"$work/id.txt" 2>&1
+check "the machine now reports V1.01" has "version V1.01" "$work/id.txt"
+rm -f "$work/m/fs0/platform.ini"
 
 "$vyrfft" --machine "$work/m" --driver "$work/stub.efi" --no-terminal >"$work/out2.txt" 2>"$work/err2.txt"
 rc=$?
