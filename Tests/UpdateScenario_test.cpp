@@ -25,7 +25,7 @@ TEST_F(UpdateScenario, WholeRomUpdateWritesWhatDiffersAndTheBvdtLast) {
   Mark(New, kBiosBlockB, 2);
   Mark(New, kVariables, 3);
   Mark(New, kPrivate, 4);
-  Prepare(Current, New, kChecksOn);
+  Prepare(Current, New, kChecksOn + "[UI]\r\nPassUpdateProgressToBios=1\r\n");
 
   ASSERT_EQ(0, Run({"new.fd", "-dbg"})) << Out_ << Err_;
   Bytes After = Flash();
@@ -39,11 +39,17 @@ TEST_F(UpdateScenario, WholeRomUpdateWritesWhatDiffersAndTheBvdtLast) {
   EXPECT_TRUE(Printed("\r\n                           Update Progress: Completed\r\n"));
   EXPECT_TRUE(Printed("V1.00")) << Out_;
   EXPECT_TRUE(Printed("V1.01"));
-  // Only the three changed blocks reach 15h; equal blocks are compared and skipped.
   EXPECT_TRUE(Logged("Write BVDT block 0xFFA50000 size 0x10000"));
   auto Json = Report();
   EXPECT_EQ(1, Json["completionRequest"]["status"]);  // Flash Entire
   EXPECT_EQ(2, Json["completionRequest"]["action"]);  // [FlashComplete] Action default: reboot
+  // Every block's progress went to the BIOS: 128 blocks of 64 KiB, the last index 127.
+  EXPECT_EQ(128, Json["bios"]["checks"]["progress"]["reports"]);
+  EXPECT_EQ(127, Json["bios"]["checks"]["progress"]["index"]);
+  EXPECT_EQ(128, Json["bios"]["checks"]["progress"]["total"]);
+  // The two changed open blocks and the BVDT block reach 15h; equal ones are
+  // compared and skipped, protected and private ones never written.
+  EXPECT_EQ(3, Json["bios"]["blockWrites"]["counts"]["written"]);
 
   // The next run sees the new identity and refuses the same version.
   Prepare(After, New, kChecksOn);
