@@ -8,9 +8,6 @@ namespace {
 
 using vyr::testing::UpdateScenario;
 
-// The default machine reports its OEM data region (the BVDT) as protected.
-const std::string kIni = "[ForceFlash]\r\nType#0A=1\r\n";
-const std::string kChecksOn = kIni + "[Platform_Check]\r\nFlag=1\r\n[Bios_Version_Check]\r\nFlag=1\r\n";
 constexpr uint32_t kBiosBlockA = 0x300000;
 
 constexpr uint16_t kDell = 0x1028;
@@ -62,7 +59,7 @@ TEST_F(UpdateAdmission, CommonFlashRefusalShowsTheBiosMessage) {
   for (const Case &C : Cases) {
     SCOPED_TRACE(C.Name);
     Profile_.Checks.CommonFlash = {true, 0, C.Message, 2};
-    EXPECT_TRUE(RunUntouched(kIni + C.Section, {"new.fd"}, 1));
+    EXPECT_TRUE(RunUntouched(kOpenBvdtIni + C.Section, {"new.fd"}, 1));
     EXPECT_TRUE(Printed(C.Text)) << Out_;
     EXPECT_FALSE(Printed("Update BIOS")) << Out_;
     ExpectTerminated();
@@ -74,7 +71,7 @@ TEST_F(UpdateAdmission, CommonFlashPermitOverridesTheActionAndReplacesThePowerCh
   Profile_.Checks.CommonFlash = {true, 1, 0, 2};
   Profile_.Platform.AcPlug = 0;
   Profile_.Platform.DcLife = 5;
-  const std::string Ini = kIni + "[CommonFlash]\r\nSwitchString=/q\r\n[AC_Adapter]\r\nFlag=1\r\nBatteryCheck=1\r\n"
+  const std::string Ini = kOpenBvdtIni + "[CommonFlash]\r\nSwitchString=/q\r\n[AC_Adapter]\r\nFlag=1\r\nBatteryCheck=1\r\n"
                                  "BatteryBound=50\r\n";
   EXPECT_FALSE(RunUntouched(Ini, {"new.fd", "-dbg"}, 0));
   EXPECT_TRUE(Updated());
@@ -162,7 +159,7 @@ TEST_F(UpdateAdmission, PowerBoxesOfTheThreeVariantsStopTheRun) {
     Profile_.Platform.AcPlug = C.AcPlug;
     Profile_.Platform.DcLife = C.DcLife;
     Profile_.Platform.DcBound = C.DcBound;
-    EXPECT_TRUE(RunUntouched(kIni + C.Ini, {"new.fd"}, 1));
+    EXPECT_TRUE(RunUntouched(kOpenBvdtIni + C.Ini, {"new.fd"}, 1));
     EXPECT_TRUE(Printed(C.Box + "\r\n")) << Out_;
     ExpectTerminated();
   }
@@ -170,7 +167,7 @@ TEST_F(UpdateAdmission, PowerBoxesOfTheThreeVariantsStopTheRun) {
   Profile_.Platform.VendorId = kDell;
   Profile_.Platform.AcPlug = 0;
   Profile_.Keys = {"Y"};
-  EXPECT_FALSE(RunUntouched(kIni + "[AC_Adapter]\r\nFlag=1\r\n", {"new.fd", "-forceit", "-dbg"}, 0));
+  EXPECT_FALSE(RunUntouched(kOpenBvdtIni + "[AC_Adapter]\r\nFlag=1\r\n", {"new.fd", "-forceit", "-dbg"}, 0));
   EXPECT_TRUE(Updated());
   EXPECT_TRUE(Logged(" -forceit used, skip AC/DC check\r\n"));
   EXPECT_FALSE(Printed("ERROR")) << Out_;
@@ -180,11 +177,11 @@ TEST_F(UpdateAdmission, DellPasswordIsCheckedOnceBeforeTheUpdate) {
   Profile_.Platform.VendorId = kDell;
   Profile_.Checks.Password = "Vyr-42";
   Profile_.Keys = {"y"};
-  EXPECT_FALSE(RunUntouched(kIni, {"new.fd", "-p=Vyr-42"}, 0));
+  EXPECT_FALSE(RunUntouched(kOpenBvdtIni, {"new.fd", "-p=Vyr-42"}, 0));
   EXPECT_TRUE(Printed("\r\nPassword is correct.\r\n")) << Out_;
   EXPECT_TRUE(Updated());
 
-  EXPECT_TRUE(RunUntouched(kIni, {"new.fd", "-p=vyr-42"}, 1));
+  EXPECT_TRUE(RunUntouched(kOpenBvdtIni, {"new.fd", "-p=vyr-42"}, 1));
   EXPECT_TRUE(Printed("\r\nPassword is incorrect. Please try again!\r\n")) << Out_;
   ExpectTerminated();
   auto Password = Report()["bios"]["checks"]["password"];
@@ -224,7 +221,7 @@ TEST_F(UpdateAdmission, DellVersionPromptsAskForY) {
     std::vector<std::string> Args = {"new.fd"};
     Args.insert(Args.end(), C.Args.begin(), C.Args.end());
     // Dell checks the version whatever [Bios_Version_Check] says.
-    bool Untouched = RunUntouched(kIni, Args, C.Accepted ? 0 : 1, C.Version);
+    bool Untouched = RunUntouched(kOpenBvdtIni, Args, C.Accepted ? 0 : 1, C.Version);
     EXPECT_EQ(!C.Accepted, Untouched);
     EXPECT_TRUE(C.Prompt.empty() ? !Printed("Press 'Y'") : Printed(C.Prompt)) << Out_;
     if (!C.Accepted) {
@@ -243,7 +240,7 @@ TEST_F(UpdateAdmission, VersionFormatDecidesOverTheDefaultRule) {
   for (const Case &C : Cases) {
     SCOPED_TRACE(C.Format);
     std::string Ini =
-        kChecksOn + "[BIOSVersionFormat]\r\nBIOSVFEnable=1\r\nVersionFormat=" + C.Format + "\r\n";
+        kModelAndVersionChecksIni + "[BIOSVersionFormat]\r\nBIOSVFEnable=1\r\nVersionFormat=" + C.Format + "\r\n";
     bool Untouched = RunUntouched(Ini, {"new.fd"}, C.Accepted ? 0 : 1, "a1.01");
     EXPECT_EQ(!C.Accepted, Untouched);
     EXPECT_EQ(!C.Accepted, Printed("The version of ROM file is not newer than current BIOS.\r\n")) << Out_;
@@ -252,7 +249,7 @@ TEST_F(UpdateAdmission, VersionFormatDecidesOverTheDefaultRule) {
 
 TEST_F(UpdateAdmission, SecurePlatformRefusesAPlainImageBeforeTheVersionChecks) {
   Profile_.Checks.SecureCapsule.Supported = true;
-  const std::string Ini = kChecksOn + "[MessageStringTable]\r\nMessageStringA00=\"Secure BIOS only.\\r\\nUse the "
+  const std::string Ini = kModelAndVersionChecksIni + "[MessageStringTable]\r\nMessageStringA00=\"Secure BIOS only.\\r\\nUse the "
                                       "signed image.\"\r\n";
   EXPECT_TRUE(RunUntouched(Ini, {"new.fd"}, 1, "V0.99"));
   EXPECT_TRUE(Printed("Secure BIOS only.\r\nUse the signed image.\r\n")) << Out_;

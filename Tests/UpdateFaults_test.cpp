@@ -9,9 +9,6 @@ namespace {
 
 using vyr::testing::UpdateScenario;
 
-const std::string kIni = "[ForceFlash]\r\nType#0A=1\r\n";
-// One attempt per SMI so that a fault on a call number hits one read only.
-const std::string kOneTry = kIni + "[Others]\r\nSMIErrorRetry=0\r\n";
 
 constexpr uint32_t kRomBase = 0xFF800000;
 constexpr uint32_t kBlockA = 0x300000;
@@ -55,13 +52,15 @@ class UpdateFaults : public UpdateScenario {
     return 0;
   }
 
+  // One attempt per SMI so that a fault on a call number hits one read only.
+  const std::string kOneTry = kOpenBvdtIni + "[Others]\r\nSMIErrorRetry=0\r\n";
   Bytes Current_, New_;
 };
 
 TEST_F(UpdateFaults, BlocksTheBiosKeepsOrHasLockedKeepTheirContents) {
   Profile_.Flash.SkipRanges = {{kRomBase + kBlockA, 0x10000}};
   Profile_.Flash.LockedRanges = {{kRomBase + kBlockC, 0x10000}};
-  Prepare(Current_, New_, kIni);
+  Prepare(Current_, New_, kOpenBvdtIni);
   ASSERT_EQ(0, Run({"new.fd", "-dbg"})) << Out_;
   Bytes After = Flash();
   EXPECT_TRUE(SameRange(After, Current_, kBlockA, 0x10000));
@@ -131,7 +130,7 @@ TEST_F(UpdateFaults, FailedVerifyReadsAreRetriedUpToVerifyErrorRetry) {
 
 TEST_F(UpdateFaults, PowerCutKeepsTheWrittenBlocksAndTheOldBvdt) {
   Profile_.PowerCutAfterWrites = 2;
-  Prepare(Current_, New_, kIni);
+  Prepare(Current_, New_, kOpenBvdtIni);
   EXPECT_EQ(5, Run({"new.fd"})) << Out_ << Err_;
   Bytes After = Flash();
   EXPECT_TRUE(SameRange(After, New_, kBlockA, 0x10000));
@@ -146,7 +145,7 @@ TEST_F(UpdateFaults, PowerCutKeepsTheWrittenBlocksAndTheOldBvdt) {
 }
 
 TEST_F(UpdateFaults, AutoWakeupArmsTheAlarmWhenTheRunShutsDown) {
-  const std::string Ini = kIni + "[AutoWakeup]\r\nFlag=1\r\nInterval=300\r\n";
+  const std::string Ini = kOpenBvdtIni + "[AutoWakeup]\r\nFlag=1\r\nInterval=300\r\n";
   Prepare(Current_, New_, Ini);
   ASSERT_EQ(0, Run({"new.fd", "-s", "-dbg"})) << Out_;
   // The alarm is the RTC time at the end of the run plus the interval, in BCD.
