@@ -28,6 +28,11 @@ class UpdateScenario : public ::testing::Test {
   using Bytes = std::vector<uint8_t>;
   static constexpr uint32_t kRomSize = 0x800000;
   static constexpr uint32_t kBvdtOffset = 0x250000;  // the default map's BVDT region
+  // The default machine reports its OEM data region, which holds the BVDT, as
+  // protected: these settings open it so that an update renews the identity.
+  static inline const std::string kOpenBvdtIni = "[ForceFlash]\r\nType#0A=1\r\n";
+  static inline const std::string kModelAndVersionChecksIni =
+      kOpenBvdtIni + "[Platform_Check]\r\nFlag=1\r\n[Bios_Version_Check]\r\nFlag=1\r\n";
 
   void SetUp() override {
     std::string Pattern = (std::filesystem::temp_directory_path() / "vyr-scenario-XXXXXX").string();
