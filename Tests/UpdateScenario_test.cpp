@@ -102,7 +102,12 @@ TEST_F(UpdateScenario, WriteFaultPartWayKeepsTheOldBvdt) {
   Mark(New, kBiosBlockA, 1);
   Mark(New, kBiosBlockB, 2);
   // The second 15h call fails on every attempt.
-  Profile_.BiosFaults.push_back({0x15, 0x01, 2, 0});
+  vyr::emu::BiosFaultConfig Fault;
+  Fault.Function = 0x15;
+  Fault.Status = 0x01;
+  Fault.Call = 2;
+  Fault.Count = 0;
+  Profile_.BiosFaults.push_back(Fault);
   Prepare(Current, New, kIni);
   EXPECT_EQ(1, Run({"new.fd", "-dbg"}));
   EXPECT_TRUE(Printed("\r\n                           Update BIOS failed!\r\n")) << Out_;

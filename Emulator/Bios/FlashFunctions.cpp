@@ -214,6 +214,11 @@ UINT8 EmuFlashFunction14h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
     return EMU_FLASH_STATUS_READ_FAILED;
   }
   F->BytesRead += (UINT32)Length;
+  if (Length != 0 && F->LastWriteValid && Start == F->LastWriteAddress && F->CorruptedReadBacks < F->CorruptReadBacks) {
+    UINT8 Inverted = (UINT8)~F->Contents[Start - Base];
+    EmuBiosWritePhysical(Bios, Regs->Esi, &Inverted, 1);
+    F->CorruptedReadBacks++;
+  }
   return 0;
 }
 
@@ -241,6 +246,8 @@ UINT8 EmuFlashFunction15h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
   }
   F->BytesWritten += (UINT32)Length;
   F->BlocksWritten++;
+  F->LastWriteValid = TRUE;
+  F->LastWriteAddress = Regs->Edi;
   F->ContentsChanged = TRUE;
   if (F->PowerCutAfterWrites != 0 && F->BlocksWritten == F->PowerCutAfterWrites) {
     F->PoweredOff = TRUE;

@@ -94,6 +94,14 @@ typedef struct {
   BOOLEAN PoweredOff;
   UINT32 PowerCutAddress;  // flash address of the last block written
 
+  // Verify corruption: the first this-many reads of a block right after it
+  // was written (the read-back of a verify) return its first byte inverted;
+  // the flash itself holds what was written.
+  UINT32 CorruptReadBacks;
+  UINT32 CorruptedReadBacks;
+  BOOLEAN LastWriteValid;
+  UINT32 LastWriteAddress;
+
   // ---- Contents (host-provided) ----
   UINT8 *Contents;
   UINT32 ContentsSize;  // mapped at 2^32 - ContentsSize

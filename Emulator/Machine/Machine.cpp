@@ -348,6 +348,7 @@ void Machine::BuildFlash() {
   const FlashConfig &Config = Profile_.Flash;
   ApplyFlashProfile(Config, &Bios_->Flash);
   Bios_->Flash.PowerCutAfterWrites = Profile_.PowerCutAfterWrites;
+  Bios_->Flash.CorruptReadBacks = Profile_.CorruptReadBacks;
   Flash_.assign(Config.Size, Config.Fill);
   if (!Config.Image.empty()) {
     fs::path Path(Config.Image);

@@ -509,6 +509,7 @@ Profile Profile::FromJson(const json &Json, const std::string &Source) {
       P.BiosFaults.push_back(Fault);
     });
     B.Read("powerCutAfterWrites", P.PowerCutAfterWrites);
+    B.Read("corruptReadBacks", P.CorruptReadBacks);
   });
   Root.ReadObject("checks", [&](ObjectReader &O) { ReadChecks(O, P.Checks); });
   Root.ReadObject("platform", [&](ObjectReader &O) {
@@ -795,7 +796,8 @@ json Profile::ToJson() const {
     if (Fault.Edi) F["edi"] = Hex(*Fault.Edi);
     Faults.push_back(F);
   }
-  Out["bios"] = {{"mainFunction", Hex(BiosMainFunction)}, {"faults", Faults}, {"powerCutAfterWrites", PowerCutAfterWrites}};
+  Out["bios"] = {{"mainFunction", Hex(BiosMainFunction)}, {"faults", Faults}, {"powerCutAfterWrites", PowerCutAfterWrites},
+                 {"corruptReadBacks", CorruptReadBacks}};
   Out["checks"] = ChecksJson(Checks);
   Out["platform"] = {
       {"permission", Platform.Permission},

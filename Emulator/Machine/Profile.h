@@ -211,6 +211,7 @@ struct Profile {
   uint8_t BiosMainFunction = 0xEF;
   std::vector<BiosFaultConfig> BiosFaults;
   uint32_t PowerCutAfterWrites = 0;  // 0: never; else off after that many 15h writes
+  uint32_t CorruptReadBacks = 0;     // verify reads (right after a write) answered with a wrong byte
   PlatformConfig Platform;
   ChecksConfig Checks;
   FlashConfig Flash;
