@@ -56,8 +56,9 @@ check "-g reports completion" has "Read Progress: Completed" "$work/g.txt"
 check "-h shows the banner with build and the usage" has "Version 1.4b-Beta5.00" "$work/h.txt"
 
 # A whole update: the machine's BIOS V1.00 becomes V1.01.
-"$vyrpack" bvdt --blank 0x800000 --out "$work/m/flash.bin" --model VyrPC --version V1.00 --offset 0x250000 >/dev/null
-"$vyrpack" bvdt --blank 0x800000 --out "$work/m/fs0/new.fd" --model VyrPC --version V1.01 --offset 0x250000 >/dev/null
+"$vyrpack" fd --out "$work/m/flash.bin" --model VyrPC --version V1.00 >/dev/null
+"$vyrpack" fd --image "$work/m/flash.bin" --out "$work/m/fs0/new.fd" --model VyrPC --version V1.01 \
+  --change 0x300000:0x10000 >/dev/null
 printf '[ForceFlash]\r\nType#0A=1\r\n' >"$work/m/fs0/platform.ini"
 "$vyrfft" --machine "$work/m" --driver "$work/VyrFFT.efi" --no-terminal -- new.fd >"$work/u.txt" 2>&1
 check "the update succeeds" has "ShellFlashMain returned TRUE" "$work/u.txt"

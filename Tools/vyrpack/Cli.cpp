@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "vyrpack/Bvdt.h"
+#include "vyrpack/Fd.h"
 #include "vyrpack/Payload.h"
 
 namespace vyr::pack {
@@ -35,6 +36,8 @@ const char kMainHelp[] =
     "  payload   append payload records (BIOS, platform.ini, EC, ME ...) to a driver image\n"
     "  inspect   show the PE summary of a file and every payload record in it\n"
     "  bvdt      stamp a BIOS version data table (model, version, dates, ROM map) into an FD\n"
+    "  fd        build a whole FD for an emulated machine (its flash size, a BVDT where its BIOS\n"
+    "            keeps one, changed blocks on demand)\n"
     "\n"
     "'vyrpack COMMAND --help' describes a command. Exit status: 0 success, 1 failure,\n"
     "2 usage error. Output files are written whole or not at all.\n";
@@ -131,6 +134,23 @@ const char kBvdtHelp[] =
     "\n"
     "The utility takes the first occurrence of each signature, so vyrpack refuses a\n"
     "stamp that an earlier copy in the image would hide, and one that does not fit.\n";
+
+const char kFdHelp[] =
+    "usage: vyrpack fd --out OUT --model NAME --version TEXT [--profile FILE] [--image IN]\n"
+    "                  [--change OFFSET:SIZE,...] [--build-date YYYY-MM-DD] [--build-time HH:MM:SS]\n"
+    "                  [--release-date YYYY-MM-DD]\n"
+    "\n"
+    "Writes an FD image for an emulated machine: as large as the flash part of the\n"
+    "machine profile FILE (the built-in default profile without --profile), starting\n"
+    "from IN (which must have that size) or from the erased flash, with each change\n"
+    "range filled with a text naming the model and version, and a BVDT stamped at\n"
+    "the first OEM data region (type 0Ah) of the profile's whole ROM map, where the\n"
+    "machine's BIOS reads its identity. Offsets count from the start of the image.\n"
+    "\n"
+    "example: the default machine's BIOS V1.00, then a V1.01 with two blocks changed\n"
+    "  vyrpack fd --out current.fd --model VyrPC --version V1.00\n"
+    "  vyrpack fd --image current.fd --out new.fd --model VyrPC --version V1.01 \\\n"
+    "             --change 0x300000:0x10000,0x500000:0x10000\n";
 
 struct ParsedArgs {
   std::map<std::string, std::string> values;  // option name (without --) -> value
@@ -375,6 +395,40 @@ int CmdBvdt(const std::vector<std::string>& args, std::ostream& out) {
   return kExitOk;
 }
 
+int CmdFd(const std::vector<std::string>& args, std::ostream& out) {
+  const ParsedArgs p = ParseOptions("fd", args,
+                                    {{"out", true}, {"model", true}, {"version", true}, {"profile", true},
+                                     {"image", true}, {"change", true}, {"build-date", true},
+                                     {"build-time", true}, {"release-date", true}});
+  if (p.help) {
+    out << kFdHelp;
+    return kExitOk;
+  }
+  if (!p.positional.empty()) throw UsageError("unexpected argument '" + p.positional[0] + "'");
+  const std::string outPath = Require(p, "out");
+  BvdtStamp stamp;
+  stamp.model = Require(p, "model");
+  stamp.version = Require(p, "version");
+  std::vector<FdChange> changes;
+  try {
+    if (auto v = p.Get("build-date")) stamp.buildDate = ParseBvdtDate(*v);
+    if (auto v = p.Get("build-time")) stamp.buildTime = ParseBvdtTime(*v);
+    if (auto v = p.Get("release-date")) stamp.releaseDate = ParseBvdtDate(*v);
+    if (auto v = p.Get("change")) changes = ParseFdChanges(*v);
+  } catch (const std::runtime_error& e) {
+    throw UsageError(e.what());
+  }
+  const emu::Profile profile = p.Has("profile") ? emu::Profile::Load(*p.Get("profile")) : emu::Profile::Default();
+  std::optional<Bytes> base;
+  if (auto v = p.Get("image")) base = ReadFileBytes(*v);
+  const Bytes result = BuildProfileFd(profile, base ? &*base : nullptr, stamp, changes);
+  WriteFileAtomically(outPath, result);
+  out << "wrote " << outPath << ": " << result.size() << " bytes for machine profile '" << profile.Name
+      << "', BVDT at " << Hex32(static_cast<uint32_t>(ProfileBvdtOffset(profile))) << ", model '" << stamp.model
+      << "', version '" << stamp.version << "', " << changes.size() << " changed range(s)\n";
+  return kExitOk;
+}
+
 }  // namespace
 
 Bytes ReadFileBytes(const std::string& path) {
@@ -428,10 +482,11 @@ int VyrpackMain(const std::vector<std::string>& args, std::ostream& out, std::os
     if (command == "payload") return CmdPayload(args, out);
     if (command == "inspect") return CmdInspect(args, out);
     if (command == "bvdt") return CmdBvdt(args, out);
+    if (command == "fd") return CmdFd(args, out);
     throw UsageError("unknown command '" + command + "'");
   } catch (const UsageError& e) {
     err << "vyrpack: " << e.what() << "\n";
-    err << (command == "stub" || command == "payload" || command == "inspect" || command == "bvdt"
+    err << (command == "stub" || command == "payload" || command == "inspect" || command == "bvdt" || command == "fd"
                 ? "try 'vyrpack " + command + " --help'\n"
                 : std::string("try 'vyrpack --help'\n"));
     return kExitUsage;
