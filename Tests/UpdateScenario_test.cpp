@@ -193,3 +193,31 @@ TEST_F(UpdateScenario, FirmwareRunWritesThePayloadBios) {
 }
 
 }  // namespace
+
+namespace {
+
+// What needs an engine this build does not carry is refused before the
+// first write, never after the BIOS is already new.
+TEST_F(UpdateScenario, MissingEnginesRefuseBeforeAnyWrite) {
+  Bytes Current = Image("V1.00");
+  Bytes New = Image("V1.01");
+  Mark(New, kBiosBlockA, 8);
+  Bytes WithEc(0x20000, 0xEC);
+  WithEc.insert(WithEc.end(), New.begin(), New.end());
+  Prepare(Current, WithEc, kIni);
+  EXPECT_EQ(1, Run({"new.fd", "-ecb"}));
+  EXPECT_TRUE(Printed("Error: The EC update is not supported by this build.\r\n")) << Out_;
+  EXPECT_TRUE(Flash() == Current);
+  EXPECT_EQ(0, Report()["bios"]["blockWrites"]["counts"]["written"]);
+
+  // A firmware run whose payload carries an EC image beside the BIOS.
+  PayloadBios_ = New;
+  PayloadIni_ = Bytes(kIni.begin(), kIni.end());
+  PayloadExtra_ = {{vyr::pack::RecordKind::Ec, Bytes(0x10000, 0xEC)}};
+  Prepare(Current, {}, "");
+  EXPECT_EQ(1, Run({}, {"--firmware"}));
+  EXPECT_TRUE(Printed("Error: The EC update is not supported by this build.\r\n")) << Out_;
+  EXPECT_TRUE(Flash() == Current);
+}
+
+}  // namespace

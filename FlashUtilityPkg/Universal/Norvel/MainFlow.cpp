@@ -269,6 +269,11 @@ static BOOLEAN FlashImage(UINT8 **ImageRef, UINT32 *SizeRef) {
   if (IsOptionSet(OPT_U) && !ConfirmFlash()) {
     return FALSE;
   }
+  // The EC after the BIOS needs the EC engines: refused before the BIOS is
+  // written rather than after it.
+  if (!SecureImage && (IsEcWithBiosOptionSet() || IsEcWithBiosPercentOptionSet())) {
+    return NotInThisBuild(u"The EC update");
+  }
   if (!SMI_OemOdmCustom2(1, 0)) {
     return FALSE;
   }
@@ -508,6 +513,13 @@ BOOLEAN EFIAPI UefiFlashMain(VOID) {
     if (!SMI_CheckEcPartSize(EcSize) || !StoreEcImage(PayloadRecordData(PayloadEc), EcSize)) {
       return FailRun(u"UefiFlashMain", u"EC size check failed");
     }
+    // Its update after the BIOS needs the EC engines: refused before the BIOS is written.
+    NotInThisBuild(u"The EC update");
+    return FailRun(u"UefiFlashMain", u"Update EC failed");
+  }
+  if (HasDeviceFirmware()) {
+    NotInThisBuild(u"The device firmware update");
+    return FailRun(u"UefiFlashMain", u"Update device firmware failed");
   }
   if (HasIshImage() || HasPdtImage()) {
     NotInThisBuild(u"The ISH and PDT update");
