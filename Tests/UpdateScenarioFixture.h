@@ -87,7 +87,10 @@ class UpdateScenario : public ::testing::Test {
         {pack::RecordKind::Ini, PayloadIni_.empty() ? Bytes(Payload.begin(), Payload.end()) : PayloadIni_},
     };
     for (auto &Extra : PayloadExtra_) Records.push_back(Extra);
-    WriteFile(Dir_ + "/VyrFFT.efi", pack::AppendPayload(Stub, Records).image);
+    pack::AppendOptions Options;
+    Options.emptyBios = EmptyPayloadBios_;
+    if (EmptyPayloadBios_) Records.erase(Records.begin());
+    WriteFile(Dir_ + "/VyrFFT.efi", pack::AppendPayload(Stub, Records, Options).image);
   }
 
   // One vyrfft run; Args go to the utility.
@@ -121,6 +124,7 @@ class UpdateScenario : public ::testing::Test {
 
   emu::Profile Profile_;
   Bytes PayloadBios_;
+  bool EmptyPayloadBios_ = false;  // a BIOS record of size 0
   Bytes PayloadIni_;
   std::vector<pack::PayloadRecord> PayloadExtra_;
   std::string Out_;

@@ -221,3 +221,30 @@ TEST_F(UpdateScenario, MissingEnginesRefuseBeforeAnyWrite) {
 }
 
 }  // namespace
+
+namespace {
+
+// A firmware payload without BIOS data but with an EC image writes the EC
+// region of the flash alone and reports a partial flash.
+TEST_F(UpdateScenario, FirmwareRunWithoutBiosUpdatesTheEcRegion) {
+  Profile_.Flash.ExternalRegions = {
+      {0x00, 0x000000, 0x1000, 0x0B}, {0x02, 0x001000, 0x1EF000, 0x0D}, {0x05, 0x1F0000, 0x10000, 0x0D},
+      {0x01, 0x200000, 0x600000, 0x0F}};
+  Bytes Current = Image("V1.00");
+  EmptyPayloadBios_ = true;
+  const std::string Ini = kIni + "[Log_file]\r\nFlag=1\r\nLevel=4\r\n";  // a firmware run has no -dbg
+  PayloadIni_ = Bytes(Ini.begin(), Ini.end());
+  PayloadExtra_ = {{vyr::pack::RecordKind::Ec, Bytes(0x10000, 0xEC)}};
+  Prepare(Current, {}, "");
+  ASSERT_EQ(0, Run({}, {"--firmware"})) << Out_ << Err_;
+  Bytes After = Flash();
+  EXPECT_TRUE(std::all_of(After.begin() + 0x1F0000, After.begin() + 0x200000, [](uint8_t B) { return B == 0xEC; }));
+  After.erase(After.begin() + 0x1F0000, After.begin() + 0x200000);
+  Current.erase(Current.begin() + 0x1F0000, Current.begin() + 0x200000);
+  EXPECT_TRUE(After == Current) << "only the EC region may change";
+  EXPECT_TRUE(Printed("\r                           Update EC completed.\r\n")) << Out_;
+  EXPECT_TRUE(Logged("Update EC without BIOS\r\n"));
+  EXPECT_EQ(2, Report()["completionRequest"]["status"]);  // Flash Partial
+}
+
+}  // namespace
