@@ -248,3 +248,46 @@ TEST_F(UpdateScenario, FirmwareRunWithoutBiosUpdatesTheEcRegion) {
 }
 
 }  // namespace
+
+namespace {
+
+// After the BIOS a firmware run asks for the factory-copy restore (49h) when
+// configured; an Acer platform is told at once that the BIOS is done.
+TEST_F(UpdateScenario, FirmwareRunRestoresTheFactoryCopyAndTellsAcer) {
+  Bytes Current = Image("V1.00");
+  Bytes New = Image("V1.01");
+  Mark(New, kBiosBlockA, 3);
+  PayloadBios_ = New;
+  const std::string Ini = kIni + "[FactoryCopy]\r\nRestore=1\r\n";
+  PayloadIni_ = Bytes(Ini.begin(), Ini.end());
+  Profile_.Platform.VendorId = 0x1025;
+  Prepare(Current, {}, "");
+  ASSERT_EQ(0, Run({}, {"--firmware"})) << Out_ << Err_;
+  auto Json = Report();
+  EXPECT_EQ(1, Json["bios"]["checks"]["factoryCopyRestore"]["requests"]);
+  EXPECT_EQ(1, Json["completionRequest"]["status"]);  // EndProgram's request: Flash Entire
+  EXPECT_TRUE(SameRange(Flash(), New, kBiosBlockA, 0x10000));
+  // Two 16h calls: Acer's at once (action 0 in CL; its status 1 travels in the
+  // buffer), then EndProgram's with the configured reboot.
+  std::vector<uint32_t> Completions;
+  for (const auto &Call : Json["smi"]) {
+    uint32_t Eax = std::stoul(Call["in"]["eax"].get<std::string>(), nullptr, 16);
+    if (((Eax >> 8) & 0xFF) == 0x16) Completions.push_back(std::stoul(Call["in"]["ecx"].get<std::string>(), nullptr, 16));
+  }
+  ASSERT_EQ(2u, Completions.size());
+  EXPECT_EQ(0u, Completions[0] & 0xFFFF);
+  EXPECT_EQ(2u, Completions[1] & 0xFFFF);
+
+  // A BIOS that cannot restore: the run ends with the message after a key.
+  Profile_.Platform.VendorId = 0x1234;
+  Profile_.Checks.RestoreStatus = 0xEF;
+  Prepare(Current, {}, "");
+  EXPECT_EQ(1, Run({}, {"--firmware"}));
+  EXPECT_TRUE(Printed("Flash process will be terminated!\r\nRestoring factory copy failed.\r\nIt may cause by "
+                      "onboard BIOS doesn't support the FWSMI interface of factory copy restore.\r\nPlease contact "
+                      "OEM BIOS engineer to add the feature.\r\n\r\nPress any key to end flash process.\r\n"))
+      << Out_;
+  EXPECT_EQ(0, Report()["completionRequest"]["status"]);
+}
+
+}  // namespace
