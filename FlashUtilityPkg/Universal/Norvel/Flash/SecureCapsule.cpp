@@ -21,10 +21,6 @@ static CONST CHAR8 kCapsuleSignature[20] = {'~',  'Z',  'T',  'K',  0x33, 0x38, 
                                             0x42, (CHAR8)0xC3, (CHAR8)0xAE, 0x4E, (CHAR8)0xB5, (CHAR8)0xC9,
                                             (CHAR8)0xC2, (CHAR8)0xD7, (CHAR8)0xD6, 0x13, (CHAR8)0xDB, (CHAR8)0xB8};
 static CONST CHAR8 kDriverSignature[] = "~#EFI#DRV_";  // first character 'Q'
-static CONST CHAR8 kBiosTag[] = "~_NORVEL_BIOSIMG";
-static CONST CHAR8 kEcTag[] = "~_NORVEL_EC_IMG_";
-static CONST CHAR8 kMeTag[] = "~_NORVEL_ME_IMG_";
-static CONST CHAR8 kDeviceFirmwareTag[] = "~_DEVICE_FW_IMG_";
 static CONST CHAR8 kExtRequest[] = "~EXT";
 static CONST CHAR8 kExtAnswer[] = "~EXO";
 static CONST CHAR8 kRbuSignature[] = "~RBU";
@@ -41,26 +37,8 @@ VOID SetViaEspRequest(BOOLEAN ViaEsp) { mSecureCapsule.ViaEspRequest = ViaEsp ? 
 static UINTN Smaller(UINTN A, UINTN B) { return A < B ? A : B; }
 
 // The first record with Tag whose header and data both lie inside the image.
-// Occurrences that would run past the end are passed over: the size comes
-// from the file and must not lead a read outside it.
-static UINT8 *FindRecord(UINT8 *Image, UINT32 Size, CONST CHAR8 *Tag, UINT32 *DataSize) {
-  UINTN Position = 0;
-  while (Position < Size) {
-    INTN Found = FindStoredSignature(Image + Position, Size - Position, Tag, PAYLOAD_TAG_LENGTH, '$');
-    if (Found < 0) {
-      return NULL;
-    }
-    UINTN Record = Position + (UINTN)Found;
-    if (Size - Record >= PAYLOAD_HEADER_LENGTH) {
-      UINT32 Length = ReadUnaligned32(Image + Record + 20);
-      if (Length <= Size - Record - PAYLOAD_HEADER_LENGTH) {
-        *DataSize = Length;
-        return Image + Record;
-      }
-    }
-    Position = Record + 1;
-  }
-  return NULL;
+static UINT8 *FindRecord(UINT8 *Image, UINT32 Size, PAYLOAD_TAG_ID Tag, UINT32 *DataSize) {
+  return (UINT8 *)FindPayloadRecordInBuffer(Tag, Image, Size, DataSize);
 }
 
 static VOID DumpRecordHeader(CONST UINT8 *Record, CONST UINT8 *Image, UINT32 Size) {
@@ -68,7 +46,7 @@ static VOID DumpRecordHeader(CONST UINT8 *Record, CONST UINT8 *Image, UINT32 Siz
 }
 
 // EC, ME and device-firmware records: traced when present, taken when not empty.
-static UINT8 *NoteSideRecord(UINT8 *Image, UINT32 Size, CONST CHAR8 *Tag, CONST CHAR16 *Header,
+static UINT8 *NoteSideRecord(UINT8 *Image, UINT32 Size, PAYLOAD_TAG_ID Tag, CONST CHAR16 *Header,
                              CONST CHAR16 *Found, BOOLEAN *Has, UINT32 *RecordSize) {
   UINT32 DataSize = 0;
   UINT8 *Record = FindRecord(Image, Size, Tag, &DataSize);
@@ -102,17 +80,17 @@ BOOLEAN ParseSecureCapsule(UINT8 *Image, UINT32 Size) {
     Info->DriverSignature = TRUE;
     DebugPrint(4, u"EFI DRV Signature found!\r\n");
   }
-  UINT8 *Data = NoteSideRecord(Image, Size, kEcTag, u"===== EC in capsule Header =====\r\n",
+  UINT8 *Data = NoteSideRecord(Image, Size, PayloadEc, u"===== EC in capsule Header =====\r\n",
                                u" Secure capsule with EC (%dK)\r\n", &Info->HasEc, &Info->EcSize);
   if (Data != NULL) {
     Info->EcData = Data;
   }
-  Data = NoteSideRecord(Image, Size, kMeTag, u"===== ME in capsule Header =====\r\n",
+  Data = NoteSideRecord(Image, Size, PayloadMe, u"===== ME in capsule Header =====\r\n",
                         u" Secure capsule with ME (%dK)\r\n", &Info->HasMe, &Info->MeSize);
   if (Data != NULL) {
     Info->MeData = Data;
   }
-  Data = NoteSideRecord(Image, Size, kDeviceFirmwareTag, u"===== Device Firmware in capsule Header =====\r\n",
+  Data = NoteSideRecord(Image, Size, PayloadDeviceFirmware, u"===== Device Firmware in capsule Header =====\r\n",
                         u" Secure capsule with device firmware (%dK)\r\n", &Info->HasDeviceFirmware,
                         &Info->DeviceFirmwareSize);
   if (Data != NULL) {
@@ -125,7 +103,7 @@ BOOLEAN ParseSecureCapsule(UINT8 *Image, UINT32 Size) {
     return FALSE;
   }
   UINT32 BiosSize = 0;
-  UINT8 *Bios = FindRecord(Image, Size, kBiosTag, &BiosSize);
+  UINT8 *Bios = FindRecord(Image, Size, PayloadBios, &BiosSize);
   if (Bios == NULL) {
     DebugPrint(4, u"Secure capsule but secure BIOS not found\r\n");
     FuncExit(u"ParseSecureCapsule", u"No BIOS record");

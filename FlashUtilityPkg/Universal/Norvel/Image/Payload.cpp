@@ -157,34 +157,39 @@ VOID StampPayloadTags(VOID) {
   }
 }
 
-BOOLEAN FindPayloadTag(PAYLOAD_TAG_ID Id, CONST UINT8 *Buffer, UINT32 Size, UINT32 *Offset) {
+CONST UINT8 *FindPayloadRecordInBuffer(PAYLOAD_TAG_ID Id, CONST UINT8 *Buffer, UINT32 Size, UINT32 *DataSize) {
   if (Buffer == NULL || Id >= PayloadTagCount) {
-    return FALSE;
+    return NULL;
   }
   CHAR8 Tag[PAYLOAD_TAG_LENGTH];
   WorkingTag(Id, Tag);
-  INTN Found = FindBytes(Buffer, Size, Tag, PAYLOAD_TAG_LENGTH);
-  if (Found < 0) {
-    return FALSE;
+  UINT32 Position = 0;
+  while (Position < Size) {
+    INTN Found = FindBytes(Buffer + Position, Size - Position, Tag, PAYLOAD_TAG_LENGTH);
+    if (Found < 0) {
+      return NULL;
+    }
+    UINT32 Record = Position + (UINT32)Found;
+    // The size is the file's word: a record counts only when it ends inside
+    // the buffer; an occurrence that would run past it is passed over.
+    if (Size - Record >= PAYLOAD_HEADER_LENGTH) {
+      UINT32 Length = ReadUnaligned32(Buffer + Record + 20);
+      if (Length <= Size - Record - PAYLOAD_HEADER_LENGTH) {
+        *DataSize = Length;
+        return Buffer + Record;
+      }
+    }
+    Position = Record + 1;
   }
-  if (Offset != NULL) {
-    *Offset = (UINT32)Found;
-  }
-  return TRUE;
+  return NULL;
 }
 
 BOOLEAN GetPayloadRecordInBuffer(PAYLOAD_TAG_ID Id, CONST UINT8 *Buffer, UINT32 Size, CONST UINT8 **Data,
                                  UINT32 *DataSize) {
-  UINT32 Offset = 0;
-  if (!FindPayloadTag(Id, Buffer, Size, &Offset) || Size - Offset < PAYLOAD_HEADER_LENGTH) {
+  CONST UINT8 *Record = FindPayloadRecordInBuffer(Id, Buffer, Size, DataSize);
+  if (Record == NULL) {
     return FALSE;
   }
-  UINT32 Length = ReadUnaligned32(Buffer + Offset + 20);
-  // The size is the file's word: a record must end inside its buffer.
-  if (Length > Size - Offset - PAYLOAD_HEADER_LENGTH) {
-    return FALSE;
-  }
-  *Data = Buffer + Offset + PAYLOAD_HEADER_LENGTH;
-  *DataSize = Length;
+  *Data = Record + PAYLOAD_HEADER_LENGTH;
   return TRUE;
 }

@@ -47,10 +47,10 @@ BOOLEAN HasMeImage(VOID);
 BOOLEAN HasDeviceFirmware(VOID);
 BOOLEAN HasPfatImage(VOID);
 BOOLEAN IsBiosRecordEmpty(VOID);
-// First occurrence of a tag in a buffer.
-BOOLEAN FindPayloadTag(PAYLOAD_TAG_ID Id, CONST UINT8 *Buffer, UINT32 Size, UINT32 *Offset);
-// The data of the first record with that tag in a buffer; FALSE when the tag
-// is absent or the record's size runs past the buffer.
+// The first record with that tag whose header and data lie inside the buffer
+// (its tag), or NULL; occurrences whose size runs past the end are passed over.
+CONST UINT8 *FindPayloadRecordInBuffer(PAYLOAD_TAG_ID Id, CONST UINT8 *Buffer, UINT32 Size, UINT32 *DataSize);
+// The data of that record; FALSE when there is none.
 BOOLEAN GetPayloadRecordInBuffer(PAYLOAD_TAG_ID Id, CONST UINT8 *Buffer, UINT32 Size, CONST UINT8 **Data,
                                  UINT32 *DataSize);
 // Writes every tag (with its '$') into its record, empty records included.
