@@ -192,9 +192,6 @@ TEST_F(UpdateScenario, FirmwareRunWritesThePayloadBios) {
   EXPECT_EQ(1, Report()["completionRequest"]["status"]);
 }
 
-}  // namespace
-
-namespace {
 
 // What needs an engine this build does not carry is refused before the
 // first write, never after the BIOS is already new.
@@ -220,9 +217,6 @@ TEST_F(UpdateScenario, MissingEnginesRefuseBeforeAnyWrite) {
   EXPECT_TRUE(Flash() == Current);
 }
 
-}  // namespace
-
-namespace {
 
 // A firmware payload without BIOS data but with an EC image writes the EC
 // region of the flash alone and reports a partial flash.
@@ -247,9 +241,6 @@ TEST_F(UpdateScenario, FirmwareRunWithoutBiosUpdatesTheEcRegion) {
   EXPECT_EQ(2, Report()["completionRequest"]["status"]);  // Flash Partial
 }
 
-}  // namespace
-
-namespace {
 
 // After the BIOS a firmware run asks for the factory-copy restore (49h) when
 // configured; an Acer platform is told at once that the BIOS is done.
