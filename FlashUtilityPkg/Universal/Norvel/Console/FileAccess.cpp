@@ -181,8 +181,12 @@ static PLATFORM_FILE OpenPath(CONST CHAR16 *Path, UINT64 Mode, UINT64 Attributes
   return EFI_ERROR(Status) ? NULL : File;
 }
 
-BOOLEAN EfiReadFile(CONST CHAR16 *Name, VOID **Buffer, UINT32 *Size) {
+BOOLEAN EfiReadFileStatus(CONST CHAR16 *Name, VOID **Buffer, UINT32 *Size, EFI_STATUS *StatusOut) {
+  EFI_STATUS Ignored;
+  EFI_STATUS *Result = StatusOut != NULL ? StatusOut : &Ignored;
+  *Result = EFI_NOT_FOUND;
   if (Name == NULL) {
+    *Result = EFI_INVALID_PARAMETER;
     return FALSE;
   }
   if (GetFileVolume() == NULL) {
@@ -195,6 +199,7 @@ BOOLEAN EfiReadFile(CONST CHAR16 *Name, VOID **Buffer, UINT32 *Size) {
   PLATFORM_FILE File = OpenPath(Path, EFI_FILE_MODE_READ, 0, &Status);
   if (File == NULL) {
     DebugPrint(2, u"Open file [%s] fail - %r\r\n", Path, Status);
+    *Result = Status;
     return FALSE;
   }
   UINT64 FileSize = 0;
@@ -202,29 +207,34 @@ BOOLEAN EfiReadFile(CONST CHAR16 *Name, VOID **Buffer, UINT32 *Size) {
       EFI_ERROR(PlatformFileSetPosition(File, 0)) || FileSize > 0xFFFFFFFFull) {
     // Sizes travel as 32 bits: a larger file is refused rather than read in part.
     PlatformFileClose(File);
+    *Result = EFI_DEVICE_ERROR;
     return FALSE;
   }
   if (Size != NULL) {
     *Size = (UINT32)FileSize;
   }
-  BOOLEAN Result = TRUE;
+  *Result = EFI_SUCCESS;
   if (Buffer != NULL) {
     *Buffer = NULL;
     UINT8 *Data = (UINT8 *)AllocateZeroPool(FileSize == 0 ? 1 : (UINTN)FileSize);
     if (Data == NULL) {
-      Result = FALSE;
+      *Result = EFI_OUT_OF_RESOURCES;
     } else {
       UINTN ReadSize = (UINTN)FileSize;
       if (FileSize != 0 && (EFI_ERROR(PlatformFileRead(File, &ReadSize, Data)) || ReadSize != FileSize)) {
         FreePool(Data);
-        Result = FALSE;
+        *Result = EFI_DEVICE_ERROR;
       } else {
         *Buffer = Data;
       }
     }
   }
   PlatformFileClose(File);
-  return Result;
+  return *Result == EFI_SUCCESS;
+}
+
+BOOLEAN EfiReadFile(CONST CHAR16 *Name, VOID **Buffer, UINT32 *Size) {
+  return EfiReadFileStatus(Name, Buffer, Size, NULL);
 }
 
 BOOLEAN EfiFileExists(CONST CHAR16 *Name) { return EfiReadFile(Name, NULL, NULL); }
@@ -256,6 +266,41 @@ BOOLEAN EfiWriteFile(CONST CHAR16 *Name, CONST VOID *Buffer, UINT32 Size) {
   // A NULL buffer only probes that the file can be made; an existing file is left as it is.
   PlatformFileClose(File);
   return Result;
+}
+
+BOOLEAN EfiCreateFile(CONST CHAR16 *Name, BOOLEAN *Created) {
+  *Created = FALSE;
+  if (Name == NULL) {
+    return FALSE;
+  }
+  CHAR16 Path[FILE_PATH_CHARS];
+  WritePath(Path, Name);
+  PLATFORM_FILE Existing = OpenPath(Path, EFI_FILE_MODE_READ, 0, NULL);
+  if (Existing != NULL) {
+    PlatformFileClose(Existing);
+    return TRUE;
+  }
+  PLATFORM_FILE File = OpenPath(Path, EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE, 0, NULL);
+  if (File == NULL) {
+    return FALSE;
+  }
+  PlatformFileClose(File);
+  *Created = TRUE;
+  return TRUE;
+}
+
+BOOLEAN EfiDeleteWrittenFile(CONST CHAR16 *Name) {
+  if (Name == NULL) {
+    return FALSE;
+  }
+  CHAR16 Path[FILE_PATH_CHARS];
+  WritePath(Path, Name);
+  DebugPrint(2, u"EfiDeleteFile (%s)\r\n", Path);
+  PLATFORM_FILE File = OpenPath(Path, EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE, 0, NULL);
+  if (File == NULL) {
+    return TRUE;
+  }
+  return PlatformFileDelete(File) == EFI_SUCCESS;
 }
 
 BOOLEAN EfiAppendFile(CONST CHAR16 *Name, CONST VOID *Buffer, UINT32 Size) {

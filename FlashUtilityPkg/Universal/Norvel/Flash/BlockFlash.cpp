@@ -238,25 +238,33 @@ UINT8 BuildRegionSelection(VOID) {
 
 // ---- Whole update ---------------------------------------------------------
 
-static BOOLEAN HoldsBvdtSignature(CONST UINT8 *Data, UINT32 Size) {
-  static CONST UINT8 Signature[] = {'$', 'B', 'V', 'D', 'T'};
-  for (UINT32 Offset = 0; Size >= sizeof(Signature) && Offset <= Size - sizeof(Signature); Offset++) {
-    if (CompareMem(Data + Offset, Signature, sizeof(Signature)) == 0) {
-      return TRUE;
+static CONST UINT8 mBvdtSignature[] = {'$', 'B', 'V', 'D', 'T'};
+
+// Offset of the first "$BVDT" in Data, or Size.
+static UINT32 FindBvdtSignature(CONST UINT8 *Data, UINT32 Size) {
+  for (UINT32 Offset = 0; Size >= sizeof(mBvdtSignature) && Offset <= Size - sizeof(mBvdtSignature); Offset++) {
+    if (Data[Offset] == '$' && CompareMem(Data + Offset, mBvdtSignature, sizeof(mBvdtSignature)) == 0) {
+      return Offset;
     }
   }
-  return FALSE;
+  return Size;
 }
 
 BOOLEAN FindBvdtBlock(UINT32 *Address, UINT32 *Size) {
   FuncEnter(u"FindBvdtBlock");
+  mBlockFlash.BvdtSearchFailed = FALSE;
   if (Address == NULL || Size == NULL) {
     FuncExit(u"FindBvdtBlock", u"Input buffer is NULL");
     return FALSE;
   }
   WHOLE_ROM_RECORD *Records = (WHOLE_ROM_RECORD *)AllocateZeroPool(sizeof(WHOLE_ROM_RECORD) * WHOLE_MAP_MAX_RECORDS);
+  if (Records == NULL) {
+    mBlockFlash.BvdtSearchFailed = TRUE;
+    FuncExit(u"FindBvdtBlock", u"Allocate memory failed");
+    return FALSE;
+  }
   UINT32 Count = 0;
-  if (Records == NULL || !SMI_GetWholeRomMap(Records, &Count)) {
+  if (!SMI_GetWholeRomMap(Records, &Count)) {
     FreePool(Records);
     FuncExit(u"FindBvdtBlock", u"Get whole ROM map failed");
     return FALSE;
@@ -271,15 +279,17 @@ BOOLEAN FindBvdtBlock(UINT32 *Address, UINT32 *Size) {
     UINT32 Length = Records[Index].Size;
     UINT8 *Data = (UINT8 *)AllocateZeroPool(Length);
     if (Data == NULL) {
+      mBlockFlash.BvdtSearchFailed = TRUE;
       Reason = u"Allocate memory failed";
       break;
     }
     if (!SMI_ReadRom(Start, Length, Data, NULL)) {
       FreePool(Data);
+      mBlockFlash.BvdtSearchFailed = TRUE;
       Reason = u"Read ROM failed";
       break;
     }
-    if (HoldsBvdtSignature(Data, Length)) {
+    if (FindBvdtSignature(Data, Length) < Length) {
       DebugPrint(4, u" BVDT found in block Address = 0x%08X Size = 0x%X\r\n", Start, Length);
       *Address = Start;
       *Size = Length;
@@ -291,6 +301,28 @@ BOOLEAN FindBvdtBlock(UINT32 *Address, UINT32 *Size) {
   FreePool(Records);
   FuncExit(u"FindBvdtBlock", Reason);
   return Found;
+}
+
+BOOLEAN LocateBvdtRange(CONST UINT8 *WorkingImage, UINT32 *Address, UINT32 *Size, BOOLEAN *Found) {
+  *Found = FindBvdtBlock(Address, Size);
+  if (*Found) {
+    return TRUE;
+  }
+  if (mBlockFlash.BvdtSearchFailed) {
+    return FALSE;
+  }
+  // Older BIOSes have no whole ROM map (0xEF), and some list no OEM data
+  // region: the new image still says where its BVDT lies.
+  UINT32 RomSize = GetRomSize();
+  UINT32 Offset = FindBvdtSignature(WorkingImage, RomSize);
+  if (Offset >= RomSize) {
+    return TRUE;
+  }
+  *Address = GetRomBase() + Offset;
+  *Size = RomSize - Offset < BVDT_RECORD_SIZE ? RomSize - Offset : BVDT_RECORD_SIZE;
+  *Found = TRUE;
+  DebugPrint(4, u" BVDT found in the new image Address = 0x%08X Size = 0x%X\r\n", *Address, *Size);
+  return TRUE;
 }
 
 static UINTN ProgressPercent(UINT32 Index, UINT32 Count) {
@@ -328,7 +360,17 @@ BOOLEAN UpdateProcEntire(CONST UINT8 *WorkingImage) {
 
   UINT32 BvdtAddress = 0;
   UINT32 BvdtSize = 0;
-  BOOLEAN HasBvdt = FindBvdtBlock(&BvdtAddress, &BvdtSize);
+  BOOLEAN HasBvdt = FALSE;
+  if (!LocateBvdtRange(WorkingImage, &BvdtAddress, &BvdtSize, &HasBvdt)) {
+    // Without knowing which blocks hold the BVDT, one of them could be
+    // written first: a cut after it would leave the new version over the old
+    // BIOS. Nothing has been written yet.
+    Print(u"\r\nError: The BVDT block could not be read; nothing was written.\r\n");
+    FreePool(Pending);
+    FreePool(Table);
+    FuncExit(u"UpdateProcEntire", u"Find BVDT block failed");
+    return FALSE;
+  }
   UINT64 BvdtLow = BvdtAddress;
   UINT64 BvdtHigh = (UINT64)BvdtAddress + BvdtSize - 1;
 
@@ -357,7 +399,9 @@ BOOLEAN UpdateProcEntire(CONST UINT8 *WorkingImage) {
     }
     UINT64 First = Block->Address;
     UINT64 Last = (UINT64)Block->Address + Block->Size - 1;
-    if (HasBvdt && ((First >= BvdtLow && First <= BvdtHigh) || (Last >= BvdtLow && Last <= BvdtHigh))) {
+    // Any block sharing a byte with the BVDT waits, not only one that starts
+    // or ends in it: a small BVDT area may lie inside a large block.
+    if (HasBvdt && First <= BvdtHigh && Last >= BvdtLow) {
       Pending[Index] = 0;
       LogBlockStatus(Block->Address, BLOCK_OUTCOME_BVDT_LATER);
       continue;

@@ -47,6 +47,7 @@ typedef struct {
   UINT8 Selection;     // REGION_SELECT_* of the current update
   CHAR16 LastOutcome;  // outcome of the latest SMI_WriteRom
   UINT32 WriteCalls;   // SMI_WriteRom calls that issued 15h at least once
+  BOOLEAN BvdtSearchFailed;  // FindBvdtBlock could not read or allocate: no answer
   COMMAND_E_ARGS CommandE;
 } BLOCK_FLASH_STATE;
 
@@ -82,8 +83,14 @@ VOID SetRegionSelection(UINT8 Selection);
 
 // ---- Whole update ----
 // The first region of type 0x0A of the whole ROM map whose flash contents
-// hold "$BVDT".
+// hold "$BVDT". FALSE also when the search could not be made; that case sets
+// mBlockFlash.BvdtSearchFailed.
 BOOLEAN FindBvdtBlock(UINT32 *Address, UINT32 *Size);
+// The range whose blocks are written last: the BVDT block of the maps, else
+// the BVDT record of the new image itself (WorkingImage, ROM size bytes).
+// *Found FALSE when neither has one. FALSE when the maps' search failed part
+// way: the update must not start without knowing where the BVDT is.
+BOOLEAN LocateBvdtRange(CONST UINT8 *WorkingImage, UINT32 *Address, UINT32 *Size, BOOLEAN *Found);
 // Writes every unprotected block of WorkingImage (ROM size bytes at least,
 // offset 0 = ROM base) in table order, the BVDT blocks in a second pass.
 BOOLEAN UpdateProcEntire(CONST UINT8 *WorkingImage);

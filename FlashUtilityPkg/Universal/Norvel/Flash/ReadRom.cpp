@@ -132,6 +132,17 @@ BOOLEAN ReadRomChunked(UINT32 Address, UINT32 Size, VOID *Destination, UINT8 *Lo
   return TRUE;
 }
 
+// A save that did not complete leaves no file it made itself: a partial or
+// empty ROM file would later pass for a backup of this machine.
+static BOOLEAN SaveFailed(CONST CHAR16 *FileName, BOOLEAN Created, UINT8 *Rom, CONST CHAR16 *Reason) {
+  FreePool(Rom);
+  if (Created) {
+    EfiDeleteWrittenFile(FileName);
+  }
+  FuncExit(u"SaveRomToFile", Reason);
+  return FALSE;
+}
+
 BOOLEAN SaveRomToFile(CONST CHAR16 *FileName) {
   FuncEnter(u"SaveRomToFile");
   if (FileName == NULL || FileName[0] == 0) {
@@ -139,7 +150,8 @@ BOOLEAN SaveRomToFile(CONST CHAR16 *FileName) {
     FuncExit(u"SaveRomToFile", u"No file name");
     return FALSE;
   }
-  if (!EfiWriteFile(FileName, NULL, 0)) {
+  BOOLEAN Created = FALSE;
+  if (!EfiCreateFile(FileName, &Created)) {
     Print(u"\r\nError: Save ROM to file (%s) failed!\r\n", FileName);
     FuncExit(u"SaveRomToFile", u"Create file failed");
     return FALSE;
@@ -151,8 +163,7 @@ BOOLEAN SaveRomToFile(CONST CHAR16 *FileName) {
   UINT8 *Rom = (UINT8 *)AllocateZeroPool(RomSize == 0 ? 1 : RomSize);
   if (Rom == NULL) {
     Print(u"\r\nError: Save ROM to file (%s) failed!\r\n", FileName);
-    FuncExit(u"SaveRomToFile", u"Allocate memory failed");
-    return FALSE;
+    return SaveFailed(FileName, Created, NULL, u"Allocate memory failed");
   }
   UINT32 Offset = 0;
   for (UINT32 Index = 0; Index < GetBlockCount(); Index++) {
@@ -162,9 +173,7 @@ BOOLEAN SaveRomToFile(CONST CHAR16 *FileName) {
     if (Block == NULL || Block->Size > RomSize - Offset ||
         !SMI_ReadRom(Block->Address, Block->Size, Rom + Offset, NULL)) {
       Print(u"\r\nError: command -g fail. (Fwsmi fail)\r\n");
-      FreePool(Rom);
-      FuncExit(u"SaveRomToFile", u"Read ROM failed");
-      return FALSE;
+      return SaveFailed(FileName, Created, Rom, u"Read ROM failed");
     }
     Offset += Block->Size;
     UINT32 Percent = (UINT32)((UINT64)Offset * 100 / RomSize);
@@ -172,9 +181,7 @@ BOOLEAN SaveRomToFile(CONST CHAR16 *FileName) {
   }
   if (!EfiWriteFile(FileName, Rom, RomSize)) {
     Print(u"\r\nError: Save ROM to file (%s) failed!\r\n", FileName);
-    FreePool(Rom);
-    FuncExit(u"SaveRomToFile", u"Write file failed");
-    return FALSE;
+    return SaveFailed(FileName, Created, Rom, u"Write file failed");
   }
   FreePool(Rom);
   Print(u"\r                           Read Progress: Completed\r\n\r\n");

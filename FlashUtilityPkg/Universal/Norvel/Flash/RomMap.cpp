@@ -376,6 +376,7 @@ BOOLEAN SMI_GetFlashPartInfo(VOID) {
   mRomMap.RomBase = RomBase;
   mRomMap.BlockUnit = Entries != 0 ? (UINT32)ReadUnaligned16(BlockMap) * BLOCK_MAP_UNIT : 0;
   mRomMap.BlockCount = Count;
+  KeptRangesClear(&mRomMap.Kept);
   FreePool(BlockMap);
   RebaseWholeRomMap();
   FuncExit(u"SMI_GetFlashPartInfo", NULL);
@@ -742,8 +743,43 @@ BOOLEAN GetSpecifyProtectArea(UINT8 Type, UINT32 Index, UINT32 *Address, UINT32 
 
 // ---- Block flags -----------------------------------------------------------------
 
+// The last address of block Index.
+static UINT32 BlockEnd(UINT32 Index) {
+  return RangeEnd(mRomMap.BlockTable[Index].Address, mRomMap.BlockTable[Index].Size);
+}
+
+// The first block that ends at or after Address (BlockCount when none does).
+// The blocks follow each other upward from the ROM base.
+static UINT32 FirstBlockEndingFrom(UINT32 Address) {
+  UINT32 Low = 0;
+  UINT32 High = mRomMap.BlockCount;
+  while (Low < High) {
+    UINT32 Middle = Low + (High - Low) / 2;
+    if (BlockEnd(Middle) < Address) {
+      Low = Middle + 1;
+    } else {
+      High = Middle;
+    }
+  }
+  return Low;
+}
+
+// The block holding Address, or BlockCount.
+static UINT32 BlockHolding(UINT32 Address) {
+  UINT32 Index = FirstBlockEndingFrom(Address);
+  if (Index < mRomMap.BlockCount && mRomMap.BlockTable[Index].Address <= Address &&
+      mRomMap.BlockTable[Index].Size != 0) {
+    return Index;
+  }
+  return mRomMap.BlockCount;
+}
+
 VOID ProtectAllBlocks(VOID) {
   DebugPrint(4, u" Protect All Block\r\n");
+  KeptRangesClear(&mRomMap.Kept);
+  if (mRomMap.BlockCount != 0) {
+    KeptRangesAdd(&mRomMap.Kept, mRomMap.BlockTable[0].Address, BlockEnd(mRomMap.BlockCount - 1));
+  }
   for (UINT32 Index = 0; Index < mRomMap.BlockCount; Index++) {
     mRomMap.BlockTable[Index].Protect = 1;
   }
@@ -751,16 +787,61 @@ VOID ProtectAllBlocks(VOID) {
 
 VOID UnprotectAllBlocks(VOID) {
   DebugPrint(4, u" Unprotect All Block\r\n");
+  KeptRangesClear(&mRomMap.Kept);
   for (UINT32 Index = 0; Index < mRomMap.BlockCount; Index++) {
     mRomMap.BlockTable[Index].Protect = 0;
   }
 }
 
+// A block that the range only partly covers is where a region shares an
+// erase block with other bytes: say which way it went.
+static VOID TraceSharedBlock(UINT32 Index, UINT32 Low, UINT32 High) {
+  CONST BLOCK_ENTRY *Block = &mRomMap.BlockTable[Index];
+  if (Block->Address >= Low && BlockEnd(Index) <= High) {
+    return;
+  }
+  UINT32 KeptLow = 0;
+  UINT32 KeptHigh = 0;
+  if (Block->Protect != 0 && KeptRangesOverlap(&mRomMap.Kept, Block->Address, BlockEnd(Index), &KeptLow, &KeptHigh)) {
+    DebugPrint(4, u" Keep block 0x%08X size 0x%X: bytes 0x%08X ~ 0x%08X in it are kept\r\n", Block->Address,
+               Block->Size, KeptLow > Block->Address ? KeptLow : Block->Address,
+               KeptHigh < BlockEnd(Index) ? KeptHigh : BlockEnd(Index));
+  }
+}
+
 VOID SetBlockProtectRange(UINT32 Low, UINT32 High, UINT8 Flag) {
-  for (UINT32 Index = 0; Index < mRomMap.BlockCount; Index++) {
-    UINT32 Start = mRomMap.BlockTable[Index].Address;
-    if (Start >= Low && Start <= High) {
-      mRomMap.BlockTable[Index].Protect = Flag;
+  if (Low > High) {
+    return;
+  }
+  BOOLEAN Recorded;
+  if (Flag != 0) {
+    Recorded = !mRomMap.Kept.Overflow && KeptRangesAdd(&mRomMap.Kept, Low, High);
+  } else {
+    // Once a range could not be recorded, nothing is released any more: the
+    // set no longer knows every byte that is kept.
+    Recorded = !mRomMap.Kept.Overflow && KeptRangesRemove(&mRomMap.Kept, Low, High);
+  }
+  if (!Recorded && !mRomMap.Kept.Overflow) {
+    mRomMap.Kept.Overflow = TRUE;
+  }
+  if (!Recorded) {
+    DebugPrint(4, u" Kept ranges full: blocks of 0x%08X ~ 0x%08X stay as they are\r\n", Low, High);
+  }
+  UINT32 First = FirstBlockEndingFrom(Low);
+  UINT32 Last = First;
+  for (UINT32 Index = First; Index < mRomMap.BlockCount && mRomMap.BlockTable[Index].Address <= High; Index++) {
+    BLOCK_ENTRY *Block = &mRomMap.BlockTable[Index];
+    if (Flag != 0) {
+      Block->Protect = 1;
+    } else if (Recorded) {
+      Block->Protect = KeptRangesOverlap(&mRomMap.Kept, Block->Address, BlockEnd(Index), NULL, NULL) ? 1 : 0;
+    }
+    Last = Index;
+  }
+  if (First < mRomMap.BlockCount && mRomMap.BlockTable[First].Address <= High) {
+    TraceSharedBlock(First, Low, High);
+    if (Last != First) {
+      TraceSharedBlock(Last, Low, High);
     }
   }
 }
@@ -773,38 +854,34 @@ static VOID SetRegionFlag(UINT32 Address, UINT32 Size, UINT8 Flag) {
 }
 
 UINT8 GetBlockProtectFlagAt(UINT32 Address) {
-  // The blocks follow each other upward from the ROM base: the last block
-  // starting at or below Address is the only one that can hold it.
-  UINT32 Low = 0;
-  UINT32 High = mRomMap.BlockCount;
-  while (Low < High) {
-    UINT32 Middle = Low + (High - Low) / 2;
-    if (mRomMap.BlockTable[Middle].Address <= Address) {
-      Low = Middle + 1;
-    } else {
-      High = Middle;
-    }
-  }
-  if (Low == 0) {
-    return 0;
-  }
-  CONST BLOCK_ENTRY *Block = &mRomMap.BlockTable[Low - 1];
-  return InRange(Address, Block->Address, Block->Size) ? Block->Protect : (UINT8)0;
+  UINT32 Index = BlockHolding(Address);
+  return Index < mRomMap.BlockCount ? mRomMap.BlockTable[Index].Protect : (UINT8)0;
+}
+
+static BOOLEAN Overlaps(UINT32 Low, UINT32 High, UINT32 Start, UINT32 Size) {
+  return Size != 0 && Start <= High && RangeEnd(Start, Size) >= Low;
 }
 
 BOOLEAN GetProtectTypeAt(UINT32 Address, UINT8 *Type) {
   if (Type == NULL) {
     return FALSE;
   }
-  for (UINT32 Index = 0; Index < mRomMap.PrivateCount; Index++) {
-    if (InRange(Address, mRomMap.PrivateMap[Index].Address, mRomMap.PrivateMap[Index].Size)) {
+  UINT32 Low = Address;
+  UINT32 High = Address;
+  UINT32 Index = BlockHolding(Address);
+  if (Index < mRomMap.BlockCount) {
+    Low = mRomMap.BlockTable[Index].Address;
+    High = BlockEnd(Index);
+  }
+  for (UINT32 Entry = 0; Entry < mRomMap.PrivateCount; Entry++) {
+    if (Overlaps(Low, High, mRomMap.PrivateMap[Entry].Address, mRomMap.PrivateMap[Entry].Size)) {
       *Type = ROM_TYPE_PRIVATE_HIT;
       return TRUE;
     }
   }
-  for (UINT32 Index = 0; Index < mRomMap.ProtectCount; Index++) {
-    if (InRange(Address, mRomMap.ProtectMap[Index].Address, mRomMap.ProtectMap[Index].Size)) {
-      *Type = mRomMap.ProtectMap[Index].Type;
+  for (UINT32 Entry = 0; Entry < mRomMap.ProtectCount; Entry++) {
+    if (Overlaps(Low, High, mRomMap.ProtectMap[Entry].Address, mRomMap.ProtectMap[Entry].Size)) {
+      *Type = mRomMap.ProtectMap[Entry].Type;
       return TRUE;
     }
   }
@@ -915,18 +992,35 @@ BOOLEAN SetRsvd_13h(VOID) {
     DebugPrint(4, u" Reserved | %02Xh | %s\r\n", Region->Type, RomRegionTypeName(Region->Type));
     SetRegionFlag(Region->Address, Region->Size, 1);
   }
-  FreePool(Maps);
 
+  BOOLEAN NvReleased = FALSE;
+  BOOLEAN FactoryCopyReleased = FALSE;
   if (IsUpdateNvStorageOptionSet() || mIniSettings.SecurityFlashFactoryUpdate.UpdateNvStorage == 1 ||
       mIniSettings.Others.EnableProtectionRegionMovement == 1) {
     DebugPrint(4, u"update region NV |enable|\r\n");
-    SetTypeReserve_1Eh(ROM_TYPE_NV_STORAGE, 0);
+    NvReleased = SetTypeReserve_1Eh(ROM_TYPE_NV_STORAGE, 0);
   } else if (SecureBoot) {
     SetTypeReserve_1Eh(ROM_TYPE_NV_STORAGE, 1);
   }
   if (IsUpdateFactoryCopyOptionSet() || mIniSettings.SecurityFlashFactoryUpdate.UpdateFactoryCopy == 1) {
-    SetTypeReserve_1Eh(ROM_TYPE_FACTORY_COPY, 0);
+    FactoryCopyReleased = SetTypeReserve_1Eh(ROM_TYPE_FACTORY_COPY, 0);
   }
+  // Opening the NV storage or the factory copy opens those regions only: a
+  // private or other protected region lying in the same bytes stays kept.
+  if (NvReleased || FactoryCopyReleased) {
+    for (UINT32 Index = 0; Index < Maps->PrivateCount; Index++) {
+      SetRegionFlag(Maps->PrivateMap[Index].Address, Maps->PrivateMap[Index].Size, 1);
+    }
+    for (UINT32 Index = 0; Index < Maps->ProtectCount; Index++) {
+      CONST PROTECT_MAP_ENTRY *Region = &Maps->ProtectMap[Index];
+      if (IsTypeForceFlashed(Region->Type) || (NvReleased && Region->Type == ROM_TYPE_NV_STORAGE) ||
+          (FactoryCopyReleased && Region->Type == ROM_TYPE_FACTORY_COPY)) {
+        continue;
+      }
+      SetRegionFlag(Region->Address, Region->Size, 1);
+    }
+  }
+  FreePool(Maps);
   FuncExit(u"SetRsvd_13h", NULL);
   return TRUE;
 }
@@ -949,6 +1043,32 @@ static VOID UnprotectRegionSlot(UINT32 Slot) {
   SetRegionFlag(mRomMap.RomBase + Region->Offset, Region->Size, 0);
 }
 
+// A selected region that shares an erase block with bytes outside the
+// selection cannot be written without erasing those bytes too; writing the
+// rest of it would leave a half-updated region. FALSE (with the message) when
+// any block of the region stays protected.
+static BOOLEAN IsRegionSlotWritable(UINT32 Slot, UINT8 ExternalType) {
+  CONST REGION_SLOT *Region = &mRomMap.CurrentRegions.Slot[Slot];
+  if (Region->Size == 0) {
+    return TRUE;
+  }
+  UINT32 Low = mRomMap.RomBase + Region->Offset;
+  UINT32 High = RangeEnd(Low, Region->Size);
+  for (UINT32 Index = FirstBlockEndingFrom(Low);
+       Index < mRomMap.BlockCount && mRomMap.BlockTable[Index].Address <= High; Index++) {
+    if (mRomMap.BlockTable[Index].Protect != 0) {
+      Print(u"\r\nError: The %s region cannot be updated alone: flash block 0x%08X also holds bytes that must be "
+            u"kept.\r\n",
+            ExternalRegionTypeName(ExternalType), mRomMap.BlockTable[Index].Address);
+      DebugPrint(4, u" Region %s shares block 0x%08X size 0x%X with kept bytes\r\n",
+                 ExternalRegionTypeName(ExternalType), mRomMap.BlockTable[Index].Address,
+                 mRomMap.BlockTable[Index].Size);
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
 BOOLEAN SetRegionReserve(UINT8 Selection) {
   FuncEnter(u"SetRegionReserve");
   DebugPrint(4, u"Set Rsvd 17h |enable| (0x%X)\r\n", Selection);
@@ -956,24 +1076,33 @@ BOOLEAN SetRegionReserve(UINT8 Selection) {
     FuncExit(u"SetRegionReserve", NULL);
     return TRUE;
   }
+  // Region, its selection bit and its type, in the order they are opened.
+  BOOLEAN MeSelected = (Selection & REGION_SELECT_ME) != 0 && mRomMap.MeSkipped == 0;
+  BOOLEAN MeRegion = CurrentMapHas(EXTERNAL_TYPE_ME);
+  struct {
+    BOOLEAN Selected;
+    UINT32 Slot;
+    UINT8 Type;
+  } CONST Opened[] = {
+      {(Selection & REGION_SELECT_DESCRIPTOR) != 0, REGION_SLOT_DESCRIPTOR, EXTERNAL_TYPE_DESCRIPTOR},
+      {(Selection & REGION_SELECT_BIOS) != 0, REGION_SLOT_BIOS, EXTERNAL_TYPE_BIOS},
+      {MeSelected, MeRegion ? (UINT32)REGION_SLOT_ME : (UINT32)REGION_SLOT_IGNITION_ME,
+       MeRegion ? (UINT8)EXTERNAL_TYPE_ME : (UINT8)EXTERNAL_TYPE_IGNITION_ME},
+      {(Selection & REGION_SELECT_EC) != 0, REGION_SLOT_EC, EXTERNAL_TYPE_EC},
+      {(Selection & REGION_SELECT_GBE) != 0, REGION_SLOT_GBE, EXTERNAL_TYPE_GBE},
+      {(Selection & REGION_SELECT_PLATFORM_DATA) != 0, REGION_SLOT_PLATFORM_DATA, EXTERNAL_TYPE_PLATFORM_DATA},
+  };
   ProtectAllBlocks();
-  if ((Selection & REGION_SELECT_DESCRIPTOR) != 0) {
-    UnprotectRegionSlot(REGION_SLOT_DESCRIPTOR);
+  for (UINTN Index = 0; Index < ARRAY_SIZE(Opened); Index++) {
+    if (Opened[Index].Selected) {
+      UnprotectRegionSlot(Opened[Index].Slot);
+    }
   }
-  if ((Selection & REGION_SELECT_BIOS) != 0) {
-    UnprotectRegionSlot(REGION_SLOT_BIOS);
-  }
-  if ((Selection & REGION_SELECT_ME) != 0 && mRomMap.MeSkipped == 0) {
-    UnprotectRegionSlot(CurrentMapHas(EXTERNAL_TYPE_ME) ? REGION_SLOT_ME : REGION_SLOT_IGNITION_ME);
-  }
-  if ((Selection & REGION_SELECT_EC) != 0) {
-    UnprotectRegionSlot(REGION_SLOT_EC);
-  }
-  if ((Selection & REGION_SELECT_GBE) != 0) {
-    UnprotectRegionSlot(REGION_SLOT_GBE);
-  }
-  if ((Selection & REGION_SELECT_PLATFORM_DATA) != 0) {
-    UnprotectRegionSlot(REGION_SLOT_PLATFORM_DATA);
+  for (UINTN Index = 0; Index < ARRAY_SIZE(Opened); Index++) {
+    if (Opened[Index].Selected && !IsRegionSlotWritable(Opened[Index].Slot, Opened[Index].Type)) {
+      FuncExit(u"SetRegionReserve", u"Region shares a block with kept bytes");
+      return FALSE;
+    }
   }
   FuncExit(u"SetRegionReserve", NULL);
   return TRUE;

@@ -7,6 +7,7 @@
 #define VYR_ROM_MAP_H_
 
 #include "Base.h"
+#include "Flash/KeptRanges.h"
 
 // ---- Sizes of the BIOS's answers and of the kept tables ----
 #define FLASH_PART_INFO_SIZE 72
@@ -185,6 +186,10 @@ typedef struct {
   REGION_RECORD NewRegions;
 
   UINT8 MeSkipped;  // the locked ME is left out of a region update
+
+  // The bytes that must stay as they are; a block holding any of them is
+  // protected. Emptied whenever the block table is built.
+  KEPT_RANGES Kept;
 } ROM_MAP_STATE;
 
 extern ROM_MAP_STATE mRomMap;
@@ -253,11 +258,15 @@ UINT32 GetSpecifyProtectAreaCount(UINT8 Type);
 // ---- Block flags ----
 VOID ProtectAllBlocks(VOID);
 VOID UnprotectAllBlocks(VOID);
-// Every block whose start address lies in [Low, High] (both inclusive).
+// Flag 1 keeps the bytes [Low, High] (both inclusive) and protects every block
+// that holds one of them; flag 0 releases them, and a block becomes writable
+// only when none of its bytes is kept any more.
 VOID SetBlockProtectRange(UINT32 Low, UINT32 High, UINT8 Flag);
 // The flag of the block holding Address; 0 when no block does.
 UINT8 GetBlockProtectFlagAt(UINT32 Address);
-// Private regions first (reported as type 0x17), then the protect map.
+// A region sharing a byte with the block that holds Address (with Address
+// itself when no block does): private regions first (reported as type 0x17),
+// then the protect map.
 BOOLEAN GetProtectTypeAt(UINT32 Address, UINT8 *Type);
 // The current external region holding Address (ROM base + offset).
 BOOLEAN GetExternalTypeAt(UINT32 Address, UINT8 *Type);

@@ -126,7 +126,7 @@ TEST_F(RomMapListingTest, BlockProtectTable) {
     P.Flash.BlockMap = {{0x1000, 0x32}, {0x2000, 0x7}};  // 57 blocks
   });
   ProtectAllBlocks();
-  SetBlockProtectRange(0xFFFC1000, 0xFFFC7000, 0);
+  SetBlockProtectRange(0xFFFC1000, 0xFFFC7FFF, 0);
   TraceRomBlockProtectTable();
   EXPECT_TRUE(Logged(
       "[     0] FFFC0000:  ( 4K)    R....... - RRRRRRRR\r\n"

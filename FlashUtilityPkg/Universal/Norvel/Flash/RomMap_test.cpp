@@ -477,41 +477,60 @@ TEST_F(RomMapTest, ProtectionTraces) {
   EXPECT_TRUE(Logged(" Unprotect [16h] 0xFFA70000 size 0x00010000\r\n"));
 }
 
-TEST_F(RomMapTest, PrivateRegionEndingInsideABlock) {
-  // 4 KiB blocks; the region runs from the middle of block 0 to the middle of block 1.
+TEST_F(RomMapTest, RegionsKeepEveryBlockTheyShareAByteWith) {
+  // 4 KiB blocks; the private region runs from the middle of block 0 to the
+  // middle of block 1, and both blocks are erased whole when written.
   StartWithMaps([](Profile &P) {
     P.Flash.BlockMap = {{0x1000, 0x800}};
     P.Flash.ProtectMap.clear();
     P.Flash.PrivateMap = {{0xFF800800, 0x1000}};
   });
   ASSERT_TRUE(SetRsvd_13h());
-  // Block 0 starts before the region: writable. Block 1 starts inside: protected
-  // (and also the part of it beyond the region). Block 2 starts after the end.
-  EXPECT_EQ(".R..", Flags(0, 4));
-  EXPECT_EQ(1, GetBlockProtectFlagAt(0xFF801FFF));
-  EXPECT_EQ(0, GetBlockProtectFlagAt(0xFF800FFF));
+  EXPECT_EQ("RR..", Flags(0, 4));
+  EXPECT_EQ(1, GetBlockProtectFlagAt(0xFF800000));
   EXPECT_EQ(0, GetBlockProtectFlagAt(0x1000));  // no block there
+  EXPECT_TRUE(Logged(" Keep block 0xFF800000 size 0x1000: bytes 0xFF800800 ~ 0xFF800FFF in it are kept\r\n"));
+  EXPECT_TRUE(Logged(" Keep block 0xFF801000 size 0x1000: bytes 0xFF801000 ~ 0xFF8017FF in it are kept\r\n"));
 }
 
 TEST_F(RomMapTest, BlockFlagOperations) {
   StartWithMaps();
   ProtectAllBlocks();
   EXPECT_EQ(std::string(128, 'R'), Flags(0, 128));
+  // Releasing only the first byte of block 3 leaves the rest of it kept.
   SetBlockProtectRange(0xFF810000, 0xFF830000, 0);
+  EXPECT_EQ("R..RR", Flags(0, 5));
+  SetBlockProtectRange(0xFF830001, 0xFF83FFFF, 0);
+  EXPECT_EQ("R...R", Flags(0, 5));
+  // A release never opens a block that still holds another kept range.
+  SetBlockProtectRange(0xFF808000, 0xFF80FFFF, 0);
   EXPECT_EQ("R...R", Flags(0, 5));
   UnprotectAllBlocks();
   EXPECT_EQ(std::string(128, '.'), Flags(0, 128));
+  SetBlockProtectRange(0xFF81F000, 0xFF820FFF, 1);
+  EXPECT_EQ(".RR..", Flags(0, 5));
   EXPECT_TRUE(Logged(" Protect All Block\r\n"));
   EXPECT_TRUE(Logged(" Unprotect All Block\r\n"));
 }
 
+TEST_F(RomMapTest, NvReleaseKeepsAPrivateRegionInTheSameBlock) {
+  // -unvs opens the NV storage, but its last block also holds the start of a
+  // private region: that block stays.
+  StartWithMaps([](Profile &P) { P.Flash.PrivateMap = {{0xFFA2F000, 0x1000}}; });
+  mCommandLine.Owner[OWNER_UNVS] = 1;
+  ASSERT_TRUE(SetRsvd_13h());
+  EXPECT_EQ("..R", Flags(0x20, 3));
+}
+
 TEST_F(RomMapTest, ProtectTypeLookUpPrefersPrivateRegions) {
-  StartWithMaps([](Profile &P) { P.Flash.PrivateMap = {{0xFFA50000, 0x8000}}; });
+  StartWithMaps([](Profile &P) { P.Flash.PrivateMap = {{0xFFA58000, 0x8000}}; });
   UINT8 Type = 0;
+  // The block at 0xFFA50000 holds the OEM data region and, from its middle,
+  // the private region: the private one is shown.
   EXPECT_TRUE(GetProtectTypeAt(0xFFA50000, &Type));
   EXPECT_EQ(ROM_TYPE_PRIVATE_HIT, Type);
-  EXPECT_TRUE(GetProtectTypeAt(0xFFA58000, &Type));
-  EXPECT_EQ(0x0A, Type);
+  EXPECT_TRUE(GetProtectTypeAt(0xFFA40000, &Type));
+  EXPECT_EQ(0x08, Type);
   EXPECT_TRUE(GetProtectTypeAt(0xFFFFFFFF, &Type));
   EXPECT_EQ(0x00, Type);
   EXPECT_FALSE(GetProtectTypeAt(0xFFA60000, &Type));
@@ -546,18 +565,23 @@ struct RegionCase {
   bool MeSkipped;
   bool Ignition;  // the current map has Ignition ME in place of ME
   const char *Expected;  // blocks 0-3 | 30-33 | 124-127
+  const char *Refused;   // the console line when a selected region shares a block with kept bytes
 };
 
 TEST_F(RomMapTest, RegionReserveUnprotectsTheSelectedRegions) {
+  // The descriptor (4 KiB) and the ME region share the first 64 KiB block.
+  const char *SharesBlock0 = "\r\nError: The %s region cannot be updated alone: flash block 0xFF800000 also holds "
+                             "bytes that must be kept.\r\n";
   const RegionCase Cases[] = {
-      {"nothing selected", 0, false, false, ".... | .... | ...."},
-      {"BIOS", REGION_SELECT_BIOS, false, false, "RRRR | RR.. | ...."},
-      {"descriptor", REGION_SELECT_DESCRIPTOR, false, false, ".RRR | RRRR | RRRR"},
-      {"ME", REGION_SELECT_ME, false, false, "R... | ..RR | RRRR"},
-      {"ME skipped", REGION_SELECT_ME, true, false, "RRRR | RRRR | RRRR"},
-      {"Ignition ME", REGION_SELECT_ME, false, true, "R... | ..RR | RRRR"},
-      {"EC and GbE absent", REGION_SELECT_EC | REGION_SELECT_GBE, false, false, "RRRR | RRRR | RRRR"},
-      {"all", 0x3F, false, false, ".... | .... | ...."},
+      {"nothing selected", 0, false, false, ".... | .... | ....", nullptr},
+      {"BIOS", REGION_SELECT_BIOS, false, false, "RRRR | RR.. | ....", nullptr},
+      {"descriptor", REGION_SELECT_DESCRIPTOR, false, false, "RRRR | RRRR | RRRR", "Descriptor"},
+      {"ME", REGION_SELECT_ME, false, false, "R... | ..RR | RRRR", "ME"},
+      {"descriptor and ME", REGION_SELECT_DESCRIPTOR | REGION_SELECT_ME, false, false, ".... | ..RR | RRRR", nullptr},
+      {"ME skipped", REGION_SELECT_ME, true, false, "RRRR | RRRR | RRRR", nullptr},
+      {"Ignition ME", REGION_SELECT_ME, false, true, "R... | ..RR | RRRR", "Ignition ME"},
+      {"EC and GbE absent", REGION_SELECT_EC | REGION_SELECT_GBE, false, false, "RRRR | RRRR | RRRR", nullptr},
+      {"all", 0x3F, false, false, ".... | .... | ....", nullptr},
   };
   for (const RegionCase &Case : Cases) {
     SCOPED_TRACE(Case.Name);
@@ -566,11 +590,15 @@ TEST_F(RomMapTest, RegionReserveUnprotectsTheSelectedRegions) {
     });
     ASSERT_TRUE(GetExternalRegionMap(nullptr, 0));
     SetMeSkipped(Case.MeSkipped);
-    ASSERT_TRUE(SetRegionReserve(Case.Selection));
+    EXPECT_EQ(Case.Refused == nullptr, SetRegionReserve(Case.Selection));
     EXPECT_EQ(Case.Expected, Flags(0, 4) + " | " + Flags(30, 4) + " | " + Flags(124, 4));
-    char Line[64];
+    char Line[160];
     std::snprintf(Line, sizeof(Line), "Set Rsvd 17h |enable| (0x%X)\r\n", Case.Selection);
     EXPECT_TRUE(Logged(Line));
+    if (Case.Refused != nullptr) {
+      std::snprintf(Line, sizeof(Line), SharesBlock0, Case.Refused);
+      EXPECT_EQ(Line, Console());
+    }
   }
 }
 

@@ -137,7 +137,16 @@ BOOLEAN FuncLoadFileConfig(CHAR16 *FileName) {
   FuncEnter(u"FuncLoadFileConfig");
   VOID *Ini = NULL;
   UINT32 IniSize = 0;
-  if (EfiReadFile(u"platform.ini", &Ini, &IniSize)) {
+  EFI_STATUS IniStatus = EFI_NOT_FOUND;
+  BOOLEAN IniRead = EfiReadFileStatus(u"platform.ini", &Ini, &IniSize, &IniStatus);
+  // Only a platform.ini that is not there means "no platform.ini": one that
+  // is there but unreadable would drop its [ForceFlash] and check settings.
+  if (!IniRead && IniStatus != EFI_NOT_FOUND) {
+    Print(u"\r\nError: platform.ini cannot be read (%r).\r\n", IniStatus);
+    FuncExit(u"FuncLoadFileConfig", u"Read platform.ini failed");
+    return FALSE;
+  }
+  if (IniRead) {
     DebugPrint(0, u" Config from external\r\n");
     BOOLEAN Loaded = LoadIniCopy((CONST UINT8 *)Ini, IniSize, TRUE);
     FreePool(Ini);
