@@ -150,3 +150,19 @@ TEST_F(UpdateFaults, AutoWakeupArmsTheAlarmWhenTheRunShutsDown) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(UpdateFaults, PlatformIniThatCannotBeReadStopsTheRunBeforeAnyWrite) {
+  // No memory for the file's contents: its settings would be lost, so the run
+  // must not go on as if there were no platform.ini.
+  std::string Ini = kModelAndVersionChecksIni + "; " + std::string(4000, 'x') + "\r\n";
+  Profile_.PoolFaults = {{1, 1, (uint64_t)Ini.size()}};
+  Prepare(Current_, New_, Ini);
+  EXPECT_EQ(1, Run({"new.fd"})) << Out_;
+  EXPECT_TRUE(Printed("\r\nError: platform.ini cannot be read (Out of Resources).\r\n")) << Out_;
+  EXPECT_EQ(Current_, Flash());
+  EXPECT_TRUE(Report()["bios"]["blockWrites"]["blocks"].empty());
+}
+
+}  // namespace
