@@ -289,20 +289,6 @@ BOOLEAN EfiCreateFile(CONST CHAR16 *Name, BOOLEAN *Created) {
   return TRUE;
 }
 
-BOOLEAN EfiDeleteWrittenFile(CONST CHAR16 *Name) {
-  if (Name == NULL) {
-    return FALSE;
-  }
-  CHAR16 Path[FILE_PATH_CHARS];
-  WritePath(Path, Name);
-  DebugPrint(2, u"EfiDeleteFile (%s)\r\n", Path);
-  PLATFORM_FILE File = OpenPath(Path, EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE, 0, NULL);
-  if (File == NULL) {
-    return TRUE;
-  }
-  return PlatformFileDelete(File) == EFI_SUCCESS;
-}
-
 BOOLEAN EfiAppendFile(CONST CHAR16 *Name, CONST VOID *Buffer, UINT32 Size) {
   if (Name == NULL || (Buffer == NULL && Size != 0)) {
     return FALSE;
@@ -320,12 +306,7 @@ BOOLEAN EfiAppendFile(CONST CHAR16 *Name, CONST VOID *Buffer, UINT32 Size) {
   return Result;
 }
 
-BOOLEAN EfiDeleteFile(CONST CHAR16 *Name) {
-  if (Name == NULL) {
-    return FALSE;
-  }
-  CHAR16 Path[FILE_PATH_CHARS];
-  JoinPath(Path, Name);
+static BOOLEAN DeletePath(CONST CHAR16 *Path) {
   DebugPrint(2, u"EfiDeleteFile (%s)\r\n", Path);
   if (GetFileVolume() == NULL) {
     return FALSE;
@@ -335,6 +316,24 @@ BOOLEAN EfiDeleteFile(CONST CHAR16 *Name) {
     return TRUE;  // nothing there to delete
   }
   return PlatformFileDelete(File) == EFI_SUCCESS;
+}
+
+BOOLEAN EfiDeleteFile(CONST CHAR16 *Name) {
+  if (Name == NULL) {
+    return FALSE;
+  }
+  CHAR16 Path[FILE_PATH_CHARS];
+  JoinPath(Path, Name);
+  return DeletePath(Path);
+}
+
+BOOLEAN EfiDeleteWrittenFile(CONST CHAR16 *Name) {
+  if (Name == NULL) {
+    return FALSE;
+  }
+  CHAR16 Path[FILE_PATH_CHARS];
+  WritePath(Path, Name);
+  return DeletePath(Path);
 }
 
 BOOLEAN EfiCreateDirectory(CONST CHAR16 *Name) {
