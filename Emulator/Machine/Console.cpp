@@ -35,42 +35,68 @@ std::string Utf16ToUtf8(const std::u16string &Text) {
   return Out;
 }
 
-std::u16string Utf8ToUtf16(const std::string &Text) {
-  std::u16string Out;
+bool DecodeUtf8(const std::string &Text, std::u16string *Out) {
+  bool Valid = true;
   for (size_t Index = 0; Index < Text.size();) {
-    uint8_t Lead = static_cast<uint8_t>(Text[Index]);
-    uint32_t Code;
-    size_t Extra;
+    const uint8_t Lead = static_cast<uint8_t>(Text[Index]);
     if (Lead < 0x80) {
-      Code = Lead, Extra = 0;
-    } else if ((Lead & 0xE0) == 0xC0) {
-      Code = Lead & 0x1F, Extra = 1;
-    } else if ((Lead & 0xF0) == 0xE0) {
-      Code = Lead & 0x0F, Extra = 2;
-    } else if ((Lead & 0xF8) == 0xF0) {
-      Code = Lead & 0x07, Extra = 3;
-    } else {
-      Out += u'\uFFFD';
+      Out->push_back(Lead);
       Index++;
       continue;
     }
-    if (Index + Extra >= Text.size()) {  // sequence cut short
-      Out += u'\uFFFD';
-      break;
+    uint32_t Code = 0, Least = 0;
+    size_t Extra = 0;
+    if (Lead >= 0xC2 && Lead <= 0xDF) {
+      Code = Lead & 0x1F, Extra = 1, Least = 0x80;
+    } else if ((Lead & 0xF0) == 0xE0) {
+      Code = Lead & 0x0F, Extra = 2, Least = 0x800;
+    } else if (Lead >= 0xF0 && Lead <= 0xF4) {
+      Code = Lead & 0x07, Extra = 3, Least = 0x10000;
     }
-    for (size_t K = 1; K <= Extra; K++) {
-      Code = (Code << 6) | (static_cast<uint8_t>(Text[Index + K]) & 0x3F);
+    size_t Taken = 1;
+    for (; Extra != 0 && Taken <= Extra && Index + Taken < Text.size(); Taken++) {
+      const uint8_t Next = static_cast<uint8_t>(Text[Index + Taken]);
+      if ((Next & 0xC0) != 0x80) break;
+      Code = (Code << 6) | (Next & 0x3F);
     }
-    Index += Extra + 1;
-    if (Code >= 0x10000) {
+    Index += Taken;
+    // Stray or cut-short bytes, overlong forms, surrogates and code points past
+    // U+10FFFF: one replacement character for what was taken.
+    if (Extra == 0 || Taken <= Extra || Code < Least || Code > 0x10FFFF || (Code >= 0xD800 && Code <= 0xDFFF)) {
+      Out->push_back(u'\uFFFD');
+      Valid = false;
+    } else if (Code >= 0x10000) {
       Code -= 0x10000;
-      Out += static_cast<char16_t>(0xD800 + (Code >> 10));
-      Out += static_cast<char16_t>(0xDC00 + (Code & 0x3FF));
+      Out->push_back(static_cast<char16_t>(0xD800 + (Code >> 10)));
+      Out->push_back(static_cast<char16_t>(0xDC00 + (Code & 0x3FF)));
     } else {
-      Out += static_cast<char16_t>(Code);
+      Out->push_back(static_cast<char16_t>(Code));
     }
   }
+  return Valid;
+}
+
+std::u16string Utf8ToUtf16(const std::string &Text) {
+  std::u16string Out;
+  DecodeUtf8(Text, &Out);
   return Out;
+}
+
+std::u16string ControlEscape(char16_t C) {
+  if (C < 0x20) return {u'^', static_cast<char16_t>(C + 0x40)};
+  if (C == 0x7F) return u"^?";
+  // A C1 control is ESC and its 7-bit partner (U+009B, the one-unit CSI, is "ESC [").
+  if (C >= 0x80 && C <= 0x9F) return {u'^', u'[', static_cast<char16_t>(C - 0x40)};
+  return {};
+}
+
+std::string VisibleUtf8(const std::u16string &Text) {
+  std::u16string Shown;
+  for (char16_t C : Text) {
+    const std::u16string Escape = ControlEscape(C);
+    Shown += Escape.empty() ? std::u16string(1, C) : Escape;
+  }
+  return Utf16ToUtf8(Shown);
 }
 
 Console::Console(uint32_t Columns, uint32_t Rows) : Columns_(Columns), Rows_(Rows), Cells_(size_t(Columns) * Rows) {}
@@ -82,13 +108,14 @@ EFI_STATUS Console::OutputString(const CHAR16 *String) {
   std::u16string Printed;
   for (const CHAR16 *P = String; *P != 0; P++) {
     const char16_t C = *P;
-    Printed += C;
     switch (C) {
       case u'\r':
         Column_ = 0;
+        Printed += C;
         break;
       case u'\n':
         NewLine();
+        Printed += C;
         break;
       case u'\b':
         if (Column_ > 0) {
@@ -97,23 +124,19 @@ EFI_STATUS Console::OutputString(const CHAR16 *String) {
           Row_--;
           Column_ = Columns_ - 1;
         }
+        Printed += C;
         break;
-      default:
-        if (C < 0x20) {
-          break;  // other control characters draw nothing
-        }
-        At(Column_, Row_) = Cell{C, Attribute_};
-        if (Terminal_ != nullptr) {
-          TerminalMoveTo(Column_, Row_);
-          TerminalAttribute(Attribute_);
-          *Terminal_ << Utf16ToUtf8(std::u16string(1, C));
-          TermColumn_++;
-        }
-        if (++Column_ == Columns_) {
-          Column_ = 0;
-          NewLine();
+      default: {
+        // Any other control character came with data (a name from an image, a
+        // word from the command line): it is drawn as its escape, so that it
+        // can never drive the operator's terminal.
+        const std::u16string Escape = ControlEscape(C);
+        for (char16_t Shown : Escape.empty() ? std::u16string(1, C) : Escape) {
+          Draw(Shown);
+          Printed += Shown;
         }
         break;
+      }
     }
   }
   Transcript_ += Utf16ToUtf8(Printed);
@@ -122,6 +145,20 @@ EFI_STATUS Console::OutputString(const CHAR16 *String) {
     Terminal_->flush();
   }
   return EFI_SUCCESS;
+}
+
+void Console::Draw(char16_t C) {
+  At(Column_, Row_) = Cell{C, Attribute_};
+  if (Terminal_ != nullptr) {
+    TerminalMoveTo(Column_, Row_);
+    TerminalAttribute(Attribute_);
+    *Terminal_ << Utf16ToUtf8(std::u16string(1, C));
+    TermColumn_++;
+  }
+  if (++Column_ == Columns_) {
+    Column_ = 0;
+    NewLine();
+  }
 }
 
 void Console::NewLine() {

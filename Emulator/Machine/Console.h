@@ -18,7 +18,18 @@ namespace vyr::emu {
 constexpr uint8_t kDefaultAttribute = 0x07;  // light grey on black, as firmware starts
 
 std::string Utf16ToUtf8(const std::u16string &Text);
+// Appends Text decoded from UTF-8 to *Out; FALSE when it is not valid UTF-8
+// (each bad sequence then appends one U+FFFD).
+bool DecodeUtf8(const std::string &Text, std::u16string *Out);
 std::u16string Utf8ToUtf16(const std::string &Text);
+
+// How a control character from data is shown: C0 and DEL in caret notation
+// (ESC "^[", BEL "^G", DEL "^?"), a C1 control as ESC's form and its 7-bit
+// partner (U+009B "^[["); empty for any other character.
+std::u16string ControlEscape(char16_t C);
+// Text for a host terminal: every control character, line breaks too, as its
+// escape; UTF-8.
+std::string VisibleUtf8(const std::u16string &Text);
 
 class Console {
  public:
@@ -43,7 +54,8 @@ class Console {
   std::string ScreenText() const;
   char16_t CellChar(uint32_t Column, uint32_t Row) const;
   uint8_t CellAttribute(uint32_t Column, uint32_t Row) const;
-  // Everything printed since start, UTF-8, control characters as given.
+  // Everything printed since start, UTF-8: CR, LF and BS as given, any other
+  // control character as the escape drawn for it.
   const std::string &Transcript() const { return Transcript_; }
 
   // Mirror the screen to a host terminal with ANSI colours and cursor moves
@@ -57,6 +69,7 @@ class Console {
   };
   Cell &At(uint32_t Column, uint32_t Row) { return Cells_[size_t(Row) * Columns_ + Column]; }
   const Cell &At(uint32_t Column, uint32_t Row) const { return Cells_[size_t(Row) * Columns_ + Column]; }
+  void Draw(char16_t C);
   void NewLine();
   void ScrollUp();
   void TerminalMoveTo(uint32_t Column, uint32_t Row);

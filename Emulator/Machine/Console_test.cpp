@@ -77,6 +77,61 @@ TEST(Console, TranscriptKeepsEverythingInUtf8) {
   EXPECT_EQ(EFI_INVALID_PARAMETER, C.OutputString(nullptr));
 }
 
+TEST(Console, ControlCharactersFromTextAreDrawnAsEscapes) {
+  struct Case {
+    const char16_t *Printed;
+    const char *Row;         // what the screen shows
+    const char *Transcript;  // what the transcript (and --no-terminal) holds
+  } Cases[] = {
+      {u"A\x1B[2JB", "A^[[2JB", "A^[[2JB"},
+      {u"\x1B]0;t\x07", "^[]0;t^G", "^[]0;t^G"},
+      {u"\t\x01\x1F", "^I^A^_", "^I^A^_"},
+      {u"a\x7F\x009B" u"1m", "a^?^[[1m", "a^?^[[1m"},
+      {u"\x00C4\x00A0\x2588", "\xC3\x84\xC2\xA0\xE2\x96\x88", "\xC3\x84\xC2\xA0\xE2\x96\x88"},
+      // The console's own line control keeps working.
+      {u"ab\rX", "Xb", "ab\rX"},
+      {u"abc\b\bY", "aYc", "abc\b\bY"},
+  };
+  for (const Case &C : Cases) {
+    SCOPED_TRACE(C.Row);
+    Console Screen(40, 3);
+    std::ostringstream Terminal;
+    Screen.SetTerminal(&Terminal);
+    Screen.OutputString(C.Printed);
+    EXPECT_EQ(C.Row, Screen.RowText(0));
+    EXPECT_EQ(C.Transcript, Screen.Transcript());
+    EXPECT_EQ(std::string::npos, Terminal.str().find_first_of("\x07\t\x7F"));
+    EXPECT_EQ(std::string::npos, Terminal.str().find("\xC2\x9B"));
+    EXPECT_EQ(std::string::npos, Terminal.str().find("\x1B]"));
+    EXPECT_EQ(std::string::npos, Terminal.str().find("\x1B[2J"));
+  }
+}
+
+TEST(Console, Utf8DecodesToUtf16AndMarksWhatIsNot) {
+  struct Case {
+    const char *Utf8;
+    std::u16string Utf16;
+    bool Valid;
+  } Cases[] = {
+      {"\xC3\xA9.fd", u"\u00E9.fd", true},
+      {"\xE2\x82\xAC\xF0\x9D\x94\xBD", u"\u20AC\U0001D53D", true},
+      {"\xE9.fd", u"\uFFFD.fd", false},           // Latin-1
+      {"\xC0\xAFx", u"\uFFFD\uFFFDx", false},     // overlong '/'
+      {"\xE0\x80\xAF", u"\uFFFD", false},         // overlong, three bytes
+      {"\xED\xA0\x80", u"\uFFFD", false},         // a surrogate
+      {"\xF4\x90\x80\x80", u"\uFFFD", false},    // past U+10FFFF
+      {"\xE2\x82x", u"\uFFFDx", false},           // cut short, text goes on
+      {"\xF0\x9D\x94", u"\uFFFD", false},         // cut by the end
+  };
+  for (const Case &C : Cases) {
+    SCOPED_TRACE(C.Utf8);
+    std::u16string Out;
+    EXPECT_EQ(C.Valid, DecodeUtf8(C.Utf8, &Out));
+    EXPECT_EQ(C.Utf16, Out);
+  }
+  EXPECT_EQ("\xC3\xA9\xF0\x9D\x94\xBD", Utf16ToUtf8(u"\u00E9\U0001D53D"));
+}
+
 TEST(Console, TerminalRedrawsABarInPlace) {
   Console C(20, 5);
   std::ostringstream Out;

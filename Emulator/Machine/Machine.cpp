@@ -881,7 +881,9 @@ nlohmann::json Machine::Report(const nlohmann::json &Extra) const {
 
 void Machine::WriteReport(const std::string &Path, const nlohmann::json &Extra) const {
   std::ofstream Out(Path);
-  Out << Report(Extra).dump(2) << "\n";
+  // Bytes that are not UTF-8 (a host path, 8-bit text the utility sent) become
+  // U+FFFD instead of costing the whole report.
+  Out << Report(Extra).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
   if (!Out) {
     throw std::runtime_error(Path + ": cannot write the report");
   }

@@ -749,7 +749,7 @@ Profile Profile::Load(const std::string &Path) {
   }
   json Json;
   try {
-    In >> Json;
+    Json = json::parse(In);  // the whole file: nothing may follow the object
   } catch (const json::exception &Error) {
     throw ProfileError(Path + ": not valid JSON: " + Error.what());
   }

@@ -70,6 +70,8 @@ EFI_STATUS VariableStore::Set(const CHAR16 *Name, const EFI_GUID *Guid, uint32_t
   }
   const Key K{Name, GuidToString(*Guid)};
   auto It = Variables_.find(K);
+  const bool Existed = It != Variables_.end();
+  const Variable Before = Existed ? It->second : Variable{};
   bool Persist = false;
   if (DataSize == 0 || Attributes == 0) {
     if (It == Variables_.end()) {
@@ -87,7 +89,18 @@ EFI_STATUS VariableStore::Set(const CHAR16 *Name, const EFI_GUID *Guid, uint32_t
     Persist = (Attributes & EFI_VARIABLE_NON_VOLATILE) != 0;
   }
   if (Persist) {
-    Save();
+    try {
+      Save();
+    } catch (const std::exception &) {
+      // The store could not be rewritten: like firmware whose NV write failed,
+      // the variable keeps its old state and the caller gets an error.
+      if (Existed) {
+        Variables_[K] = Before;
+      } else {
+        Variables_.erase(K);
+      }
+      return EFI_DEVICE_ERROR;
+    }
   }
   return EFI_SUCCESS;
 }
@@ -131,7 +144,7 @@ void VariableStore::Load() {
   }
   nlohmann::json List;
   try {
-    In >> List;
+    List = nlohmann::json::parse(In);  // the whole file: nothing may follow the list
   } catch (const nlohmann::json::exception &Error) {
     throw std::runtime_error(Path_ + ": not valid JSON: " + Error.what());
   }

@@ -29,6 +29,7 @@ class VariableStore {
   EFI_STATUS Get(const CHAR16 *Name, const EFI_GUID *Guid, uint32_t *Attributes, uintptr_t *DataSize, void *Data) const;
   // Size 0 (or attributes 0) deletes; deleting a missing variable is EFI_NOT_FOUND.
   // Rewriting with other attributes is EFI_INVALID_PARAMETER, as in firmware.
+  // A non-volatile change that cannot be saved is EFI_DEVICE_ERROR and undone.
   EFI_STATUS Set(const CHAR16 *Name, const EFI_GUID *Guid, uint32_t Attributes, uintptr_t DataSize, const void *Data);
 
   // Persistence: only non-volatile variables are written. Empty path: none.

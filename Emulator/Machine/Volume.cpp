@@ -30,6 +30,24 @@ bool FatRefuses(char16_t C) {
   return C < 0x20 || C == u'/' || C == u'"' || C == u'*' || C == u':' || C == u'<' || C == u'>' || C == u'?' || C == u'|';
 }
 
+constexpr int kNotRegular = -2;
+
+// Opens a regular file; kNotRegular when something else took the name since
+// it was looked at (without blocking on a FIFO that appeared there).
+int OpenRegular(const std::string &Path, int Flags) {
+  const int Fd = open(Path.c_str(), Flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
+  if (Fd < 0) {
+    return -1;
+  }
+  struct stat Info;
+  if (fstat(Fd, &Info) != 0 || !S_ISREG(Info.st_mode)) {
+    close(Fd);
+    return kNotRegular;
+  }
+  fcntl(Fd, F_SETFL, fcntl(Fd, F_GETFL) & ~O_NONBLOCK);
+  return Fd;
+}
+
 }  // namespace
 
 std::vector<uint8_t> BuildVolumeDevicePath(VolumeKind Kind, uint32_t Index) {
@@ -155,7 +173,16 @@ EFI_STATUS File::Open(const std::u16string &Name, uint64_t Mode, uint64_t Attrib
       Result->reset(new File(Owner_, std::move(Components), true, Mode, -1));
       return EFI_SUCCESS;
     }
-    int Fd = open(Path.c_str(), (Write ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    // A FAT volume holds files and directories only. A FIFO, socket or device
+    // in the host folder is never opened (that could block the run, or act on
+    // a device): reading finds nothing there, writing is refused.
+    if (!S_ISREG(Info.st_mode)) {
+      return Write ? EFI_ACCESS_DENIED : EFI_NOT_FOUND;
+    }
+    int Fd = OpenRegular(Path, (Write ? O_RDWR : O_RDONLY));
+    if (Fd == kNotRegular) {
+      return Write ? EFI_ACCESS_DENIED : EFI_NOT_FOUND;
+    }
     if (Fd < 0) {
       return errno == EACCES ? EFI_ACCESS_DENIED : EFI_DEVICE_ERROR;
     }
@@ -176,7 +203,10 @@ EFI_STATUS File::Open(const std::u16string &Name, uint64_t Mode, uint64_t Attrib
     Result->reset(new File(Owner_, std::move(Components), true, Mode, -1));
     return EFI_SUCCESS;
   }
-  int Fd = open(Path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  int Fd = OpenRegular(Path, O_RDWR | O_CREAT);
+  if (Fd == kNotRegular) {
+    return EFI_ACCESS_DENIED;
+  }
   if (Fd < 0) {
     return EFI_DEVICE_ERROR;
   }

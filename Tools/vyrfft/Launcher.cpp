@@ -29,17 +29,28 @@ const char16_t *const kEntryNames[] = {u"SetCurrentDirectory", u"SetCommandLineA
                                        u"SetShellExecuteCallback", u"EndProgram", u"ShellFlashMain",
                                        u"UefiFlashMain"};
 
-std::u16string Widen(const std::string &Text) {
-  std::u16string Out;
-  for (unsigned char C : Text) Out.push_back(C);
+// Host words are UTF-8; VyrfftMain has refused any that is not.
+std::u16string Widen(const std::string &Text) { return emu::Utf8ToUtf16(Text); }
+
+std::string Narrow(const char16_t *Text) { return emu::Utf16ToUtf8(Text); }
+
+// A host word for a message: printable ASCII as it is, every other byte as \xHH.
+std::string ShowBytes(const std::string &Text) {
+  std::string Out;
+  char Hex[8];
+  for (unsigned char C : Text) {
+    if (C >= 0x20 && C < 0x7F) {
+      Out += static_cast<char>(C);
+    } else {
+      std::snprintf(Hex, sizeof(Hex), "\\x%02X", C);
+      Out += Hex;
+    }
+  }
   return Out;
 }
 
-std::string Narrow(const char16_t *Text) {
-  std::string Out;
-  for (; *Text; Text++) Out.push_back(*Text < 0x80 ? char(*Text) : '?');
-  return Out;
-}
+// A message that may carry text from the machine's files, safe for a terminal.
+std::string Shown(const char *Text) { return emu::VisibleUtf8(emu::Utf8ToUtf16(Text)); }
 
 std::vector<std::string> gShellCommands;
 
@@ -145,12 +156,19 @@ std::string DescribeIdentity(const EMU_BIOS &Bios) {
   if (!EmuFlashBvdtIdentity(&Bios.Flash, Model, sizeof(Model), Version, sizeof(Version))) {
     // No BVDT in the flash: the BIOS answers with its profile's identity.
     Source = "its profile (no BVDT in the flash)";
-    std::string M, V;
-    for (CHAR16 C : Bios.Platform.ModelName) { if (C == 0) break; M += char(C); }
-    for (CHAR16 C : Bios.Platform.Version) { if (C == 0) break; V += char(C); }
-    return "vyrfft: the BIOS reports model " + M + ", version " + V + ", from " + Source;
+    std::u16string M, V;
+    for (CHAR16 C : Bios.Platform.ModelName) { if (C == 0) break; M += C; }
+    for (CHAR16 C : Bios.Platform.Version) { if (C == 0) break; V += C; }
+    return "vyrfft: the BIOS reports model " + emu::VisibleUtf8(M) + ", version " + emu::VisibleUtf8(V) + ", from " +
+           Source;
   }
-  return std::string("vyrfft: the BIOS reports model ") + Model + ", version " + Version + ", from " + Source;
+  // The BVDT's 8-bit text is taken byte for byte, as the utility widens it.
+  auto Wide = [](const CHAR8 *Text) {
+    std::u16string Out;
+    for (; *Text != 0; Text++) Out += static_cast<char16_t>(static_cast<UINT8>(*Text));
+    return emu::VisibleUtf8(Out);
+  };
+  return "vyrfft: the BIOS reports model " + Wide(Model) + ", version " + Wide(Version) + ", from " + Source;
 }
 
 int Run(const Options &Opt, std::ostream &Out, std::ostream &Log) {
@@ -162,7 +180,7 @@ int Run(const Options &Opt, std::ostream &Out, std::ostream &Log) {
     }
     Machine = emu::Machine::OpenDirectory(Opt.machineDir);
   } catch (const std::exception &E) {
-    Log << "vyrfft: machine " << Opt.machineDir << ": " << E.what() << "\n";
+    Log << "vyrfft: machine " << Opt.machineDir << ": " << Shown(E.what()) << "\n";
     return kExitLoadFailed;
   }
   if (Opt.identity) {
@@ -200,7 +218,7 @@ int Run(const Options &Opt, std::ostream &Out, std::ostream &Log) {
       try {
         Machine->WriteReport(Opt.report, Extra);
       } catch (const std::exception &E) {
-        Log << "vyrfft: report " << Opt.report << ": " << E.what() << "\n";
+        Log << "vyrfft: report " << Opt.report << ": " << Shown(E.what()) << "\n";
       }
     }
     return Code;
@@ -210,7 +228,7 @@ int Run(const Options &Opt, std::ostream &Out, std::ostream &Log) {
   try {
     Driver = Machine->LoadImage(Image, Volume, u"\\" + Widen(Opt.program));
   } catch (const std::exception &E) {
-    Log << "vyrfft: " << DriverPath << ": " << E.what() << "\n";
+    Log << "vyrfft: " << DriverPath << ": " << Shown(E.what()) << "\n";
     return Finish(kExitLoadFailed);
   }
   // A fresh image: the module starts from its load state.
@@ -308,6 +326,18 @@ int VyrfftMain(const std::vector<std::string> &Args, std::ostream &Out, std::ost
   if (Opt.help) {
     Out << UsageText();
     return kExitOk;
+  }
+  // The utility gets UTF-16 words: a byte that is not UTF-8 would name another
+  // file than the one meant, so such a word is refused.
+  std::vector<std::string> Words = Opt.utilityArgs;
+  Words.push_back(Opt.program);
+  Words.push_back(Opt.currentDirectory);
+  for (const std::string &Word : Words) {
+    std::u16string Ignored;
+    if (!emu::DecodeUtf8(Word, &Ignored)) {
+      Err << "vyrfft: argument \"" << ShowBytes(Word) << "\" is not valid UTF-8 text\n";
+      return kExitUsage;
+    }
   }
   gShellCommands.clear();
   return Run(Opt, Out, Err);

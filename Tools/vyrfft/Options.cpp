@@ -1,5 +1,7 @@
 #include "vyrfft/Options.h"
 
+#include "Machine/Console.h"
+
 namespace vyr::fft {
 
 namespace {
@@ -10,12 +12,21 @@ bool StartsWith(const std::string &text, const std::string &prefix) { return tex
 
 bool ParseKeys(const std::string &text, std::u16string &keys, std::string &error) {
   keys.clear();
+  // Typed text is UTF-8: one key for each character, not for each byte.
+  std::string typed;
+  auto flush = [&] {
+    const bool valid = emu::DecodeUtf8(typed, &keys);
+    typed.clear();
+    if (!valid) error = "--keys: not valid UTF-8 text";
+    return valid;
+  };
   for (size_t i = 0; i < text.size(); i++) {
     char c = text[i];
     if (c != '\\') {
-      keys.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
+      typed.push_back(c);
       continue;
     }
+    if (!flush()) return false;
     if (i + 1 >= text.size()) {
       error = "--keys: a lone backslash at the end";
       return false;
@@ -37,7 +48,7 @@ bool ParseKeys(const std::string &text, std::u16string &keys, std::string &error
         return false;
     }
   }
-  return true;
+  return flush();
 }
 
 bool ParseOptions(const std::vector<std::string> &args, Options &options, std::string &error) {

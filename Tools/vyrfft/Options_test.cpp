@@ -43,4 +43,8 @@ TEST(VyrfftOptions, KeyScriptEscapes) {
   EXPECT_EQ(u"y\rN\x1B\\", keys);
   EXPECT_FALSE(ParseKeys("abc\\", keys, error));
   EXPECT_FALSE(ParseKeys("\\q", keys, error));
+  ASSERT_TRUE(ParseKeys("\xC3\xA9\\r", keys, error));
+  EXPECT_EQ(u"\u00E9\r", keys) << "one key for a two-byte character";
+  EXPECT_FALSE(ParseKeys("\xE9", keys, error));
+  EXPECT_EQ("--keys: not valid UTF-8 text", error);
 }
