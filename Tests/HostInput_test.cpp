@@ -94,23 +94,27 @@ TEST_F(UpdateScenario, MachineFilesWithTrailingJsonAreRefusedByName) {
   }
 }
 
-TEST_F(UpdateScenario, VolumeEntriesThatAreNotFilesAreNotFound) {
+TEST_F(UpdateScenario, VolumeEntriesThatAreNotFilesAreNeverRead) {
   struct Case {
     const char *Name;
+    bool IniFifo;  // platform.ini is a FIFO too
     std::vector<std::string> Args;
     const char *Message;
   } Cases[] = {
-      {"an FD file that is a FIFO", {"fifo.fd"}, "\r\n    Error:\r\n    the FD file not found. (fifo.fd)\r\n"},
-      {"an FD file that is a device", {"zero.fd"}, "\r\n    Error:\r\n    the FD file not found. (zero.fd)\r\n"},
-      {"a FIFO to save to", {"fifo.fd", "-g"}, "Error: Save ROM to file (fifo.fd) failed!"},
+      // platform.ini is read before the FD file: a FIFO there would hold the
+      // run, and taking it for no platform.ini would drop its settings.
+      {"a platform.ini that is a FIFO", true, {"fifo.fd"}, "\r\nError: platform.ini cannot be read (Access Denied).\r\n"},
+      {"an FD file that is a FIFO", false, {"fifo.fd"}, "\r\n    Error:\r\n    the FD file not found. (fifo.fd)\r\n"},
+      {"an FD file that is a device", false, {"zero.fd"}, "\r\n    Error:\r\n    the FD file not found. (zero.fd)\r\n"},
+      {"a FIFO to save to", true, {"fifo.fd", "-g"}, "Error: Save ROM to file (fifo.fd) failed!"},
   };
   Prepare(Image("V1.00"), {}, "");
-  // platform.ini is read first in every run: a FIFO there would hold each one.
-  ASSERT_EQ(0, mkfifo(FsPath("platform.ini").c_str(), 0644));
   ASSERT_EQ(0, mkfifo(FsPath("fifo.fd").c_str(), 0644));
   std::filesystem::create_symlink("/dev/zero", FsPath("zero.fd"));
   for (const Case &C : Cases) {
     SCOPED_TRACE(C.Name);
+    std::filesystem::remove(FsPath("platform.ini"));
+    if (C.IniFifo) ASSERT_EQ(0, mkfifo(FsPath("platform.ini").c_str(), 0644));
     EXPECT_EQ(1, Run(C.Args));
     EXPECT_TRUE(Printed(C.Message)) << Out_;
   }

@@ -175,13 +175,13 @@ EFI_STATUS File::Open(const std::u16string &Name, uint64_t Mode, uint64_t Attrib
     }
     // A FAT volume holds files and directories only. A FIFO, socket or device
     // in the host folder is never opened (that could block the run, or act on
-    // a device): reading finds nothing there, writing is refused.
+    // a device): it is there, but it cannot be read or written.
     if (!S_ISREG(Info.st_mode)) {
-      return Write ? EFI_ACCESS_DENIED : EFI_NOT_FOUND;
+      return EFI_ACCESS_DENIED;
     }
     int Fd = OpenRegular(Path, (Write ? O_RDWR : O_RDONLY));
     if (Fd == kNotRegular) {
-      return Write ? EFI_ACCESS_DENIED : EFI_NOT_FOUND;
+      return EFI_ACCESS_DENIED;
     }
     if (Fd < 0) {
       return errno == EACCES ? EFI_ACCESS_DENIED : EFI_DEVICE_ERROR;
