@@ -334,6 +334,7 @@ static void ApplyFlashProfile(const FlashConfig &Config, EMU_FLASH *Flash) {
     Flash->External[Flash->ExternalCount++] = {R.Type, R.Offset, R.Size, R.Access};
   }
   Flash->DecodeNewImage = Config.NewRegionsFromImage ? TRUE : FALSE;
+  Flash->ProgramClearsBitsOnly = Config.ProgramClearsBitsOnly ? TRUE : FALSE;
   for (const FlashRangeConfig &R : Config.LockedRanges) {
     if (Flash->LockedCount == EMU_FLASH_MAX_LOCKED) break;
     Flash->Locked[Flash->LockedCount++] = {R.Address, R.Size};
@@ -863,7 +864,7 @@ nlohmann::json Machine::Report(const nlohmann::json &Extra) const {
                       {"status", Hex(B.Status, 2)},
                       {"attempts", B.Attempts}});
   }
-  Out["bios"]["blockWrites"] = {{"counts", Counts}, {"blocks", Blocks}};
+  Out["bios"]["blockWrites"] = {{"counts", Counts}, {"blocks", Blocks}, {"blocksErased", Bios_->Flash.BlocksErased}};
   Out["bios"]["powerCut"] = nullptr;
   if (PoweredOff()) {
     Out["bios"]["powerCut"] = {{"afterWrites", Bios_->Flash.BlocksWritten},
