@@ -247,7 +247,12 @@ TEST(FlashProfile, PowerCutKeepsTheWrittenBlocksAndTheReportTellsEachOutcome) {
     EXPECT_EQ((json{{"failed", 1}, {"locked", 1}, {"skipped", 1}, {"written", 1}}),
               Report["bios"]["blockWrites"]["counts"]);
     EXPECT_EQ("0xFFA83000", Report["bios"]["blockWrites"]["blocks"][3]["address"]);
-    EXPECT_EQ((json{{"afterWrites", 2}, {"address", "0xFFA80000"}, {"callsAfter", 2}, {"consoleLength", 0}}),
+    EXPECT_EQ((json{{"afterWrites", 2},
+                    {"address", "0xFFA80000"},
+                    {"callsAfter", 2},
+                    {"consoleLength", 0},
+                    {"droppedVariableWrites", json::array()},
+                    {"droppedFileWrites", json::array()}}),
               Report["bios"]["powerCut"]);
     EXPECT_EQ((json::array({{{"action", 1}, {"status", 0}}})),
               Report["bios"]["checks"]["oemNotifications"]["recent"]);
