@@ -108,7 +108,7 @@ TEST_F(UpdateFaults, FailedVerifyReadsAreRetriedUpToVerifyErrorRetry) {
 TEST_F(UpdateFaults, PowerCutKeepsTheWrittenBlocksAndTheOldBvdt) {
   Profile_.PowerCutAfterWrites = 2;
   Prepare(Current_, New_, kOpenBvdtIni);
-  EXPECT_EQ(5, Run({"new.fd"})) << Out_ << Err_;
+  EXPECT_EQ(5, Run({"new.fd", "-dbg"})) << Out_ << Err_;
   Bytes After = Flash();
   EXPECT_TRUE(SameRange(After, New_, kBlockA, 0x10000));
   EXPECT_TRUE(SameRange(After, New_, kBlockB, 0x10000));
@@ -119,6 +119,50 @@ TEST_F(UpdateFaults, PowerCutKeepsTheWrittenBlocksAndTheOldBvdt) {
   EXPECT_EQ(2, Json["bios"]["powerCut"]["afterWrites"]);
   EXPECT_EQ(kRomBase + kBlockB, Number(Json["bios"]["powerCut"]["address"]));
   EXPECT_TRUE(Json["completionRequest"].is_null());
+
+  // The machine froze with the cut: the log stops in the call the power went
+  // in, and what the run logged after it is listed, not written.
+  EXPECT_EQ(" Write Address: FFC00000  Size: 10000\r\n===> Fwsmi_15h\r\n", Log().substr(Log().size() - 55)) << Log();
+  const auto &Files = Json["bios"]["powerCut"]["droppedFileWrites"];
+  ASSERT_EQ(1u, Files.size()) << Files;
+  EXPECT_EQ("fs0", Files[0]["volume"]);
+  EXPECT_EQ("\\VyrFFT-Secure.Log", Files[0]["path"]);
+  EXPECT_EQ("write", Files[0]["operation"]);
+  const uint64_t Calls = Files[0]["calls"];
+  EXPECT_GT(Calls, 10u);
+  EXPECT_EQ(0u, Json["bios"]["powerCut"]["droppedVariableWrites"].size());
+  EXPECT_NE(std::string::npos,
+            Err_.find("vyrfft: the machine froze at the cut and dropped what the run wrote after it: 0 variable "
+                      "writes and " + std::to_string(Calls) + " file writes (fs0:\\VyrFFT-Secure.Log)\n"))
+      << Err_;
+}
+
+TEST_F(UpdateFaults, AFlashThatCannotBeSavedIsAnErrorAndTheNextRunStartsFromTheOldOne) {
+  // flash.bin.tmp taken by a folder: the save cannot even begin, as on a
+  // read-only machine directory (chmod does not stop root).
+  Prepare(Current_, New_, kOpenBvdtIni);
+  std::filesystem::create_directory(MachineDir() + "/flash.bin.tmp");
+  EXPECT_EQ(6, Run({"new.fd"})) << Err_;
+  EXPECT_TRUE(Printed("Update BIOS completed.")) << Out_;
+  const std::string Line = "vyrfft: error: the flash contents could not be saved (" + MachineDir() +
+                           "/flash.bin.tmp: Is a directory); flash.bin keeps the flash from before the run, so "
+                           "what this run wrote is lost\n";
+  EXPECT_NE(std::string::npos, Err_.find(Line)) << Err_;
+  EXPECT_EQ(Err_.size(), Err_.find(Line) + Line.size()) << "the error is the last word";
+  EXPECT_EQ(Current_, Flash());
+  EXPECT_EQ(6, Report()["exitCode"]);
+  EXPECT_EQ(MachineDir() + "/flash.bin.tmp: Is a directory", Report()["flashSaveError"]);
+  EXPECT_EQ(0, Run({}, {"--identity"}));
+  EXPECT_EQ("vyrfft: the BIOS reports model VyrPC, version V1.00, from the BVDT in its flash\n", Out_);
+
+  // With the way clear the same update lands, and leaves no temporary file.
+  std::filesystem::remove(MachineDir() + "/flash.bin.tmp");
+  ASSERT_EQ(0, Run({"new.fd"})) << Err_;
+  EXPECT_TRUE(Report()["flashSaveError"].is_null());
+  EXPECT_EQ(New_, Flash());
+  EXPECT_FALSE(std::filesystem::exists(MachineDir() + "/flash.bin.tmp"));
+  EXPECT_EQ(0, Run({}, {"--identity"}));
+  EXPECT_EQ("vyrfft: the BIOS reports model VyrPC, version V1.01, from the BVDT in its flash\n", Out_);
 }
 
 TEST_F(UpdateFaults, AutoWakeupArmsTheAlarmWhenTheRunShutsDown) {

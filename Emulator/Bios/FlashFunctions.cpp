@@ -95,7 +95,70 @@ BOOLEAN Touches(CONST EMU_FLASH_RANGE *Ranges, UINT32 Count, UINT32 Capacity, UI
   return FALSE;
 }
 
+// Whole blocks of the block map in [Address, Address + Length), or 0 when the
+// range does not start and end on the map's block boundaries inside the
+// window. The map is laid from the ROM base upward; a block that does not lie
+// wholly in the window cannot be erased.
+UINT32 WholeBlocks(CONST EMU_FLASH *F, UINT64 Address, UINT64 Length) {
+  UINT64 End = Address + Length;
+  UINT64 At = EmuFlashBase(F);
+  if (F->Contents == NULL || Length == 0 || Address < At || End > RomEnd()) {
+    return 0;
+  }
+  UINT32 Blocks = 0;
+  UINT32 Entries = F->BlockMapCount < EMU_FLASH_MAX_BLOCK_MAP ? F->BlockMapCount : EMU_FLASH_MAX_BLOCK_MAP;
+  for (UINT32 Index = 0; Index < Entries && At < End; Index++) {
+    UINT32 Units = F->BlockMap[Index].Units;
+    if (Units == 0 || Units == 0xFFFF) {
+      break;
+    }
+    UINT32 Size = Units * 256;
+    UINT64 EntryEnd = At + (UINT64)Size * F->BlockMap[Index].Count;
+    UINT64 From = Address > At ? Address : At;
+    UINT64 To = End < EntryEnd ? End : EntryEnd;
+    if (From < To) {
+      // Both offsets lie below 4 GiB: 32-bit arithmetic, no 64-bit helpers.
+      if ((UINT32)(From - At) % Size != 0 || (UINT32)(To - At) % Size != 0) {
+        return 0;
+      }
+      Blocks += (UINT32)(To - From) / Size;
+    }
+    At = EntryEnd;
+  }
+  return At >= End ? Blocks : 0;
+}
+
 }  // namespace
+
+BOOLEAN EmuFlashIsBlockRange(CONST EMU_FLASH *Flash, UINT64 Address, UINT64 Length) {
+  return WholeBlocks(Flash, Address, Length) != 0 ? TRUE : FALSE;
+}
+
+BOOLEAN EmuFlashErase(EMU_FLASH *Flash, UINT32 Address, UINT32 Length) {
+  UINT32 Blocks = WholeBlocks(Flash, Address, Length);
+  if (Blocks == 0) {
+    return FALSE;
+  }
+  FillBytes(Flash->Contents + (Address - EmuFlashBase(Flash)), Length, 0xFF);
+  Flash->BlocksErased += Blocks;
+  Flash->ContentsChanged = TRUE;
+  return TRUE;
+}
+
+BOOLEAN EmuFlashProgram(EMU_FLASH *Flash, UINT32 Address, CONST UINT8 *Data, UINT32 Length) {
+  UINT64 Base = EmuFlashBase(Flash);
+  if (Flash->Contents == NULL || Address < Base || (UINT64)Address + Length > RomEnd()) {
+    return FALSE;
+  }
+  UINT8 *Cells = Flash->Contents + (Address - Base);
+  for (UINT32 Index = 0; Index < Length; Index++) {
+    Cells[Index] = Flash->ProgramClearsBitsOnly ? (UINT8)(Cells[Index] & Data[Index]) : Data[Index];
+  }
+  if (Length != 0) {
+    Flash->ContentsChanged = TRUE;
+  }
+  return TRUE;
+}
 
 VOID EmuFlashInit(EMU_FLASH *Flash) {
   FillBytes(Flash, sizeof(*Flash), 0);
@@ -222,16 +285,21 @@ UINT8 EmuFlashFunction14h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
   return 0;
 }
 
-// 15h: ECX bytes from the buffer at ESI programmed at flash address EDI. A
-// range outside the ROM window or an unreadable buffer fails; a locked range
-// answers 0x2A and a skip range 0x29, both leaving the flash as it was.
+// 15h: ECX bytes from the buffer at ESI written at flash address EDI, as an
+// SPI NOR part does it: the blocks are erased, then the data is programmed.
+// A range outside the ROM window or an unreadable buffer fails (0x25); one
+// that is not whole blocks of the block map answers 0x26; a locked range
+// answers 0x2A and a skip range 0x29. All of these leave the flash as it was.
 UINT8 EmuFlashFunction15h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
   EMU_FLASH *F = &Bios->Flash;
   UINT64 Start = Regs->Edi;
-  UINT64 Length = Regs->Ecx;
+  UINT32 Length = Regs->Ecx;
   UINT64 Base = EmuFlashBase(F);
   if (F->Contents == NULL || Start < Base || Start + Length > RomEnd()) {
     return EMU_FLASH_STATUS_WRITE_FAILED;
+  }
+  if (!EmuFlashIsBlockRange(F, Start, Length)) {
+    return EMU_FLASH_STATUS_NOT_BLOCKS;
   }
   if (Touches(F->Locked, F->LockedCount, EMU_FLASH_MAX_LOCKED, Start, Length)) {
     F->RefusedWrites++;
@@ -241,14 +309,25 @@ UINT8 EmuFlashFunction15h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
     F->RefusedWrites++;
     return EMU_FLASH_STATUS_SKIP_BLOCK;
   }
-  if (Length != 0 && !EmuBiosReadPhysical(Bios, Regs->Esi, F->Contents + (Start - Base), (UINTN)Length)) {
-    return EMU_FLASH_STATUS_WRITE_FAILED;
+  // The whole source is checked before the erase, so an unreadable buffer
+  // costs no block its contents.
+  UINT8 Chunk[1024];
+  for (UINT32 Done = 0; Done < Length; Done += sizeof(Chunk)) {
+    UINT32 Piece = Length - Done < sizeof(Chunk) ? Length - Done : (UINT32)sizeof(Chunk);
+    if (!EmuBiosReadPhysical(Bios, (UINT64)Regs->Esi + Done, Chunk, Piece)) {
+      return EMU_FLASH_STATUS_WRITE_FAILED;
+    }
   }
-  F->BytesWritten += (UINT32)Length;
+  EmuFlashErase(F, Regs->Edi, Length);
+  for (UINT32 Done = 0; Done < Length; Done += sizeof(Chunk)) {
+    UINT32 Piece = Length - Done < sizeof(Chunk) ? Length - Done : (UINT32)sizeof(Chunk);
+    EmuBiosReadPhysical(Bios, (UINT64)Regs->Esi + Done, Chunk, Piece);
+    EmuFlashProgram(F, Regs->Edi + Done, Chunk, Piece);
+  }
+  F->BytesWritten += Length;
   F->BlocksWritten++;
   F->LastWriteValid = TRUE;
   F->LastWriteAddress = Regs->Edi;
-  F->ContentsChanged = TRUE;
   if (F->PowerCutAfterWrites != 0 && F->BlocksWritten == F->PowerCutAfterWrites) {
     F->PoweredOff = TRUE;
     F->PowerCutAddress = Regs->Edi;

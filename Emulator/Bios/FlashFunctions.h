@@ -34,6 +34,9 @@ typedef struct EMU_BIOS EMU_BIOS;
 #define EMU_FLASH_STATUS_BAD_PART_BUFFER 0x23  // "Unknown flash part information"
 #define EMU_FLASH_STATUS_READ_FAILED 0x24      // "Read bios failed"
 #define EMU_FLASH_STATUS_WRITE_FAILED 0x25   // "Write bios failed"
+// "Erase bios failed": a 15h range that does not start and end on the block
+// map's boundaries cannot be erased, so the part refuses it untouched.
+#define EMU_FLASH_STATUS_NOT_BLOCKS 0x26
 #define EMU_FLASH_STATUS_SKIP_BLOCK 0x29     // the BIOS keeps this block as it is
 #define EMU_FLASH_STATUS_LOCKED 0x2A
 
@@ -102,16 +105,25 @@ typedef struct {
   BOOLEAN LastWriteValid;
   UINT32 LastWriteAddress;
 
+  // ---- Cells ----
+  // The part is SPI NOR: a write erases whole blocks of the block map to 0xFF
+  // and then programs the data. With ProgramClearsBitsOnly a program can only
+  // clear bits (each byte becomes old AND new), so a path that programs
+  // without erasing first leaves a visibly wrong mix; without it a program
+  // simply stores the data.
+  BOOLEAN ProgramClearsBitsOnly;
+
   // ---- Contents (host-provided) ----
   UINT8 *Contents;
   UINT32 ContentsSize;  // mapped at 2^32 - ContentsSize
-  BOOLEAN ContentsChanged;  // set by the functions that write the flash
+  BOOLEAN ContentsChanged;  // set by EmuFlashErase and EmuFlashProgram
 
   // ---- What the utility did ----
   UINT32 BytesRead;
   UINT32 LockedReads;
   UINT32 BytesWritten;
   UINT32 BlocksWritten;  // 15h calls that changed the contents
+  UINT32 BlocksErased;   // blocks of the map erased to 0xFF
   UINT32 RefusedWrites;  // 15h calls answered 0x29 or 0x2A
   UINT8 Last13hSelector;
   UINT8 Last17hImage[16];  // first bytes of the latest 17h image buffer
@@ -123,6 +135,21 @@ VOID EmuFlashInit(EMU_FLASH *Flash);
 VOID EmuFlashSetContents(EMU_FLASH *Flash, UINT8 *Contents, UINT32 Size);
 // Base of the ROM window (2^32 - size).
 UINT32 EmuFlashBase(CONST EMU_FLASH *Flash);
+
+// The part's cells. Every path of the BIOS that changes flash bytes goes
+// through these two, erase first, so the cell model holds for all of them.
+//
+// TRUE when [Address, Address + Length) is one or more whole blocks of the
+// block map, laid from the ROM base upward (the map may mix block sizes; a
+// zero-size or 0xFFFF entry ends it, and the blocks must lie in the window).
+BOOLEAN EmuFlashIsBlockRange(CONST EMU_FLASH *Flash, UINT64 Address, UINT64 Length);
+// Erases the blocks of a block range to 0xFF; FALSE, changing nothing, for a
+// range that is not whole blocks.
+BOOLEAN EmuFlashErase(EMU_FLASH *Flash, UINT32 Address, UINT32 Length);
+// Programs Length bytes at Address (inside the window): stores them, or with
+// ProgramClearsBitsOnly ANDs them into what the cells hold. FALSE, changing
+// nothing, outside the window.
+BOOLEAN EmuFlashProgram(EMU_FLASH *Flash, UINT32 Address, CONST UINT8 *Data, UINT32 Length);
 
 // The model name and version of the BVDT in the contents (8-bit text,
 // terminated). FALSE when there are no contents or no complete BVDT.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -16,17 +17,23 @@ constexpr UINT32 kEdi = 0x10000;
 constexpr UINT32 kEsi = 0x12000;
 
 // Handlers against a small flat memory and a 64 KiB flash, without a machine.
+// The part mixes block sizes: eight 4 KiB blocks (0xFFFF0000-0xFFFF7FFF),
+// then one of 32 KiB (0xFFFF8000-0xFFFFFFFF).
 struct FlashFunctionsTest : ::testing::Test {
   void SetUp() override {
     Flash.resize(0x10000);
     for (size_t Index = 0; Index < Flash.size(); Index++) Flash[Index] = UINT8(Index ^ (Index >> 8));
     EmuFlashSetContents(&Bios.Flash, Flash.data(), UINT32(Flash.size()));
+    Bios.Flash.BlockMap[0] = {0x10, 8};
+    Bios.Flash.BlockMap[1] = {0x80, 1};
+    Bios.Flash.BlockMapCount = 2;
   }
+  void Source(UINT8 Value, size_t Length = 0x9000) { std::memset(Memory.data() + (kEsi - kBase), Value, Length); }
   std::string At(UINT32 Address, size_t Length) { return Mem.At(Address, Length); }
   UINT8 Call(UINT8 Function, UINT32 Edi = kEdi, UINT32 Esi = kEsi, UINT32 Ecx = 0) {
     return UINT8(Mem.Call(Function, Ecx, Esi, Edi).Eax & 0xFF);
   }
-  EmuBiosMemory Mem{kBase, 0x4000};
+  EmuBiosMemory Mem{kBase, 0x11000};  // room for 0xF000 bytes at ESI
   EMU_BIOS &Bios = Mem.Bios;
   std::vector<UINT8> &Memory = Mem.Memory;
   std::vector<UINT8> Flash;
@@ -46,7 +53,7 @@ TEST_F(FlashFunctionsTest, ReadsInsideTheRomWindowOnly) {
       {0xFFFFFF00, 0x101, EMU_FLASH_STATUS_READ_FAILED},  // runs past 4 GiB
       {0xFFFFFF00, 0x100, 0},
       {0xFFFF0000, 0x0, 0},
-      {0xFFFF0000, 0x3000, EMU_FLASH_STATUS_READ_FAILED},  // buffer beyond memory
+      {0xFFFF0000, 0x10000, EMU_FLASH_STATUS_READ_FAILED},  // buffer beyond memory
   };
   for (const auto &Case : Cases) {
     EXPECT_EQ(Case.Status, Call(0x14, Case.Address, kEsi, Case.Count)) << std::hex << Case.Address;
@@ -67,48 +74,125 @@ TEST_F(FlashFunctionsTest, ReadsTouchingALockedRangeAnswerLocked) {
   EXPECT_EQ(2u, Bios.Flash.LockedReads);
 }
 
-TEST_F(FlashFunctionsTest, WritesProgramTheFlashUnlessLockedOrSkipped) {
-  std::memset(Memory.data() + (kEsi - kBase), 0x3C, 0x200);
-  Bios.Flash.Locked[0] = {0xFFFF8000, 0x1000};
-  Bios.Flash.LockedCount = 1;
-  Bios.Flash.Skip[0] = {0xFFFFA000, 0x1000};
-  Bios.Flash.SkipCount = 1;
-  const std::vector<UINT8> Before = Flash;
+TEST_F(FlashFunctionsTest, WritesAreWholeBlocksOfTheMixedMap) {
+  Source(0x3C);
   const struct {
     UINT32 Address, Count;
     UINT8 Status;
+    UINT32 Erased;  // blocks
+  } Cases[] = {
+      {0xFFFF0000, 0x1000, 0, 1},                               // the first 4 KiB block
+      {0xFFFF3000, 0x2000, 0, 2},                               // two of them
+      {0xFFFF8000, 0x8000, 0, 1},                               // the 32 KiB block
+      {0xFFFF7000, 0x9000, 0, 2},                               // across the change of block size
+      {0xFFFF0800, 0x0800, EMU_FLASH_STATUS_NOT_BLOCKS, 0},     // starts inside a block
+      {0xFFFF1000, 0x0800, EMU_FLASH_STATUS_NOT_BLOCKS, 0},     // ends inside a block
+      {0xFFFF8000, 0x1000, EMU_FLASH_STATUS_NOT_BLOCKS, 0},     // 4 KiB is not a block up here
+      {0xFFFF9000, 0x7000, EMU_FLASH_STATUS_NOT_BLOCKS, 0},     // nor is a 4 KiB boundary
+      {0xFFFF7000, 0x2000, EMU_FLASH_STATUS_NOT_BLOCKS, 0},     // ends inside the 32 KiB block
+      {0xFFFF2000, 0x0000, EMU_FLASH_STATUS_NOT_BLOCKS, 0},     // no block at all
+      {0xFFFEF000, 0x1000, EMU_FLASH_STATUS_WRITE_FAILED, 0},   // below the window
+  };
+  for (const auto &Case : Cases) {
+    SCOPED_TRACE(::testing::Message() << std::hex << Case.Address << "+" << Case.Count);
+    SetUp();
+    Bios.Flash.BlocksErased = 0;
+    Bios.Flash.ContentsChanged = FALSE;
+    const std::vector<UINT8> Before = Flash;
+    ASSERT_EQ(Case.Status, Call(0x15, Case.Address, kEsi, Case.Count));
+    EXPECT_EQ(Case.Erased, Bios.Flash.BlocksErased);
+    std::vector<UINT8> Expected = Before;
+    if (Case.Status == 0) {
+      std::fill_n(Expected.begin() + (Case.Address - 0xFFFF0000), Case.Count, 0x3C);
+    }
+    EXPECT_EQ(Expected, Flash);
+    EXPECT_EQ(Case.Status == 0, Bios.Flash.ContentsChanged != FALSE);
+  }
+
+  // The flash reaches past the map: nothing there can be erased.
+  Bios.Flash.BlockMapCount = 1;
+  EXPECT_EQ(EMU_FLASH_STATUS_NOT_BLOCKS, Call(0x15, 0xFFFF8000, kEsi, 0x8000));
+  EXPECT_EQ(0, Call(0x15, 0xFFFF7000, kEsi, 0x1000));
+}
+
+TEST_F(FlashFunctionsTest, AWriteErasesThenProgramsAndAProgramAloneCanOnlyClearBits) {
+  // Cells holding F0h get 3Ch: through 15h, or programmed without the erase.
+  const struct {
+    BOOLEAN ClearsBitsOnly;
+    bool Through15h;
+    UINT8 Cells;
+  } Cases[] = {
+      {FALSE, true, 0x3C},
+      {TRUE, true, 0x3C},    // the erase comes first: every bit can be cleared again
+      {FALSE, false, 0x3C},  // a forgiving part hides the missing erase
+      {TRUE, false, 0x30},   // NOR keeps the bits the erase should have set: F0h AND 3Ch
+  };
+  for (const auto &Case : Cases) {
+    SCOPED_TRACE(::testing::Message() << int(Case.ClearsBitsOnly) << Case.Through15h);
+    Bios.Flash.ProgramClearsBitsOnly = Case.ClearsBitsOnly;
+    std::fill_n(Flash.begin() + 0x2000, 0x1000, 0xF0);
+    Source(0x3C, 0x1000);
+    if (Case.Through15h) {
+      ASSERT_EQ(0, Call(0x15, 0xFFFF2000, kEsi, 0x1000));
+    } else {
+      const std::vector<UINT8> Data(0x1000, 0x3C);
+      ASSERT_TRUE(EmuFlashProgram(&Bios.Flash, 0xFFFF2000, Data.data(), 0x1000));
+    }
+    EXPECT_EQ(std::vector<UINT8>(0x1000, Case.Cells), std::vector<UINT8>(Flash.begin() + 0x2000, Flash.begin() + 0x3000));
+  }
+
+  // The erase alone: whole blocks to FFh, anything else refused untouched.
+  const std::vector<UINT8> Before = Flash;
+  EXPECT_FALSE(EmuFlashErase(&Bios.Flash, 0xFFFF8000, 0x1000));
+  EXPECT_EQ(Before, Flash);
+  ASSERT_TRUE(EmuFlashErase(&Bios.Flash, 0xFFFF8000, 0x8000));
+  EXPECT_EQ(std::vector<UINT8>(0x8000, 0xFF), std::vector<UINT8>(Flash.begin() + 0x8000, Flash.end()));
+  EXPECT_EQ(Before[0x7FFF], Flash[0x7FFF]);
+}
+
+TEST_F(FlashFunctionsTest, RefusedWritesLeaveTheFlashAsItWas) {
+  Source(0x3C);
+  Bios.Flash.Locked[0] = {0xFFFF4000, 0x1000};
+  Bios.Flash.LockedCount = 1;
+  Bios.Flash.Skip[0] = {0xFFFF6000, 0x1000};
+  Bios.Flash.SkipCount = 1;
+  const std::vector<UINT8> Before = Flash;
+  const struct {
+    UINT32 Address, Count, Esi;
+    UINT8 Status;
   } Refused[] = {
-      {0xFFFF7F80, 0x100, EMU_FLASH_STATUS_LOCKED},      // overlaps the locked range
-      {0xFFFF9FFF, 0x2, EMU_FLASH_STATUS_SKIP_BLOCK},    // overlaps the skip range
-      {0xFFFEFFFF, 0x2, EMU_FLASH_STATUS_WRITE_FAILED},  // starts below the window
-      {0xFFFFFF00, 0x101, EMU_FLASH_STATUS_WRITE_FAILED},  // runs past 4 GiB
-      {0xFFFF0000, 0x5000, EMU_FLASH_STATUS_WRITE_FAILED},  // source beyond memory
+      {0xFFFF3000, 0x2000, kEsi, EMU_FLASH_STATUS_LOCKED},        // covers the locked range
+      {0xFFFF6000, 0x1000, kEsi, EMU_FLASH_STATUS_SKIP_BLOCK},    // the skip range
+      {0xFFFF0000, 0x10001, kEsi, EMU_FLASH_STATUS_WRITE_FAILED},  // runs past 4 GiB
+      {0xFFFF8000, 0x8000, 0x1C000, EMU_FLASH_STATUS_WRITE_FAILED},  // source runs beyond memory
   };
   for (const auto &Case : Refused) {
-    EXPECT_EQ(Case.Status, Call(0x15, Case.Address, kEsi, Case.Count)) << std::hex << Case.Address;
+    EXPECT_EQ(Case.Status, Call(0x15, Case.Address, Case.Esi, Case.Count)) << std::hex << Case.Address;
   }
   EXPECT_EQ(Before, Flash);
   EXPECT_FALSE(Bios.Flash.ContentsChanged);
+  EXPECT_EQ(0u, Bios.Flash.BlocksErased);
   EXPECT_EQ(2u, Bios.Flash.RefusedWrites);
 
-  ASSERT_EQ(0, Call(0x15, 0xFFFF9000, kEsi, 0x200));  // right after the locked range
-  EXPECT_EQ(std::string(0x200, '\x3C'), std::string(Flash.begin() + 0x9000, Flash.begin() + 0x9200));
-  EXPECT_EQ(Before[0x9200], Flash[0x9200]);
-  EXPECT_EQ(Before[0x8FFF], Flash[0x8FFF]);
+  ASSERT_EQ(0, Call(0x15, 0xFFFF5000, kEsi, 0x1000));  // right after the locked range
+  EXPECT_EQ(std::string(0x1000, '\x3C'), std::string(Flash.begin() + 0x5000, Flash.begin() + 0x6000));
+  EXPECT_EQ(Before[0x6000], Flash[0x6000]);
+  EXPECT_EQ(Before[0x4FFF], Flash[0x4FFF]);
   EXPECT_TRUE(Bios.Flash.ContentsChanged);
   EXPECT_EQ(1u, Bios.Flash.BlocksWritten);
-  EXPECT_EQ(0x200u, Bios.Flash.BytesWritten);
+  EXPECT_EQ(0x1000u, Bios.Flash.BytesWritten);
 }
 
 TEST_F(FlashFunctionsTest, PowerGoesAfterTheNthWrittenBlock) {
-  std::memset(Memory.data() + (kEsi - kBase), 0x5A, 0x100);
+  Source(0x5A, 0x1000);
   Bios.Flash.PowerCutAfterWrites = 2;
   Bios.Flash.Skip[0] = {0xFFFF3000, 0x1000};
   Bios.Flash.SkipCount = 1;
-  ASSERT_EQ(0, Call(0x15, 0xFFFF1000, kEsi, 0x100));
-  ASSERT_EQ(EMU_FLASH_STATUS_SKIP_BLOCK, Call(0x15, 0xFFFF3000, kEsi, 0x100));  // refused: does not count
+  ASSERT_EQ(0, Call(0x15, 0xFFFF1000, kEsi, 0x1000));
+  ASSERT_EQ(EMU_FLASH_STATUS_SKIP_BLOCK, Call(0x15, 0xFFFF3000, kEsi, 0x1000));  // refused: does not count
+  ASSERT_EQ(EMU_FLASH_STATUS_NOT_BLOCKS, Call(0x15, 0xFFFF2800, kEsi, 0x800));  // nor does this
   EXPECT_FALSE(Bios.Flash.PoweredOff);
-  ASSERT_EQ(0, Call(0x15, 0xFFFF2000, kEsi, 0x100));  // the write itself completes
+  ASSERT_EQ(0, Call(0x15, 0xFFFF2000, kEsi, 0x1000));  // the write itself completes
   EXPECT_TRUE(Bios.Flash.PoweredOff);
   EXPECT_EQ(0xFFFF2000u, Bios.Flash.PowerCutAddress);
   const std::vector<UINT8> Written = Flash;
@@ -120,7 +204,7 @@ TEST_F(FlashFunctionsTest, PowerGoesAfterTheNthWrittenBlock) {
     SMI_REGISTERS R = {};
     R.Eax = (UINT32(Function) << 8) | 0xEF;
     R.Ebx = EMU_BIOS_CALL_SIGNATURE;
-    R.Ecx = 0x100;
+    R.Ecx = 0x1000;
     R.Edi = 0xFFFF4000;
     R.Esi = kEsi;
     const SMI_REGISTERS Before = R;

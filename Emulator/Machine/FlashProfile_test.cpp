@@ -55,7 +55,7 @@ TEST(FlashProfile, FieldsAreReadAndRoundTrip) {
       "privateMap": [{"address": "0xFF200000", "size": "0x1000"}],
       "wholeMap": [{"type": 22, "address": "0xFF300000", "size": "0x2000", "attribute": 3}],
       "externalRegions": [{"type": 2, "offset": "0x1000", "size": "0x2000", "access": 13}],
-      "newRegionsFromImage": false,
+      "newRegionsFromImage": false, "programClearsBitsOnly": true,
       "lockedRanges": [{"address": "0xFF001000", "size": "0x2000"}],
       "skipRanges": [{"address": "0xFF004000", "size": "0x1000"}],
       "image": "bios.bin", "fill": 0}})"));
@@ -69,6 +69,10 @@ TEST(FlashProfile, FieldsAreReadAndRoundTrip) {
   EXPECT_EQ(3u, F.WholeMap.at(0).Attribute);
   EXPECT_EQ(13, F.ExternalRegions.at(0).Access);
   EXPECT_FALSE(F.NewRegionsFromImage);
+  EXPECT_TRUE(F.ProgramClearsBitsOnly);
+  Profile NoImage = P;
+  NoImage.Flash.Image.clear();
+  EXPECT_TRUE(Machine(NoImage).Bios().Flash.ProgramClearsBitsOnly);
   EXPECT_EQ("bios.bin", F.Image);
   EXPECT_EQ(0xFF004000u, F.SkipRanges.at(0).Address);
   const Profile Again = Profile::FromJson(P.ToJson());
@@ -180,6 +184,7 @@ TEST(FlashProfile, PowerCutKeepsTheWrittenBlocksAndTheReportTellsEachOutcome) {
   testing::TempDir Dir;
   Profile P = Profile::Default();
   P.PowerCutAfterWrites = 2;
+  P.Flash.BlockMap = {{0x1000, 0x800}};  // 4 KiB blocks: the writes below are whole blocks
   P.Flash.SkipRanges = {{0xFFA81000, 0x1000}};
   P.Flash.LockedRanges = {{0xFFA82000, 0x1000}};
   P.BiosFaults.push_back(BiosFaultConfig{0x15, 0x25, 4, 1, {}, {}, {}, {}, {}});
@@ -242,7 +247,12 @@ TEST(FlashProfile, PowerCutKeepsTheWrittenBlocksAndTheReportTellsEachOutcome) {
     EXPECT_EQ((json{{"failed", 1}, {"locked", 1}, {"skipped", 1}, {"written", 1}}),
               Report["bios"]["blockWrites"]["counts"]);
     EXPECT_EQ("0xFFA83000", Report["bios"]["blockWrites"]["blocks"][3]["address"]);
-    EXPECT_EQ((json{{"afterWrites", 2}, {"address", "0xFFA80000"}, {"callsAfter", 2}, {"consoleLength", 0}}),
+    EXPECT_EQ((json{{"afterWrites", 2},
+                    {"address", "0xFFA80000"},
+                    {"callsAfter", 2},
+                    {"consoleLength", 0},
+                    {"droppedVariableWrites", json::array()},
+                    {"droppedFileWrites", json::array()}}),
               Report["bios"]["powerCut"]);
     EXPECT_EQ((json::array({{{"action", 1}, {"status", 0}}})),
               Report["bios"]["checks"]["oemNotifications"]["recent"]);

@@ -1,6 +1,12 @@
 #include "Machine/Machine.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -222,12 +228,12 @@ Machine::Machine(const Profile &P, const std::string &BaseDir)
 }
 
 Machine::~Machine() {
-  if (!Directory_.empty() && Bios_->Flash.ContentsChanged) {
-    try {
-      SaveFlash();
-    } catch (const std::exception &) {
-      // Nothing to report to at this point; the run's report has the state.
-    }
+  // A last resort for an owner that did not save: a launcher calls
+  // SaveFlashChanges itself, so that a failure reaches its user, and a
+  // failure already handed to an owner is not tried and told again.
+  std::string Error;
+  if (!SaveFailureHandedOut_ && !SaveFlashChanges(&Error)) {
+    std::cerr << "vyr-emu: the flash contents were not saved: " << Error << "\n";
   }
 }
 
@@ -334,6 +340,7 @@ static void ApplyFlashProfile(const FlashConfig &Config, EMU_FLASH *Flash) {
     Flash->External[Flash->ExternalCount++] = {R.Type, R.Offset, R.Size, R.Access};
   }
   Flash->DecodeNewImage = Config.NewRegionsFromImage ? TRUE : FALSE;
+  Flash->ProgramClearsBitsOnly = Config.ProgramClearsBitsOnly ? TRUE : FALSE;
   for (const FlashRangeConfig &R : Config.LockedRanges) {
     if (Flash->LockedCount == EMU_FLASH_MAX_LOCKED) break;
     Flash->Locked[Flash->LockedCount++] = {R.Address, R.Size};
@@ -393,18 +400,71 @@ void Machine::LoadFlashFile() {
   }
 }
 
+namespace {
+
+// Writes Path through Path.tmp and a rename: a save that fails or is cut
+// short leaves the old file whole. Throws with the host's reason.
+void ReplaceFile(const std::string &Path, const uint8_t *Data, size_t Size) {
+  const std::string Temp = Path + ".tmp";
+  const auto Fail = [&](const std::string &What, int Error, bool Remove) {
+    if (Remove) unlink(Temp.c_str());
+    throw std::runtime_error(What + ": " + std::strerror(Error));
+  };
+  const int Fd = open(Temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (Fd < 0) {
+    Fail(Temp, errno, false);
+  }
+  for (size_t Done = 0; Done < Size;) {
+    const ssize_t Put = write(Fd, Data + Done, Size - Done);
+    if (Put < 0 && errno == EINTR) continue;
+    if (Put <= 0) {
+      const int Error = Put < 0 ? errno : ENOSPC;
+      close(Fd);
+      Fail(Temp, Error, true);
+    }
+    Done += static_cast<size_t>(Put);
+  }
+  if (fsync(Fd) != 0) {
+    const int Error = errno;
+    close(Fd);
+    Fail(Temp, Error, true);
+  }
+  if (close(Fd) != 0) {
+    Fail(Temp, errno, true);
+  }
+  if (std::rename(Temp.c_str(), Path.c_str()) != 0) {
+    Fail(Path, errno, true);
+  }
+  // The rename itself lasts once the directory is on the disk.
+  const int Dir = open(fs::path(Path).parent_path().string().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (Dir >= 0) {
+    fsync(Dir);
+    close(Dir);
+  }
+}
+
+}  // namespace
+
 bool Machine::SaveFlash() {
   if (Directory_.empty()) {
     return false;
   }
-  const std::string Path = FlashFilePath();
-  std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
-  Out.write(reinterpret_cast<const char *>(Flash_.data()), static_cast<std::streamsize>(Flash_.size()));
-  Out.close();
-  if (!Out) {
-    throw std::runtime_error(Path + ": cannot write the flash contents");
-  }
+  ReplaceFile(FlashFilePath(), Flash_.data(), Flash_.size());
   Bios_->Flash.ContentsChanged = FALSE;
+  return true;
+}
+
+bool Machine::SaveFlashChanges(std::string *Error) {
+  if (Directory_.empty() || !Bios_->Flash.ContentsChanged) {
+    return true;
+  }
+  try {
+    SaveFlash();
+  } catch (const std::exception &E) {
+    if (Error != nullptr) *Error = E.what();
+    SaveFailureHandedOut_ = true;
+    return false;
+  }
   return true;
 }
 
@@ -582,8 +642,11 @@ void Machine::CutPower() {
   std::snprintf(Text, sizeof(Text), "power cut after block write %u at 0x%08X", Bios_->Flash.BlocksWritten,
                 Bios_->Flash.PowerCutAddress);
   Note(Text);
-  if (!Directory_.empty()) {
-    SaveFlash();
+  // This runs inside the utility's SMI call, which no exception may cross; a
+  // failed save leaves the contents marked changed for the launcher's save.
+  std::string Error;
+  if (!SaveFlashChanges(&Error)) {
+    Note("flash.bin could not be written at the power cut: " + Error);
   }
 }
 
@@ -627,6 +690,9 @@ EFI_STATUS Machine::FileOpen(File *Directory, const CHAR16 *Name, uint64_t Mode,
   if (!IsOpenFile(Directory) || Name == nullptr || Result == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
+  if (PoweredOff() && (Mode & EFI_FILE_MODE_CREATE) != 0 && OpenFrozen(Directory, Name, Mode, Attributes, Result)) {
+    return EFI_SUCCESS;
+  }
   std::unique_ptr<File> Opened;
   EFI_STATUS Status = Directory->Open(std::u16string(Name), Mode, Attributes, &Opened);
   if (EFI_ERROR(Status)) {
@@ -645,9 +711,134 @@ EFI_STATUS Machine::FileDelete(File *F) {
   if (!IsOpenFile(F)) {
     return EFI_INVALID_PARAMETER;
   }
-  EFI_STATUS Status = F->Delete();
+  EFI_STATUS Status;
+  if (PoweredOff()) {
+    // The answers of File::Delete, without touching the volume.
+    Status = F->Owner()->ReadOnly()                                    ? EFI_WRITE_PROTECTED
+             : EFI_ERROR(F->CheckWritable()) || F->Components().empty() ? EFI_WARN_DELETE_FAILURE
+                                                                         : EFI_SUCCESS;
+    if (Status == EFI_SUCCESS) DropFile(F, F->Components(), "delete", 0);
+  } else {
+    Status = F->Delete();
+  }
   Files_.erase(F);
   return Status;
+}
+
+EFI_STATUS Machine::FileWrite(File *F, uintptr_t *Size, const void *Buffer) {
+  if (!IsOpenFile(F)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (!PoweredOff()) {
+    return F->Write(Size, Buffer);
+  }
+  if (Size == nullptr || (Buffer == nullptr && *Size != 0)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (F->IsDirectory()) {
+    return EFI_UNSUPPORTED;
+  }
+  EFI_STATUS Status = F->CheckWritable();
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  // As if written: the position moves on, the file stays as it was.
+  uint64_t Position = 0;
+  F->GetPosition(&Position);
+  F->SetPosition(Position + *Size);
+  DropFile(F, F->Components(), "write", *Size);
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS Machine::FileSetSize(File *F, uint64_t Size) {
+  if (!IsOpenFile(F)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (!PoweredOff()) {
+    return F->SetSize(Size);
+  }
+  if (F->IsDirectory()) {
+    return EFI_UNSUPPORTED;
+  }
+  EFI_STATUS Status = F->CheckWritable();
+  if (!EFI_ERROR(Status)) DropFile(F, F->Components(), "resize", 0);
+  return Status;
+}
+
+// ---- The frozen machine after a power cut -----------------------------------
+
+void Machine::Drop(bool Variable, const std::string &Operation, const std::string &Name, const std::string &Where,
+                   uint64_t Bytes) {
+  for (DroppedWrite &D : Dropped_) {
+    if (D.Variable == Variable && D.Operation == Operation && D.Name == Name && D.Where == Where) {
+      D.Calls++;
+      D.Bytes += Bytes;
+      return;
+    }
+  }
+  Dropped_.push_back(DroppedWrite{Variable, Operation, Name, Where, 1, Bytes});
+}
+
+void Machine::DropFile(const File *F, const std::vector<std::string> &Components, const std::string &Operation,
+                       uint64_t Bytes) {
+  std::string Path;
+  for (const std::string &Component : Components) Path += "\\" + Component;
+  Drop(false, Operation, Path.empty() ? "\\" : Path, F->Owner()->Name(), Bytes);
+}
+
+// A create after the cut of a file or folder the volume does not have: the
+// caller gets a handle that reaches nothing (a file reads as empty). FALSE
+// when the open creates nothing, which the volume then answers as usual.
+bool Machine::OpenFrozen(File *Directory, const CHAR16 *Name, uint64_t Mode, uint64_t Attributes, File **Result) {
+  Volume *Owner = Directory->Owner();
+  std::vector<std::string> Components;
+  if (!Directory->IsDirectory() || Owner->ReadOnly() ||
+      !NormaliseUefiPath(Directory->Components(), std::u16string(Name), &Components) || Components.empty()) {
+    return false;
+  }
+  struct stat Info;
+  const std::vector<std::string> Parent(Components.begin(), Components.end() - 1);
+  if (stat(Owner->HostPath(Components).c_str(), &Info) == 0 || stat(Owner->HostPath(Parent).c_str(), &Info) != 0 ||
+      !S_ISDIR(Info.st_mode)) {
+    return false;
+  }
+  const bool Folder = (Attributes & EFI_FILE_DIRECTORY) != 0;
+  const int Fd = Folder ? -1 : memfd_create("vyr-frozen", MFD_CLOEXEC);
+  auto Opened = std::make_unique<File>(Owner, Components, Folder, Mode, Fd);
+  DropFile(Opened.get(), Components, Folder ? "mkdir" : "create", 0);
+  *Result = Opened.get();
+  Files_[Opened.get()] = std::move(Opened);
+  return true;
+}
+
+EFI_STATUS Machine::SetVariable(const CHAR16 *Name, const EFI_GUID *Guid, uint32_t Attributes, uintptr_t DataSize,
+                                const void *Data) {
+  if (!PoweredOff()) {
+    return Variables_.Set(Name, Guid, Attributes, DataSize, Data);
+  }
+  if (Name == nullptr || Name[0] == 0 || Guid == nullptr || (DataSize != 0 && Data == nullptr)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  // The store stays as it was at the cut; only what would have reached
+  // variables.json is listed.
+  const auto Found = Variables_.All().find(VariableStore::Key{Name, GuidToString(*Guid)});
+  const bool Exists = Found != Variables_.All().end();
+  if (DataSize == 0 || Attributes == 0) {
+    if (!Exists) {
+      return EFI_NOT_FOUND;
+    }
+    if ((Found->second.Attributes & EFI_VARIABLE_NON_VOLATILE) != 0) {
+      Drop(true, "delete", Utf16ToUtf8(Name), GuidToString(*Guid), 0);
+    }
+    return EFI_SUCCESS;
+  }
+  if (Exists && Found->second.Attributes != Attributes) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if ((Attributes & EFI_VARIABLE_NON_VOLATILE) != 0) {
+    Drop(true, "set", Utf16ToUtf8(Name), GuidToString(*Guid), DataSize);
+  }
+  return EFI_SUCCESS;
 }
 
 // ---- Loaded images -----------------------------------------------------------
@@ -863,13 +1054,25 @@ nlohmann::json Machine::Report(const nlohmann::json &Extra) const {
                       {"status", Hex(B.Status, 2)},
                       {"attempts", B.Attempts}});
   }
-  Out["bios"]["blockWrites"] = {{"counts", Counts}, {"blocks", Blocks}};
+  Out["bios"]["blockWrites"] = {{"counts", Counts}, {"blocks", Blocks}, {"blocksErased", Bios_->Flash.BlocksErased}};
   Out["bios"]["powerCut"] = nullptr;
   if (PoweredOff()) {
+    nlohmann::json Variables = nlohmann::json::array(), Files = nlohmann::json::array();
+    for (const DroppedWrite &D : Dropped_) {
+      if (D.Variable) {
+        Variables.push_back({{"name", D.Name}, {"guid", D.Where}, {"operation", D.Operation}, {"calls", D.Calls},
+                             {"bytes", D.Bytes}});
+      } else {
+        Files.push_back({{"volume", D.Where}, {"path", D.Name}, {"operation", D.Operation}, {"calls", D.Calls},
+                         {"bytes", D.Bytes}});
+      }
+    }
     Out["bios"]["powerCut"] = {{"afterWrites", Bios_->Flash.BlocksWritten},
                                {"address", Hex(Bios_->Flash.PowerCutAddress, 8)},
                                {"callsAfter", Bios_->PoweredOffCalls},
-                               {"consoleLength", PowerCutConsoleLength_}};
+                               {"consoleLength", PowerCutConsoleLength_},
+                               {"droppedVariableWrites", Variables},
+                               {"droppedFileWrites", Files}};
   }
   if (Extra.is_object()) {
     for (auto It = Extra.begin(); It != Extra.end(); ++It) {

@@ -61,6 +61,17 @@ struct BlockWrite {
   uint32_t Attempts = 0;  // 15h calls for this address
 };
 
+// A change of NV variables or volume files that the run asked for after the
+// power cut and the frozen machine dropped, one per target and operation.
+struct DroppedWrite {
+  bool Variable = false;  // else a file
+  std::string Operation;  // variables: "set", "delete"; files: "write", "resize", "create", "mkdir", "delete"
+  std::string Name;       // variable name, or file path on its volume ("\\dir\\file")
+  std::string Where;      // variable GUID, or volume name
+  uint64_t Calls = 0;
+  uint64_t Bytes = 0;     // data of the sets and writes
+};
+
 // "written" (0), "skipped" (0x29: the BIOS kept the block), "locked" (0x2A) or "failed".
 const char *BlockWriteOutcome(uint8_t Status);
 
@@ -143,15 +154,26 @@ class Machine {
   // console output from PowerCutConsoleLength() on never reached a screen.
   bool PoweredOff() const { return Bios_->Flash.PoweredOff != 0; }
   size_t PowerCutConsoleLength() const { return PowerCutConsoleLength_; }
+  // From the cut on the machine is frozen: the flash keeps what it held,
+  // SetVariable and the file calls that would change a volume (write,
+  // resize, create, delete) answer as a running machine would but change
+  // nothing, and each is listed here.
+  const std::vector<DroppedWrite> &DroppedWrites() const { return Dropped_; }
 
   // ---- Flash contents ----
   // The flash part's bytes, mapped at FlashBase() = 2^32 - size. A machine
   // kept in a directory stores them in flash.bin: created from the profile on
-  // first use, read on every later use, written back by SaveFlash and, when
-  // the BIOS changed them, when the machine goes away.
+  // first use, read on every later use, written back by SaveFlash.
   std::vector<uint8_t> &FlashContents() { return Flash_; }
   uint32_t FlashBase() const { return static_cast<uint32_t>(0x100000000ull - Flash_.size()); }
+  // Writes flash.bin through flash.bin.tmp and a rename, so that a failed or
+  // interrupted save leaves the previous file whole. False for a machine
+  // without a directory; throws std::runtime_error with the host's reason.
   bool SaveFlash();
+  // Saves the contents when the BIOS changed them since the last save; false
+  // with the reason in Error when that failed. The destructor falls back on
+  // it, but can only tell stderr: owners call it themselves.
+  bool SaveFlashChanges(std::string *Error);
 
   // ---- Handles and protocols ----
   ProtocolRegistry &Protocols() { return Protocols_; }
@@ -165,6 +187,8 @@ class Machine {
   EFI_STATUS FileOpen(File *Directory, const CHAR16 *Name, uint64_t Mode, uint64_t Attributes, File **Result);
   EFI_STATUS FileClose(File *F);
   EFI_STATUS FileDelete(File *F);  // closes the file in every case
+  EFI_STATUS FileWrite(File *F, uintptr_t *Size, const void *Buffer);
+  EFI_STATUS FileSetSize(File *F, uint64_t Size);
   size_t OpenFileCount() const { return Files_.size(); }
 
   // ---- Loaded images ----
@@ -178,6 +202,9 @@ class Machine {
 
   // ---- Variables ----
   VariableStore &Variables() { return Variables_; }
+  // The runtime service: the store's Set while the power is on.
+  EFI_STATUS SetVariable(const CHAR16 *Name, const EFI_GUID *Guid, uint32_t Attributes, uintptr_t DataSize,
+                         const void *Data);
 
   // ---- Console and keys ----
   Console &Screen() { return Console_; }
@@ -230,6 +257,11 @@ class Machine {
   void Digest(uint32_t Address, uint32_t *Length, uint32_t *Crc) const;
   void RecordBlockWrite(const SMI_REGISTERS &In, const SMI_REGISTERS &Out);
   void CutPower();
+  void Drop(bool Variable, const std::string &Operation, const std::string &Name, const std::string &Where,
+            uint64_t Bytes);
+  void DropFile(const File *F, const std::vector<std::string> &Components, const std::string &Operation,
+                uint64_t Bytes);
+  bool OpenFrozen(File *Directory, const CHAR16 *Name, uint64_t Mode, uint64_t Attributes, File **Result);
 
   Profile Profile_;
   std::string Directory_;
@@ -246,6 +278,8 @@ class Machine {
   std::vector<BlockWrite> BlockWrites_;
   std::map<uint32_t, size_t> BlockWriteIndex_;
   size_t PowerCutConsoleLength_ = 0;
+  std::vector<DroppedWrite> Dropped_;
+  bool SaveFailureHandedOut_ = false;  // a SaveFlashChanges caller was told of a failed save
   ProtocolRegistry Protocols_;
   std::vector<std::unique_ptr<Volume>> Volumes_;
   std::map<const File *, std::unique_ptr<File>> Files_;

@@ -632,6 +632,7 @@ Profile Profile::FromJson(const json &Json, const std::string &Source) {
       Limit("externalRegions", F.ExternalRegions.size(), kFlashMaxExternal);
     }
     O.Read("newRegionsFromImage", F.NewRegionsFromImage);
+    O.Read("programClearsBitsOnly", F.ProgramClearsBitsOnly);
     if (O.Get("lockedRanges")) {
       F.LockedRanges.clear();
       O.ReadArray("lockedRanges", [&](ObjectReader &E) {
@@ -857,6 +858,7 @@ json Profile::ToJson() const {
                   {"wholeMap", Whole},
                   {"externalRegions", External},
                   {"newRegionsFromImage", F.NewRegionsFromImage},
+                  {"programClearsBitsOnly", F.ProgramClearsBitsOnly},
                   {"lockedRanges", Locked},
                   {"skipRanges", Skip},
                   {"image", F.Image},

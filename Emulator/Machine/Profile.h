@@ -160,6 +160,7 @@ struct FlashConfig {
   std::vector<FlashRegionConfig> WholeMap;
   std::vector<ExternalRegionConfig> ExternalRegions;
   bool NewRegionsFromImage = true;         // 17h decodes a descriptor in the new image
+  bool ProgramClearsBitsOnly = false;      // program ANDs into the cells (writes erase first anyway)
   std::vector<FlashRangeConfig> LockedRanges;  // reads and writes answer 0x2A
   std::vector<FlashRangeConfig> SkipRanges;    // writes answer 0x29 (the BIOS keeps the block)
   std::string Image;                       // first contents; relative to the machine directory

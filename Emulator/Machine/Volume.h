@@ -65,9 +65,10 @@ class File {
   bool IsDirectory() const { return Directory_; }
   const std::vector<std::string> &Components() const { return Components_; }
   std::string HostPath() const { return Owner_->HostPath(Components_); }
+  // EFI_SUCCESS when the handle may change the file: a writable volume, opened for write.
+  EFI_STATUS CheckWritable() const;
 
  private:
-  EFI_STATUS CheckWritable() const;
   Volume *Owner_;
   std::vector<std::string> Components_;
   bool Directory_;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -149,6 +150,35 @@ std::string DescribePowerCut(const EMU_BIOS &Bios) {
          " SMI calls and the console output after it never happened on a real machine";
 }
 
+std::string DescribeDroppedWrites(const std::vector<emu::DroppedWrite> &Dropped) {
+  if (Dropped.empty()) {
+    return "vyrfft: the machine froze at the cut; the run asked for no variable or file change after it";
+  }
+  uint64_t Calls[2] = {0, 0};
+  std::vector<std::string> Names[2];
+  for (const emu::DroppedWrite &D : Dropped) {
+    const int Kind = D.Variable ? 0 : 1;
+    Calls[Kind] += D.Calls;
+    std::string Name;
+    // Names come from the run (paths from its command line): text, never terminal control.
+    for (unsigned char C : D.Variable ? D.Name : D.Where + ":" + D.Name) Name += C < 0x20 || C == 0x7F ? '?' : char(C);
+    if (std::find(Names[Kind].begin(), Names[Kind].end(), Name) == Names[Kind].end()) Names[Kind].push_back(Name);
+  }
+  const auto Part = [&](int Kind, const char *What) {
+    std::string Text = std::to_string(Calls[Kind]) + " " + What + (Calls[Kind] == 1 ? " write" : " writes");
+    for (size_t I = 0; I < Names[Kind].size() && I < 4; I++) Text += (I == 0 ? " (" : ", ") + Names[Kind][I];
+    if (Names[Kind].size() > 4) Text += ", ...";
+    return Names[Kind].empty() ? Text : Text + ")";
+  };
+  return "vyrfft: the machine froze at the cut and dropped what the run wrote after it: " + Part(0, "variable") +
+         " and " + Part(1, "file");
+}
+
+std::string DescribeSaveFailure(const std::string &Reason) {
+  return "vyrfft: error: the flash contents could not be saved (" + Reason +
+         "); flash.bin keeps the flash from before the run, so what this run wrote is lost";
+}
+
 std::string DescribeIdentity(const EMU_BIOS &Bios) {
   CHAR8 Model[EMU_FLASH_MODEL_CHARS] = {};
   CHAR8 Version[EMU_FLASH_VERSION_CHARS] = {};
@@ -208,8 +238,13 @@ int Run(const Options &Opt, std::ostream &Out, std::ostream &Log) {
 
   nlohmann::json Extra = nlohmann::json::object();
   Extra["driver"] = DriverPath;
-  auto Finish = [&](int Code) {
+  // Every ending saves what the BIOS wrote; a save that fails outranks any
+  // other outcome, since the machine directory no longer holds what the run did.
+  auto Finish = [&](int Code, const std::string &Summary = "") {
+    std::string SaveError;
+    if (!Machine->SaveFlashChanges(&SaveError)) Code = kExitSaveFailed;
     Extra["exitCode"] = Code;
+    Extra["flashSaveError"] = SaveError.empty() ? nlohmann::json(nullptr) : nlohmann::json(SaveError);
     Extra["shellCommands"] = gShellCommands;
     const std::string &Screen = Machine->Screen().Transcript();
     // After a power cut nothing reached the screen.
@@ -221,6 +256,8 @@ int Run(const Options &Opt, std::ostream &Out, std::ostream &Log) {
         Log << "vyrfft: report " << Opt.report << ": " << Shown(E.what()) << "\n";
       }
     }
+    Log << Summary;
+    if (!SaveError.empty()) Log << DescribeSaveFailure(SaveError) << "\n";
     return Code;
   };
 
@@ -304,16 +341,16 @@ int Run(const Options &Opt, std::ostream &Out, std::ostream &Log) {
              : !MainResult         ? kExitRunFailed
              : !EndResult          ? kExitCompletionRefused
                                    : kExitOk;
-  int Result = Finish(Code);
-  Log << "vyrfft: " << MainName << " returned " << (MainResult ? "TRUE" : "FALSE") << ", EndProgram returned "
-      << (EndResult ? "TRUE" : "FALSE") << "; driver unloaded\n";
-  Log << DescribeBlockWrites(Machine->BlockWrites()) << "\n";
+  std::string Summary = "vyrfft: " + std::string(MainName) + " returned " + (MainResult ? "TRUE" : "FALSE") +
+                        ", EndProgram returned " + (EndResult ? "TRUE" : "FALSE") + "; driver unloaded\n";
+  Summary += DescribeBlockWrites(Machine->BlockWrites()) + "\n";
   if (Machine->PoweredOff()) {
-    Log << DescribePowerCut(Machine->Bios()) << "\n";
+    Summary += DescribePowerCut(Machine->Bios()) + "\n";
+    Summary += DescribeDroppedWrites(Machine->DroppedWrites()) + "\n";
   } else {
-    Log << DescribeCompletion(Completion) << "\n";
+    Summary += DescribeCompletion(Completion) + "\n";
   }
-  return Result;
+  return Finish(Code, Summary);
 }
 
 int VyrfftMain(const std::vector<std::string> &Args, std::ostream &Out, std::ostream &Err) {

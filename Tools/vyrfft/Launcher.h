@@ -19,6 +19,7 @@ enum ExitCode {
   kExitCompletionRefused = 3,
   kExitLoadFailed = 4,
   kExitPowerCut = 5,
+  kExitSaveFailed = 6,  // flash.bin could not be written back: the run's writes are lost
 };
 
 // The line vyrfft prints after a run about the completion request (16h)
@@ -31,6 +32,13 @@ std::string DescribeBlockWrites(const std::vector<emu::BlockWrite> &Blocks);
 
 // The line about a power cut the profile asked for (bios.powerCutAfterWrites).
 std::string DescribePowerCut(const EMU_BIOS &Bios);
+
+// The line about a flash.bin that could not be written back (Reason: the
+// host's error), without the line end.
+std::string DescribeSaveFailure(const std::string &Reason);
+
+// The line about what the frozen machine dropped after a power cut.
+std::string DescribeDroppedWrites(const std::vector<emu::DroppedWrite> &Dropped);
 
 // The identity (model name, version) that the machine's BIOS reports (11h).
 std::string DescribeIdentity(const EMU_BIOS &Bios);

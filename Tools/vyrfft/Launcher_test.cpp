@@ -48,3 +48,34 @@ TEST(VyrfftBlockLine, PowerCutNamesTheLastBlock) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(VyrfftPowerCutLine, NamesWhatTheFrozenMachineDropped) {
+  using vyr::emu::DroppedWrite;
+  const DroppedWrite Var{true, "set", "FlashCommand", "G", 1, 2};
+  const DroppedWrite Log{false, "write", "\\VyrFFT-Secure.Log", "fs0", 40, 900};
+  const DroppedWrite Escape{false, "create", "\\a\x1B[2Jb", "fs0", 1, 0};
+  struct Case {
+    std::vector<DroppedWrite> Dropped;
+    const char *Line;
+  };
+  const Case Cases[] = {
+      {{}, "vyrfft: the machine froze at the cut; the run asked for no variable or file change after it"},
+      {{Var, Log, {false, "resize", "\\VyrFFT-Secure.Log", "fs0", 2, 0}},
+       "vyrfft: the machine froze at the cut and dropped what the run wrote after it: 1 variable write "
+       "(FlashCommand) and 42 file writes (fs0:\\VyrFFT-Secure.Log)"},
+      // Paths come from the run's command line: control bytes reach the terminal as '?'.
+      {{Escape}, "vyrfft: the machine froze at the cut and dropped what the run wrote after it: 0 variable writes "
+                 "and 1 file write (fs0:\\a?[2Jb)"},
+      {{{false, "create", "\\1", "fs0", 1, 0}, {false, "create", "\\2", "fs0", 1, 0}, {false, "create", "\\3", "fs0", 1, 0},
+        {false, "create", "\\4", "fs0", 1, 0}, {false, "create", "\\5", "fs0", 1, 0}},
+       "vyrfft: the machine froze at the cut and dropped what the run wrote after it: 0 variable writes and 5 file "
+       "writes (fs0:\\1, fs0:\\2, fs0:\\3, fs0:\\4, ...)"},
+  };
+  for (const Case &C : Cases) {
+    EXPECT_EQ(C.Line, vyr::fft::DescribeDroppedWrites(C.Dropped));
+  }
+}
+
+}  // namespace

@@ -166,9 +166,10 @@ EFI_STATUS PlatformFileRead(PLATFORM_FILE Handle, UINTN *Size, VOID *Buffer) {
   return F ? F->Read(Size, Buffer) : (gMachine ? EFI_INVALID_PARAMETER : EFI_NOT_READY);
 }
 
+// Writes, resizes and sets go through the machine, which drops them once the power is cut.
 EFI_STATUS PlatformFileWrite(PLATFORM_FILE Handle, UINTN *Size, CONST VOID *Buffer) {
   File *F = OpenFile(Handle);
-  return F ? F->Write(Size, Buffer) : (gMachine ? EFI_INVALID_PARAMETER : EFI_NOT_READY);
+  return F ? gMachine->FileWrite(F, Size, Buffer) : (gMachine ? EFI_INVALID_PARAMETER : EFI_NOT_READY);
 }
 
 EFI_STATUS PlatformFileSetPosition(PLATFORM_FILE Handle, UINT64 Position) {
@@ -188,7 +189,7 @@ EFI_STATUS PlatformFileFlush(PLATFORM_FILE Handle) {
 
 EFI_STATUS PlatformFileSetSize(PLATFORM_FILE Handle, UINT64 Size) {
   File *F = OpenFile(Handle);
-  return F ? F->SetSize(Size) : (gMachine ? EFI_INVALID_PARAMETER : EFI_NOT_READY);
+  return F ? gMachine->FileSetSize(F, Size) : (gMachine ? EFI_INVALID_PARAMETER : EFI_NOT_READY);
 }
 
 // ---- Console ----
@@ -239,7 +240,7 @@ EFI_STATUS PlatformGetVariable(CONST CHAR16 *Name, CONST EFI_GUID *Guid, UINT32 
 }
 
 EFI_STATUS PlatformSetVariable(CONST CHAR16 *Name, CONST EFI_GUID *Guid, UINT32 Attributes, UINTN DataSize, CONST VOID *Data) {
-  return gMachine ? gMachine->Variables().Set(Name, Guid, Attributes, DataSize, Data) : EFI_NOT_READY;
+  return gMachine ? gMachine->SetVariable(Name, Guid, Attributes, DataSize, Data) : EFI_NOT_READY;
 }
 
 // ---- Time and PCI ----
