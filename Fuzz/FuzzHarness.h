@@ -134,6 +134,75 @@ inline void TraceToScreen(bool OnScreen) {
   mTrace.DebugLevel = 0;
 }
 
+// The emulated BIOS's own answer to a function, changed by the input: each
+// call XORs the next input bytes onto AL, AH and ECX, then onto the bytes
+// the answer left in the buffers Regions names. An input of zeros is the
+// real answer, so the targets start from valid answers without seed files.
+struct AnswerRegion {
+  char Register;  // 'c' ECX, 'S' ESI, 'D' EDI: the buffer's physical address
+  uint32_t Length;
+};
+
+struct ChangedAnswer {
+  uint8_t Function = 0;
+  EMU_BIOS_HANDLER Real = nullptr;
+  AnswerRegion Regions[2] = {};
+};
+
+inline ChangedAnswer &ChangedAnswerFor(uint8_t Function) {
+  static ChangedAnswer Table[256];
+  return Table[Function];
+}
+
+inline void XorInto(EMU_BIOS *Bios, uint32_t Address, uint32_t Length) {
+  if (Address == 0 || Length == 0 || AnswerBytes().Left() == 0) return;
+  std::vector<uint8_t> Mask(Length), Bytes(Length);
+  AnswerBytes().Fill(Mask.data(), Length);
+  if (!EmuBiosReadPhysical(Bios, Address, Bytes.data(), Length)) return;
+  for (uint32_t Index = 0; Index < Length; Index++) Bytes[Index] ^= Mask[Index];
+  EmuBiosWritePhysical(Bios, Address, Bytes.data(), Length);
+}
+
+inline UINT8 ChangedAnswerHandler(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
+  ChangedAnswer &Row = ChangedAnswerFor(static_cast<uint8_t>((Regs->Eax >> 8) & 0xFF));
+  const SMI_REGISTERS In = *Regs;
+  UINT8 Status = Row.Real != nullptr ? Row.Real(Bios, Regs) : 0xEF;
+  Reader &Input = AnswerBytes();
+  Status ^= Input.U8();
+  Regs->Eax ^= static_cast<uint32_t>(Input.U8()) << 8;
+  Regs->Ecx ^= Input.U32();
+  for (const AnswerRegion &Region : Row.Regions) {
+    uint32_t Address = Region.Register == 'c' ? In.Ecx : Region.Register == 'S' ? In.Esi : In.Edi;
+    XorInto(Bios, Address, Region.Length);
+  }
+  return Status;
+}
+
+// Puts the changed answer in front of the BIOS's own handler for Function.
+inline void ChangeAnswer(vyr::emu::Machine &M, uint8_t Function, AnswerRegion First = {},
+                         AnswerRegion Second = {}) {
+  ChangedAnswer &Row = ChangedAnswerFor(Function);
+  Row.Function = Function;
+  Row.Real = M.Bios().Handlers[Function];
+  Row.Regions[0] = First;
+  Row.Regions[1] = Second;
+  EmuBiosRegisterHandler(&M.Bios(), Function, ChangedAnswerHandler);
+}
+
+// Every answer the flows ask for, supported, so that a zero input reaches
+// each parser's success path.
+inline void SupportEverything(vyr::emu::Profile &P) {
+  P.Platform.BiosCheck.Present = true;
+  P.Platform.CommandFilter.Present = true;
+  P.Platform.CommandFilter.Bitmap = {0xFF, 0x7F, 0x3F, 0x1F};
+  P.Checks.ConditionalDataSupported = true;
+  P.Checks.Password = "vyr";
+  P.Checks.CommonFlash.Supported = true;
+  P.Checks.SecureCapsule.Supported = true;
+  P.Checks.Pfat = true;
+  P.Checks.EcPartSizes = {0x10000, 0x8000};
+}
+
 }  // namespace fuzz
 
 #endif  // VYR_FUZZ_HARNESS_H_
