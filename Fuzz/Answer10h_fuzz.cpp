@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   fuzz::SharedMachine(fuzz::SupportEverything, Ready);
   PlatformQueryResetState();
   fuzz::Reader In(Data, Size);
-  fuzz::TraceToScreen((In.U8() & 1) != 0);
+  fuzz::TraceToScreen((In.U8() & 7) == 1);
   fuzz::Answers() = &In;
   SMI_IsSupport();
   fuzz::Answers() = nullptr;

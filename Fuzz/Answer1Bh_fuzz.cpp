@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   fuzz::SharedMachine(fuzz::SupportEverything, Ready);
   fuzz::Reader In(Data, Size);
   uint8_t Mode = In.U8();
-  fuzz::TraceToScreen((Mode & 1) != 0);
+  fuzz::TraceToScreen((Mode & 7) == 1);
   // An image of up to the ROM size plus a block, in an exact-size copy.
   gImageSize = In.U32() % (GetRomSize() + SKIP_MODEL_CHECK_BLOCK_LENGTH + 1);
   static std::vector<uint8_t> Image;

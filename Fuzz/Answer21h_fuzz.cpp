@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   EcUpdateResetState();
   fuzz::Reader In(Data, Size);
   uint8_t Mode = In.U8();
-  fuzz::TraceToScreen((Mode & 1) != 0);
+  fuzz::TraceToScreen((Mode & 7) == 1);
   mIniSettings.UpdateEC.Ignore_21h = (Mode >> 1) & 1;
   // The EC image size asked about: a size with an index, or any size.
   uint32_t EcSize = (Mode & 4) != 0 ? In.U32() : EcIndexToSize(In.U8() % (EC_SIZE_INDEX_MAX + 1));

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   ExtraDataRequestResetState();
   ProgressResetState();
   fuzz::Reader In(Data, Size);
-  fuzz::TraceToScreen((In.U8() & 1) != 0);
+  fuzz::TraceToScreen((In.U8() & 7) == 1);
   uint32_t Total = In.U32();
   fuzz::Answers() = &In;
   BOOLEAN Pfat = IsSupportPfat();

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   AdmissionResetState();
   fuzz::Reader In(Data, Size);
   uint8_t Mode = In.U8();
-  fuzz::TraceToScreen((Mode & 1) != 0);
+  fuzz::TraceToScreen((Mode & 7) == 1);
   mPlatformQuery.VendorId = (Mode & 2) != 0 ? VENDOR_ID_DELL : 0x1234;
   fuzz::Answers() = &In;
   UINT8 Answer = 0xAA;

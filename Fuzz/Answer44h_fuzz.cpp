@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   AdmissionResetState();
   fuzz::Reader In(Data, Size);
   uint8_t Mode = In.U8();
-  fuzz::TraceToScreen((Mode & 1) != 0);
+  fuzz::TraceToScreen((Mode & 7) == 1);
   // The switch string ([CommonFlash] SwitchString), at most its field.
   uint8_t Length = In.U8();
   std::vector<uint8_t> Switches = In.Bytes(Length);

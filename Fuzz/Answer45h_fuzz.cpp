@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   fuzz::SharedMachine(fuzz::SupportEverything, Ready);
   fuzz::Reader In(Data, Size);
   uint8_t Mode = In.U8();
-  fuzz::TraceToScreen((Mode & 1) != 0);
+  fuzz::TraceToScreen((Mode & 7) == 1);
   uint8_t Type = In.U8();
   uint8_t Format = In.U8() % 5;  // 4: refused before the call
   uint16_t Length = In.U16();

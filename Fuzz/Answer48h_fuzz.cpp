@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   SecureCapsuleResetState();
   fuzz::Reader In(Data, Size);
   uint8_t Mode = In.U8();
-  fuzz::TraceToScreen((Mode & 1) != 0);
+  fuzz::TraceToScreen((Mode & 7) == 1);
   SetViaEspRequest((Mode & 2) != 0);
   SECURE_CAPSULE_REQUEST Request;
   ZeroMem(&Request, sizeof(Request));

@@ -15,7 +15,7 @@ void Ready(vyr::emu::Machine &M) { fuzz::ChangeAnswer(M, 0x49, {'c', RESTORE_REQ
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   fuzz::SharedMachine(fuzz::SupportEverything, Ready);
   fuzz::Reader In(Data, Size);
-  fuzz::TraceToScreen((In.U8() & 1) != 0);
+  fuzz::TraceToScreen((In.U8() & 7) == 1);
   fuzz::Answers() = &In;
   FuncFwsmi_49h();
   fuzz::Answers() = nullptr;

@@ -19,15 +19,18 @@
 
 namespace {
 
-constexpr uint32_t kRomSize = 0x20000;
-constexpr uint32_t kRomBase = 0xFFFE0000u;
-constexpr uint32_t kBvdtOffset = 0x10000;
-constexpr uint32_t kBvdtSize = 0x10000;
+// A 64 KiB part: the image searches run over the whole image, twice.
+constexpr uint32_t kRomSize = 0x10000;
+constexpr uint32_t kRomBase = 0xFFFF0000u;
+constexpr uint32_t kBvdtOffset = 0x8000;
+// One 4 KiB BVDT region: the search compares at every offset of it.
+constexpr uint32_t kBvdtSize = 0x1000;
 
 void Edit(vyr::emu::Profile &P) {
   fuzz::SupportEverything(P);
+  P.Flash.Size = kRomSize;
   // Descriptor, ME and BIOS regions, and a BVDT region the whole map names.
-  P.Flash.ExternalRegions = {{0x00, 0x0000, 0x1000, 0}, {0x02, 0x1000, 0xF000, 0}, {0x01, 0x10000, 0x10000, 0}};
+  P.Flash.ExternalRegions = {{0x00, 0x0000, 0x1000, 0}, {0x02, 0x1000, 0x7000, 0}, {0x01, 0x8000, 0x8000, 0}};
   P.Flash.WholeMap = {{0x0A, kRomBase + kBvdtOffset, kBvdtSize, 0}};
 }
 
@@ -56,17 +59,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   ResetWriter();
   fuzz::Reader In(Data, Size);
   uint8_t Mode = In.U8();
-  fuzz::TraceToScreen((Mode & 1) != 0);
+  fuzz::TraceToScreen((Mode & 15) == 1);
   SetCapsuleEcRecord((Mode & 2) != 0);
   SetRegionSelection(In.U8() & 0x3F);
-  // Up to the ROM size with an EC part of up to 192 KiB in front.
-  uint32_t ImageSize = In.U32() % (kRomSize + 0x30000 + 1);
+  // Up to the ROM size with an EC part of up to 96 KiB in front (the BIOS
+  // has room for 96 KiB).
+  uint32_t ImageSize = In.U32() % (kRomSize + 0x18000 + 1);
   std::vector<uint8_t> Image = In.Rest();
   Image.resize(ImageSize, 0);  // exact size: reads past it are caught
   std::vector<uint8_t> &Flash = M.FlashContents();
-  for (uint32_t Index = 0; Index < kBvdtSize; Index++) {
-    Flash[kBvdtOffset + Index] = Index < ImageSize ? Image[Index] : 0xFF;
-  }
+  uint32_t Copied = ImageSize < kBvdtSize ? ImageSize : kBvdtSize;
+  if (Copied != 0) std::memcpy(Flash.data() + kBvdtOffset, Image.data(), Copied);
+  std::memset(Flash.data() + kBvdtOffset + Copied, 0xFF, kBvdtSize - Copied);
 
   if (SMI_GetFlashPartInfo()) {
     fuzz::Require(GetRomSize() == kRomSize);

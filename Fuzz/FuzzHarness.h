@@ -102,6 +102,8 @@ inline vyr::emu::Machine &SharedMachine(ProfileEdit Edit = nullptr, MachineReady
   static std::unique_ptr<vyr::emu::Machine> Machine;
   if (Machine != nullptr && Machine->SmiTranscript().size() < kRebuildSmiCalls &&
       Machine->Screen().Transcript().size() < kRebuildConsoleBytes) {
+    // Each run writes from the top: a full screen would scroll at every line.
+    Machine->Screen().SetCursorPosition(0, 0);
     return *Machine;
   }
   vyr::emu::Profile P = vyr::emu::Profile::Default();

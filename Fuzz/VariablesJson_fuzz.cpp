@@ -15,33 +15,33 @@
 namespace {
 
 // One file for the whole run, in memory-backed /dev/shm when there is one.
-const std::string &FilePath() {
-  static const std::string Path = [] {
-    std::string Dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    return Dir + "/vyr-fuzz-variables-" + std::to_string(getpid()) + ".json";
-  }();
-  return Path;
-}
+// A plain array: the exit handler that removes the file runs after static
+// objects are gone.
+char gPath[128];
+char gTempPath[136];
 
 void RemoveFile() {
-  std::remove(FilePath().c_str());
-  std::remove((FilePath() + ".tmp").c_str());
+  std::remove(gPath);
+  std::remove(gTempPath);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+  const char *Dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+  std::snprintf(gPath, sizeof(gPath), "%s/vyr-fuzz-variables-%d.json", Dir, static_cast<int>(getpid()));
+  std::snprintf(gTempPath, sizeof(gTempPath), "%s.tmp", gPath);
   std::atexit(RemoveFile);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   {
-    std::ofstream Out(FilePath(), std::ios::binary | std::ios::trunc);
+    std::ofstream Out(std::string(gPath), std::ios::binary | std::ios::trunc);
     Out.write(reinterpret_cast<const char *>(Data), static_cast<std::streamsize>(Size));
   }
   vyr::emu::VariableStore Store;
-  Store.SetFile(FilePath());
+  Store.SetFile(std::string(gPath));
   try {
     Store.Load();
   } catch (const std::runtime_error &) {
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   nlohmann::json First = Store.ToJson(true);
   Store.Save();
   vyr::emu::VariableStore Again;
-  Again.SetFile(FilePath());
+  Again.SetFile(std::string(gPath));
   Again.Load();
   fuzz::Require(Again.ToJson(true) == First);
   return 0;
