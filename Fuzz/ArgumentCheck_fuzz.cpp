@@ -9,35 +9,28 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "Config/CommandLine.h"
+#include "Config/IniStore.h"
+#include "Image/OemCustom.h"
 #include "Flash/ExtraData.h"
 #include "Image/PackageCommands.h"
-#include "Machine/Machine.h"
+#include "FuzzHarness.h"
 #include "NamedFunction.h"
-#include "../FlashUtilityPkg/Platform/Host/HostPlatform.h"
 #include "Smi/PlatformQueries.h"
 
 namespace {
 
-std::unique_ptr<vyr::emu::Machine> gMachine;
-std::string gDir;
-unsigned gRuns = 0;
-
-// A fresh machine now and then keeps the console transcript small.
-void AttachMachine() {
-  if (gMachine && ++gRuns % 1000 != 0) return;
-  HostPlatformAttach(nullptr);
-  gMachine = std::make_unique<vyr::emu::Machine>(vyr::emu::Profile::Default(), gDir);
-  HostPlatformAttach(gMachine.get());
-}
-
+// What the check and the filter touch; the settings stay the defaults.
 void ResetAll() {
-  ResetModuleState();
+  ZeroMem(&mRun, sizeof(mRun));
+  PlatformQueryResetState();
+  IniStoreResetState();
+  OemCustomResetState();
+  fuzz::TraceToScreen(false);
   CommandLineResetState();
   EdtResetState();
   PackageCommandsResetState();
@@ -75,8 +68,8 @@ void RunCheck(const std::vector<std::u16string> &Words, bool FilterOn) {
   std::unique_ptr<CHAR16[]> Options(new CHAR16[OPTION_STRING_CHARS]);
   BOOLEAN Accepted = ArgumentCheck(FileName.get(), Options.get());
   size_t OptionLength = std::char_traits<char16_t>::length(Options.get());
-  if (OptionLength >= OPTION_STRING_CHARS) __builtin_trap();
-  if (std::char_traits<char16_t>::length(FileName.get()) >= FILE_NAME_CHARS) __builtin_trap();
+  fuzz::Require(OptionLength < OPTION_STRING_CHARS);
+  fuzz::Require(std::char_traits<char16_t>::length(FileName.get()) < FILE_NAME_CHARS);
   for (size_t I = 0; I < Words.size(); I++) {
     // Whole strings, embedded NULs included.
     if (std::memcmp(Argv[I], Words[I].c_str(), (Words[I].size() + 1) * sizeof(CHAR16)) != 0) __builtin_trap();
@@ -95,24 +88,13 @@ void RunCheck(const std::vector<std::u16string> &Words, bool FilterOn) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  std::string Pattern = (std::filesystem::temp_directory_path() / "vyr-fuzz-XXXXXX").string();
-  if (mkdtemp(Pattern.data()) == nullptr) std::abort();
-  gDir = Pattern;
-  std::atexit([] {
-    std::error_code Ignored;
-    std::filesystem::remove_all(gDir, Ignored);
-  });
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   uint8_t Header[18] = {};
   std::memcpy(Header, Data, Size < sizeof(Header) ? Size : sizeof(Header));
   size_t Skip = Size < sizeof(Header) ? Size : sizeof(Header);
   std::vector<std::u16string> Words = SplitArguments(Data + Skip, Size - Skip);
 
-  AttachMachine();
+  fuzz::SharedMachine();
   ResetAll();
   RunCheck(Words, false);
 

@@ -12,4 +12,4 @@ cmake --preset host-asan
 cmake --build --preset host-asan
 ctest --preset host-asan -j2
 scripts/uefi-test.sh build/host-asan/vyrpack
-scripts/fuzz.sh 10
+scripts/fuzz.sh 5

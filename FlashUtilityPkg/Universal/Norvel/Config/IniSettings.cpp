@@ -386,8 +386,9 @@ static VOID ForceFlashSection(INI_PASS Pass) {
       for (UINTN I = 0; I < ARRAY_SIZE(Named); I++) {
         S->Type[Named[I].Type] = *Named[I].Field;
       }
-      // Type#FF is not a type: the table ends at FEh.
-      for (UINTN Type = 0; Type < INI_FORCE_FLASH_TYPES; Type++) {
+      // Type#FF is not a type: the table ends at FEh. Without the section
+      // no key can set one (the look-ups would only cost time).
+      for (UINTN Type = 0, Present = IsSectionPresent(Name); Present && Type < INI_FORCE_FLASH_TYPES; Type++) {
         AsciiSPrint(Key, sizeof(Key), "Type#%02X", (UINT32)Type);
         if (GetProfileBool(Name, Key, 0, FALSE)) {
           S->Type[Type] = 1;

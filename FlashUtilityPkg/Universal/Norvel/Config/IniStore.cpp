@@ -244,6 +244,20 @@ static VOID LowerInPlace(CHAR8 *String) {
 }
 
 // The value of Section/Key into Value (INI_VALUE_SIZE bytes, "" on failure).
+// "[Section]" or "Key=" from a name whose length was checked against the
+// pattern buffer: put together directly, as every look-up builds two.
+static UINTN BuildPattern(CHAR8 *Pattern, CONST CHAR8 *Open, CONST CHAR8 *Name, UINTN NameLength, CHAR8 Close) {
+  UINTN Length = 0;
+  if (Open != NULL) {
+    Pattern[Length++] = *Open;
+  }
+  CopyMem(Pattern + Length, Name, NameLength);
+  Length += NameLength;
+  Pattern[Length++] = Close;
+  Pattern[Length] = 0;
+  return Length;
+}
+
 static BOOLEAN LookUpValue(CONST CHAR8 *Section, CONST CHAR8 *Key, CHAR8 *Value, BOOLEAN Record) {
   Value[0] = 0;
   if (mIniStore.Text == NULL || mIniStore.Shadow == NULL || Section == NULL || Key == NULL) {
@@ -258,8 +272,8 @@ static BOOLEAN LookUpValue(CONST CHAR8 *Section, CONST CHAR8 *Key, CHAR8 *Value,
   }
   CHAR8 Header[INI_SECTION_PATTERN_SIZE];
   CHAR8 KeyPattern[INI_KEY_PATTERN_SIZE];
-  UINTN HeaderLength = AsciiSPrint(Header, sizeof(Header), "[%a]", Section);
-  UINTN KeyPatternLength = AsciiSPrint(KeyPattern, sizeof(KeyPattern), "%a=", Key);
+  UINTN HeaderLength = BuildPattern(Header, "[", Section, SectionLength, ']');
+  UINTN KeyPatternLength = BuildPattern(KeyPattern, NULL, Key, KeyLength, '=');
   LowerInPlace(Header);
   LowerInPlace(KeyPattern);
 
@@ -407,7 +421,7 @@ BOOLEAN IsSectionPresent(CONST CHAR8 *Section) {
     return FALSE;
   }
   CHAR8 Header[INI_SECTION_PATTERN_SIZE];
-  UINTN HeaderLength = AsciiSPrint(Header, sizeof(Header), "[%a]", Section);
+  UINTN HeaderLength = BuildPattern(Header, "[", Section, SectionLength, ']');
   LowerInPlace(Header);
   return FindBytes(mIniStore.Shadow, mIniStore.Length, Header, HeaderLength) >= 0 ? TRUE : FALSE;
 }

@@ -305,6 +305,9 @@ VOID EndOfRunPause(VOID) {
 // ---- Trace displays ------------------------------------------------------------------
 
 VOID DumpHex(CONST VOID *Data, UINTN Length) {
+  if (!IsTraceTaken(4)) {
+    return;
+  }
   CONST UINT8 *Bytes = (CONST UINT8 *)Data;
   static CONST CHAR16 Digits[] = u"0123456789ABCDEF";
   for (UINTN Row = 0; Row < Length; Row += 16) {

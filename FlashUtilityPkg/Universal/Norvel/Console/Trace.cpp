@@ -29,6 +29,12 @@ static UINT8 EffectiveLogLevel(VOID) {
   return mIniSettings.Log_file.Level > 4 ? (UINT8)4 : mIniSettings.Log_file.Level;
 }
 
+static BOOLEAN IsLogTaken(UINTN Level) {
+  return IsDebugOn() && !(Level > mTrace.DebugLevel && Level > EffectiveLogLevel());
+}
+
+BOOLEAN IsTraceTaken(UINTN Level) { return mIniSettings.Log_file.LogOnScreen != 0 || IsLogTaken(Level); }
+
 // Deletes the old log in the current directory. The first trace of a load
 // runs before the launcher has set the directory the log is then written in:
 // the log is started again there, so no load appends to an older log.
@@ -48,19 +54,23 @@ VOID DebugPrint(UINTN Level, CONST CHAR16 *Format, ...) {
     StartLog();
   }
 
+  // A trace that neither the screen nor the log takes is not formatted: the
+  // block tables alone trace thousands of rows per run.
+  BOOLEAN ToScreen = mIniSettings.Log_file.LogOnScreen != 0;
+  BOOLEAN ToLog = IsLogTaken(Level);
+  if (!ToScreen && !ToLog) {
+    return;
+  }
   ZeroMem(mTrace.Buffer, TRACE_BUFFER_BYTES);
   va_list Marker;
   va_start(Marker, Format);
   UnicodeVSPrint(mTrace.Buffer, TRACE_BUFFER_BYTES, Format, Marker);
   va_end(Marker);
 
-  if (mIniSettings.Log_file.LogOnScreen != 0) {
+  if (ToScreen) {
     ConsolePrint(u"%s", mTrace.Buffer);
   }
-  if (!IsDebugOn()) {
-    return;
-  }
-  if (Level > mTrace.DebugLevel && Level > EffectiveLogLevel()) {
+  if (!ToLog) {
     return;
   }
 

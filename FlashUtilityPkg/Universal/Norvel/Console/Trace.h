@@ -23,6 +23,9 @@ VOID DebugPrint(UINTN Level, CONST CHAR16 *Format, ...);
 VOID FuncEnter(CONST CHAR16 *Name);
 VOID FuncExit(CONST CHAR16 *Name, CONST CHAR16 *Reason);
 BOOLEAN IsDebugOn(VOID);
+// Whether a DebugPrint at Level would reach the screen or the log: traces
+// built line by line are left unbuilt when it would not.
+BOOLEAN IsTraceTaken(UINTN Level);
 // Sets the debug flag when an argument after the program name is -dbg or /dbg (any case).
 VOID CheckDebugArgument(VOID);
 

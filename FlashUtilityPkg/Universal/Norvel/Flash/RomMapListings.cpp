@@ -14,6 +14,9 @@ typedef enum { TO_CONSOLE, TO_TRACE } LISTING_OUTPUT;
 // One formatted line (the formatter turns each LF into CR LF) to the console
 // or the trace.
 static VOID Emit(LISTING_OUTPUT Output, CONST CHAR16 *Format, ...) {
+  if (Output == TO_TRACE && !IsTraceTaken(4)) {
+    return;
+  }
   CHAR16 Line[LISTING_LINE_CHARS];
   va_list Marker;
   va_start(Marker, Format);
@@ -171,6 +174,9 @@ BOOLEAN ShowBvdtRegionMap(CONST CHAR16 *FileName) {
 #define PROTECT_TABLE_TEXT_CHARS (PROTECT_TABLE_TRACE_LINES * PROTECT_TABLE_LINE_CHARS + 1)
 
 VOID TraceRomBlockProtectTable(VOID) {
+  if (!IsTraceTaken(4)) {
+    return;
+  }
   CHAR8 *Text = (CHAR8 *)AllocateZeroPool(PROTECT_TABLE_TEXT_CHARS);
   if (Text == NULL) {
     return;
