@@ -37,7 +37,7 @@ make_seeds() {
     --ini Tools/vyrfft/examples/platform.ini
   "$pack" bvdt --blank 0x2000 --out "$work/bvdt.bin" --model VyrPC --version V1.00 \
     --prodex VyrPC,VyrPD --verex V1.00,V2.00 --release-date 2026-12-01 \
-    --rom-map 0A:0xFFFF8000:0x1000:0,06:0xFFFF9000:0x1000:1
+    --rom-map 0x0A:0xFFFF8000:0x1000:0,0x06:0xFFFF9000:0x1000:1
   local name
   for name in PayloadScan EmuPe VyrpackPe SecureImages MultiSku; do
     mkdir -p "$seeds/$name"
