@@ -1,21 +1,35 @@
 // The BIOS's 11h answer (the 320-byte platform information area, the switch
 // byte and the extended switches), changed by the input: the model name and
 // version must come out as terminated text inside their fields.
+#include <algorithm>
 #include <cstdint>
 
 #include "FuzzHarness.h"
 #include "Smi/PlatformQueries.h"
+#include "vyrpack/Bvdt.h"
 
 namespace {
 
+// The BIOS answers 11h with the identity of the BVDT it searches its flash
+// for: a 64 KiB part with a BVDT at its start keeps that search short.
+void Edit(vyr::emu::Profile &P) {
+  fuzz::SupportEverything(P);
+  P.Flash.Size = 0x10000;
+}
+
 void Ready(vyr::emu::Machine &M) {
+  vyr::pack::BvdtStamp Stamp;
+  Stamp.model = "VyrPC";
+  Stamp.version = "V1.00";
+  vyr::pack::Bytes Area = vyr::pack::BuildBvdtArea(Stamp);
+  std::copy(Area.begin(), Area.end(), M.FlashContents().begin());
   fuzz::ChangeAnswer(M, 0x11, {'D', PLATFORM_INFO_AREA_SIZE}, {'S', 64});
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
-  fuzz::SharedMachine(fuzz::SupportEverything, Ready);
+  fuzz::SharedMachine(Edit, Ready);
   PlatformQueryResetState();
   fuzz::Reader In(Data, Size);
   fuzz::TraceToScreen((In.U8() & 7) == 1);

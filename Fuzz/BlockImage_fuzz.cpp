@@ -8,6 +8,7 @@
 // the image's bytes (the rest of the image is zero). The same bytes also go
 // into the flash's BVDT region, which the search reads.
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "Flash/BlockFlash.h"
@@ -86,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     // An EC part is a piece of the image's front, kept whole or not at all.
     fuzz::Require(GetEcImageSize() <= ImageSize && GetEcImageSize() <= EC_IMAGE_MAX_SIZE);
     if (Staged && ImageSize >= kRomSize) {
-      fuzz::Require(CompareMem(Working.data(), Image.data() + ImageSize - kRomSize, kRomSize) == 0);
+      fuzz::Require(std::memcmp(Working.data(), Image.data() + ImageSize - kRomSize, kRomSize) == 0);
     }
     UINT32 Address = 0;
     UINT32 Length = 0;
