@@ -88,6 +88,9 @@ TEST_F(UnalignedMaps, KeptBytesStayAndTheBvdtBlockIsWrittenLast) {
       {"no whole ROM map (0xEF): the BVDT from the new image",
        [](auto &P) { P.BiosFaults = {{0x1E, 0xEF, 1, 0}}; },
        {}, {}, {{0, kSize}}, 0, "Update BIOS completed.", true},
+      {"an OEM data region said to run past the ROM: the BVDT from the new image",
+       [](auto &P) { P.Flash.WholeMap = {{0x0A, kBase + kBvdt, 0x7FFF0000, 1}}; },
+       {}, {}, {{0, kSize}}, 0, "Update BIOS completed.", false},
       {"-gbe where the GbE region shares the first block",
        [](auto &P) {
          P.Flash.ExternalRegions = {

@@ -277,6 +277,12 @@ BOOLEAN FindBvdtBlock(UINT32 *Address, UINT32 *Size) {
     }
     UINT32 Start = Records[Index].Start;
     UINT32 Length = Records[Index].Size;
+    // A region the BIOS places outside the ROM holds none of its bytes; its
+    // size is not taken as a read (or an allocation) of that many bytes.
+    if (Start < GetRomBase() || Length > GetRomSize() - (Start - GetRomBase())) {
+      DebugPrint(4, u" BVDT region 0x%08X size 0x%X is outside the ROM\r\n", Start, Length);
+      continue;
+    }
     UINT8 *Data = (UINT8 *)AllocateZeroPool(Length);
     if (Data == NULL) {
       mBlockFlash.BvdtSearchFailed = TRUE;
