@@ -16,7 +16,7 @@
 #include "Config/CommandLine.h"
 #include "Config/IniStore.h"
 #include "Image/OemCustom.h"
-#include "Flash/ExtraData.h"
+#include "Config/EdtArguments.h"
 #include "Image/PackageCommands.h"
 #include "FuzzHarness.h"
 #include "NamedFunction.h"

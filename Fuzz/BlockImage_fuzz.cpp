@@ -37,9 +37,9 @@ void Edit(vyr::emu::Profile &P) {
 }
 
 void Ready(vyr::emu::Machine &M) {
-  FreePool(mStartup.EcImageBuffer);
-  mStartup.EcImageBuffer = static_cast<UINT8 *>(AllocateZeroPool(EC_IMAGE_BUFFER_SIZE));
-  fuzz::Require(mStartup.EcImageBuffer != nullptr);
+  FreePool(mEcUpdate.ImageBuffer);
+  mEcUpdate.ImageBuffer = static_cast<UINT8 *>(AllocateZeroPool(EC_IMAGE_BUFFER_SIZE));
+  fuzz::Require(mEcUpdate.ImageBuffer != nullptr);
 }
 
 void ResetWriter() {
@@ -49,7 +49,7 @@ void ResetWriter() {
   ZeroMem(&mRomMap, sizeof(mRomMap));
   if (Table != nullptr) ZeroMem(Table, BLOCK_TABLE_BYTES);
   mRomMap.BlockTable = Table;
-  ReadRomResetState();
+  RomAccessResetState();
   BlockFlashResetState();
   EcUpdateResetState();
 }

@@ -18,7 +18,7 @@
 #include "BaseLib.h"
 #include "Bios/EmuBios.h"
 #include "Config/IniSettings.h"
-#include "Console/Trace.h"
+#include "Base/Trace.h"
 #include "Machine/Machine.h"
 #include "../FlashUtilityPkg/Platform/Host/HostPlatform.h"
 #include "Smi/FwsmiTransport.h"

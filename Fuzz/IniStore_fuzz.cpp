@@ -12,7 +12,7 @@
 #include "BaseLib.h"
 #include "Config/IniSettings.h"
 #include "Config/IniStore.h"
-#include "Console/Trace.h"
+#include "Base/Trace.h"
 #include "NamedFunction.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "BaseLib.h"
 #include "Config/IniSettings.h"
-#include "Console/Trace.h"
+#include "Base/Trace.h"
 #include "Image/ConfigLoader.h"
 #include "Image/Payload.h"
 #include "Machine/Machine.h"

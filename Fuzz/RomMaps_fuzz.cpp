@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "Console/BlockStatus.h"
+#include "Flash/BlockStatus.h"
 #include "Flash/ReadRom.h"
 #include "Flash/RomMap.h"
 #include "FuzzHarness.h"
@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   ZeroMem(&mRomMap, sizeof(mRomMap));
   if (Table != nullptr) ZeroMem(Table, BLOCK_TABLE_BYTES);
   mRomMap.BlockTable = Table;
-  ReadRomResetState();
+  RomAccessResetState();
   BlockStatusResetState();
   fuzz::Reader In(Data, Size);
   uint8_t Mode = In.U8();

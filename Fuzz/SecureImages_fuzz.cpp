@@ -14,10 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   // An exact-size copy, so that any read past the end is caught.
   std::vector<uint8_t> Image(Data, Data + Size);
   UINT32 Length = static_cast<UINT32>(Image.size());
-  if (ParseSecureCapsule(Image.data(), Length) || mSecureCapsule.Info.HasDeviceFirmware) {
+  if (ParseSecureCapsule(Image.data(), Length) || mImageAnalysis.Capsule.HasDeviceFirmware) {
     // Touch every byte the records claim.
     uint32_t Sum = 0;
-    const SECURE_CAPSULE_INFO &Info = mSecureCapsule.Info;
+    const SECURE_CAPSULE_INFO &Info = mImageAnalysis.Capsule;
     for (uint32_t I = 0; I < Info.SecureSize && Info.BiosRecordData != nullptr; I++) Sum += Info.BiosRecordData[I];
     for (uint32_t I = 0; I < Info.DeviceFirmwareSize && Info.DeviceFirmwareData != nullptr; I++) {
       Sum += Info.DeviceFirmwareData[I];
@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   }
   if (IsRbuImage(Image.data(), Length)) {
     uint32_t Sum = 0;
-    for (uint32_t I = 0; I < mSecureCapsule.RawFdSize; I++) Sum += mSecureCapsule.RawFd[I];
+    for (uint32_t I = 0; I < mImageAnalysis.Rbu.RawFdSize; I++) Sum += mImageAnalysis.Rbu.RawFd[I];
     if (Sum == 0xFFFFFFFFu) std::memset(Image.data(), 0, Image.size());
     CheckRbuChecksum(Image.data(), Length);
   }

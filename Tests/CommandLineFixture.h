@@ -8,12 +8,13 @@
 #include <vector>
 
 #include "Config/CommandLine.h"
-#include "Console/Trace.h"
-#include "Flash/ExtraData.h"
+#include "Base/Trace.h"
+#include "Config/EdtArguments.h"
 #include "Image/PackageCommands.h"
 #include "Smi/PlatformQueries.h"
 #include "Startup.h"
 #include "UtilityFixture.h"
+#include "Base/Banner.h"
 
 namespace vyr::testing {
 

@@ -9,10 +9,11 @@
 
 #include "BaseLib.h"
 #include "Config/IniSettings.h"
-#include "Console/Trace.h"
+#include "Base/Trace.h"
 #include "Flash/RomMap.h"
 #include "Smi/FwsmiTransport.h"
 #include "UtilityFixture.h"
+#include "Base/Settings.h"
 
 namespace vyr::testing {
 

@@ -14,6 +14,7 @@
 #include "Machine/Machine.h"
 #include "NamedFunction.h"
 #include "Platform/Host/HostPlatform.h"
+#include "DriverEntry.h"
 
 namespace vyr::testing {
 

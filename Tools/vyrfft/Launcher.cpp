@@ -16,10 +16,14 @@
 #include "Config/IniStore.h"
 #include "NamedFunction.h"
 #include "Console/FileAccess.h"
-#include "Console/Trace.h"
+#include "Base/Trace.h"
 #include "BaseLib.h"
 #include "Startup.h"
 #include "Platform/Host/HostPlatform.h"
+#include "Base/Banner.h"
+#include "Config/IniLoad.h"
+#include "Console/Usage.h"
+#include "DriverEntry.h"
 
 namespace vyr::fft {
 

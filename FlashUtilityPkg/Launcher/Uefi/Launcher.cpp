@@ -7,7 +7,7 @@
 // ..."), otherwise the first line of VyrFFT.args beside the launcher (the
 // utility's arguments only, e.g. "-dbg").
 #include "BaseLib.h"
-#include "Console/Print.h"
+#include "Base/Print.h"
 #include "Guids.h"
 #include "LauncherArgs.h"
 #include "NamedFunctionProtocol.h"

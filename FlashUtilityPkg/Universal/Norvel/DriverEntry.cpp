@@ -1,33 +1,37 @@
 // The image's entry point, its unload routine and its Component Name protocol.
+#include "DriverEntry.h"
+
+#include "Base/RunState.h"
+#include "Base/Settings.h"
+#include "Base/Trace.h"
 #include "BaseLib.h"
+#include "Config/CommandLine.h"
+#include "Config/EdtArguments.h"
+#include "Config/IniStore.h"
 #include "Console/ConsoleUi.h"
 #include "Console/FileAccess.h"
-#include "Console/Trace.h"
+#include "Flash/BlockFlash.h"
+#include "Flash/BlockStatus.h"
+#include "Flash/Completion.h"
+#include "Flash/EcUpdate.h"
+#include "Flash/Progress.h"
+#include "Flash/RomAccess.h"
+#include "Flash/RomMap.h"
+#include "Flash/SecureCapsule.h"
 #include "Guids.h"
+#include "Image/Admission.h"
+#include "Image/Bvdt.h"
+#include "Image/ImageAnalysis.h"
+#include "Image/OemCustom.h"
+#include "Image/Package.h"
+#include "Image/PackageCommands.h"
 #include "Image/Payload.h"
-#include "Completion.h"
 #include "NamedFunction.h"
 #include "Platform.h"
+#include "Smi/ExtraDataRequest.h"
 #include "Smi/FwsmiTransport.h"
 #include "Smi/PlatformQueries.h"
 #include "Startup.h"
-#include "Config/CommandLine.h"
-#include "Config/IniSettings.h"
-#include "Config/IniStore.h"
-#include "Image/Admission.h"
-#include "Image/Bvdt.h"
-#include "Image/Package.h"
-#include "Image/PackageCommands.h"
-#include "Flash/BlockFlash.h"
-#include "Flash/EcUpdate.h"
-#include "Flash/ExtraData.h"
-#include "Flash/ReadRom.h"
-#include "Flash/RomMap.h"
-#include "Console/BlockStatus.h"
-#include "Flash/Progress.h"
-#include "Flash/SecureCapsule.h"
-#include "Image/OemCustom.h"
-#include "Smi/ExtraDataRequest.h"
 
 typedef struct EFI_COMPONENT_NAME_PROTOCOL EFI_COMPONENT_NAME_PROTOCOL;
 
@@ -76,6 +80,7 @@ static EFI_COMPONENT_NAME_PROTOCOL mComponentName = {ComponentNameGetDriverName,
 
 EFI_STATUS EFIAPI NorvelDriverEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   PlatformInitialize(ImageHandle, SystemTable);
+  RegisterLogWriter();
 
   VOID *Existing = NULL;
   if (EFI_ERROR(PlatformLocateProtocol(&gNamedFunctionProtocolGuid, &Existing))) {
@@ -129,12 +134,13 @@ VOID ResetModuleState(VOID) {
   BlockFlashResetState();
   EcUpdateResetState();
   RomMapResetState();
-  ReadRomResetState();
+  RomAccessResetState();
   BlockStatusResetState();
   SecureCapsuleResetState();
+  ImageAnalysisResetState();
   OemCustomResetState();
   ProgressResetState();
   ExtraDataRequestResetState();
-  ZeroMem(&mIniSettings, sizeof(mIniSettings));
-  ZeroMem(&mRun, sizeof(mRun));
+  SettingsResetState();
+  RunStateResetState();
 }

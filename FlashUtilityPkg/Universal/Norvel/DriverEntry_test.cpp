@@ -1,13 +1,16 @@
 #include "BaseLib.h"
 #include "Config/IniSettings.h"
 #include "Console/FileAccess.h"
-#include "Console/Trace.h"
+#include "Base/Trace.h"
 #include "Guids.h"
 #include "Image/Payload.h"
 #include "NamedFunction.h"
 #include "UtilityFixture.h"
 #include "vyrpack/Payload.h"
 #include "vyrpack/PeImage.h"
+#include "Base/Settings.h"
+#include "EndProgram.h"
+#include "MainFlow.h"
 
 namespace {
 

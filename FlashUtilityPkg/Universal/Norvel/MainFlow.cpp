@@ -1,31 +1,40 @@
 // The two main entries: the order of the checks and the choice of the flash
 // engine. Engines that this build does not carry refuse with a message
 // before anything is written.
+#include "MainFlow.h"
+
+#include "ArgumentCheck.h"
+#include "Base/Banner.h"
+#include "Base/RunState.h"
+#include "Base/Settings.h"
+#include "Base/Trace.h"
 #include "BaseLib.h"
-#include "Completion.h"
+#include "Config/CommandFilter.h"
 #include "Config/CommandLine.h"
+#include "Config/EdtArguments.h"
 #include "Config/IniSettings.h"
 #include "Config/IniStore.h"
 #include "Config/OverrideVariables.h"
 #include "Console/ConsoleUi.h"
 #include "Console/FileAccess.h"
-#include "Console/Print.h"
-#include "Console/Trace.h"
+#include "Console/Usage.h"
 #include "Flash/BlockFlash.h"
+#include "Flash/Completion.h"
 #include "Flash/EcUpdate.h"
-#include "Flash/ExtraData.h"
 #include "Flash/Progress.h"
 #include "Flash/ReadRom.h"
 #include "Flash/RomMap.h"
+#include "Flash/RomMapListings.h"
+#include "Flash/RomMapTypes.h"
 #include "Flash/SecureCapsule.h"
 #include "Image/Admission.h"
 #include "Image/Bvdt.h"
 #include "Image/ConfigLoader.h"
+#include "Image/ImageAnalysis.h"
 #include "Image/OemCustom.h"
 #include "Image/Package.h"
 #include "Image/PackageCommands.h"
 #include "Image/Payload.h"
-#include "NamedFunction.h"
 #include "Platform.h"
 #include "Smi/ExtraDataRequest.h"
 #include "Smi/PlatformQueries.h"
@@ -100,7 +109,7 @@ static BOOLEAN FuncChk_configure(VOID) {
     FuncExit(u"FuncChk_configure", u"");
     return FALSE;
   }
-  mConfigSecureImage = mSecureCapsule.Info.IsSecureImage;
+  mConfigSecureImage = mImageAnalysis.Capsule.IsSecureImage;
   if (mIniSettings.ForceFlash.ALL == 1 && mIniSettings.Others.EnableProtectionRegionMovement == 1) {
     Print(u"Platform.ini can't set [ForceFlash] ALL=1 and [Others] EnableProtectionRegionMovement=1 at the same "
           u"time\n");
@@ -122,7 +131,7 @@ static BOOLEAN UpdateEcAfterBios(VOID) {
   } else if (Plain && IsEcWithBiosOptionSet()) {
     DebugPrint(4, u" Command -ecb\r\n");
     Needed = TRUE;
-  } else if (mSecureCapsule.Info.HasEc && !IsSecurePlatform()) {
+  } else if (mImageAnalysis.Capsule.HasEc && !IsSecurePlatform()) {
     DebugPrint(4, mIniSettings.UpdateEC.Progress_Bar == 1 ? u" ProgressBar=1\r\n" : u" ProgressBar=0\r\n");
     Needed = TRUE;
   }
@@ -143,7 +152,7 @@ static BOOLEAN SecureAdmission(CONST UINT8 *Image, UINT32 Size, BOOLEAN Secure, 
     if (Secure && !SecureImage) {
       Refusal = GetMessageString("MessageStringA00", NULL);
       Refused = TRUE;
-    } else if (Secure && !mSecureCapsule.Info.DriverSignature) {
+    } else if (Secure && !mImageAnalysis.Capsule.DriverSignature) {
       Print(u"The secure BIOS is signed by older version of security flash.\r\n");
       Refused = TRUE;
     } else if (mIniSettings.Others.DisableSecureCapsuleFlash == 1 && SecureImage) {
@@ -189,7 +198,7 @@ static BOOLEAN ChooseEngine(CONST UINT8 *Image, UINT32 Size, BOOLEAN Secure, BOO
           u"BIOS.\r\n");
     return FALSE;
   }
-  BOOLEAN Rbu = mSecureCapsule.RbuImage;
+  BOOLEAN Rbu = mImageAnalysis.Rbu.Present;
   if (IsOemSecurePlatform()) {
     if (MovePrivate == 1) {
       Print(u"RBU BIOS updata can't set Platform.ini [Others] EnablePrivateRegionMovement = 1\n");
@@ -253,8 +262,8 @@ static BOOLEAN FlashImage(UINT8 **ImageRef, UINT32 *SizeRef) {
   if (GetEOptionValue() != NULL && ParseCommand_e(GetEOptionValue())) {
     return IsValidCommand_e(Size) && WriteCommand_e(Image, Size);
   }
-  BOOLEAN EcOrMeOnly = SecureImage && mSecureCapsule.Info.SecureSize == 0 &&
-                       (mSecureCapsule.Info.EcOnly || mSecureCapsule.Info.NativeMeOnly);
+  BOOLEAN EcOrMeOnly = SecureImage && mImageAnalysis.Capsule.SecureSize == 0 &&
+                       (mImageAnalysis.Capsule.EcOnly || mImageAnalysis.Capsule.NativeMeOnly);
   if (!EcOrMeOnly) {
     if (!SetBvdtInfo_FD(Image, Size)) {
       Print(u"Error: Get image platform info failed.\r\n");
@@ -262,7 +271,7 @@ static BOOLEAN FlashImage(UINT8 **ImageRef, UINT32 *SizeRef) {
     }
     ShowModelVersionShell(EcOrMeOnly);
     Print(u"\r\n");
-    if (!Func_PlatformCheck(Image, Size)) {
+    if (!Func_PlatformCheck(Image, Size, GetRomSize())) {
       return FALSE;
     }
   }
@@ -370,8 +379,8 @@ BOOLEAN EFIAPI ShellFlashMain(VOID) {
   if (!FuncImageSelectAndFlash()) {
     return FailRun(u"ShellFlashMain", u"BIOS update failed");
   }
-  if (!mSecureCapsule.Info.SecureFlashDone) {
-    if (mSecureCapsule.Info.HasDeviceFirmware) {
+  if (!mImageAnalysis.Capsule.SecureFlashDone) {
+    if (mImageAnalysis.Capsule.HasDeviceFirmware) {
       NotInThisBuild(u"The device firmware update");
       Print(u"Error: Update device firmware failed!\r\n");
       return FailRun(u"ShellFlashMain", u"Update device firmware failed");

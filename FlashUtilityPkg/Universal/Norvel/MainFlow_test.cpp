@@ -1,7 +1,7 @@
 // The shell flow as far as it is built: preparations, argument check,
 // start-up, ROM maps, the command filter and the query commands.
 #include "BaseLib.h"
-#include "Completion.h"
+#include "Flash/Completion.h"
 #include "Config/IniSettings.h"
 #include "Config/IniStore.h"
 #include "Smi/FwsmiTransport.h"
@@ -10,6 +10,9 @@
 #include "Platform.h"
 #include "Startup.h"
 #include "UtilityFixture.h"
+#include "Base/Settings.h"
+#include "Config/IniLoad.h"
+#include "MainFlow.h"
 
 namespace {
 

@@ -1,11 +1,12 @@
 #include "NamedFunction.h"
 
+#include "Base/RunState.h"
+#include "Base/Trace.h"
 #include "BaseLib.h"
 #include "Console/ConsoleUi.h"
 #include "Console/FileAccess.h"
-#include "Console/Trace.h"
-
-RUN_STATE mRun;
+#include "EndProgram.h"
+#include "MainFlow.h"
 
 NAMED_FUNCTION_PROTOCOL mNamedFunctionProtocol = {GetFunctionByName};
 
@@ -39,6 +40,3 @@ VOID EFIAPI SetCommandLineArgument(UINT32 Argc, CHAR16 **Argv) {
   mRun.Argv = Argv;
 }
 
-UINT32 GetArgumentCount(VOID) { return mRun.Argc; }
-
-CONST CHAR16 *GetArgument(UINT32 Index) { return Index < mRun.Argc ? mRun.Argv[Index] : NULL; }

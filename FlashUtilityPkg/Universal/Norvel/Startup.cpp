@@ -1,22 +1,20 @@
 #include "Startup.h"
 
+#include "Base/Settings.h"
+#include "Base/Trace.h"
 #include "BaseLib.h"
-#include "Console/Print.h"
-#include "Console/Trace.h"
+#include "Config/CommandLine.h"
+#include "Config/IniStore.h"
+#include "Flash/EcUpdate.h"
+#include "Flash/RomMap.h"
 #include "Image/Payload.h"
-#include "NamedFunction.h"
 #include "Smi/FwsmiTransport.h"
 #include "Smi/PlatformQueries.h"
-#include "Config/CommandLine.h"
-#include "Config/IniSettings.h"
-#include "Config/IniStore.h"
-#include "Flash/RomMap.h"
 
 STARTUP_STATE mStartup;
 
 VOID StartupResetState(VOID) {
   FreePool(mStartup.ReserveBuffer);
-  FreePool(mStartup.EcImageBuffer);
   ZeroMem(&mStartup, sizeof(mStartup));
 }
 
@@ -35,8 +33,7 @@ VOID FreeResource(VOID) {
   FuncEnter(u"FreeResource");
   FreePool(mStartup.ReserveBuffer);
   mStartup.ReserveBuffer = NULL;
-  FreePool(mStartup.EcImageBuffer);
-  mStartup.EcImageBuffer = NULL;
+  FreeEcImageBuffer();
   FuncExit(u"FreeResource", NULL);
 }
 
@@ -50,9 +47,8 @@ BOOLEAN Initialize(VOID) {
       return FALSE;
     }
   }
-  if (mStartup.EcImageBuffer == NULL) {
-    mStartup.EcImageBuffer = (UINT8 *)AllocateZeroPool(EC_IMAGE_BUFFER_SIZE);
-    if (mStartup.EcImageBuffer == NULL) {
+  if (mEcUpdate.ImageBuffer == NULL) {
+    if (!AllocateEcImageBuffer()) {
       FreeResource();
       Print(u"\r\nError: Initialize\nAllocate memory failed. (%dMB)\r\n", 2);
       FuncExit(u"Initialize", u"Allocate memory failed");
@@ -164,16 +160,3 @@ BOOLEAN CallingNecessarySmi(VOID) {
   return TRUE;
 }
 
-VOID PrintBanner(BOOLEAN WithBuild) {
-  CONST CHAR16 *Version = mRun.FirmwareMode ? u"1.00.61" : u"1.4b-Beta5";
-  CONST CHAR16 *Build = mRun.FirmwareMode ? u"01" : u"00";
-  CHAR16 Text[32];
-  if (WithBuild) {
-    UnicodeSPrint(Text, sizeof(Text), u"%s.%s", Version, Build);
-  } else {
-    UnicodeSPrint(Text, sizeof(Text), u"%s", Version);
-  }
-  Print(u"\r\n\r\n                Korvath VyrFFT (Flash Firmware Tool) Version %s\r\n", Text);
-  Print(u"         Copyright (c) 2026 Korvath. All rights reserved.");
-  Print(u"\r\n\r\n\r\n");
-}

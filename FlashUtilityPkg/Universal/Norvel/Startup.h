@@ -6,11 +6,9 @@
 #include "Base.h"
 
 #define RESERVE_BUFFER_SIZE 0x2000000
-#define EC_IMAGE_BUFFER_SIZE 0x200000
 
 typedef struct {
   UINT8 *ReserveBuffer;   // 32 MiB, held from the first Initialize to FreeResource
-  UINT8 *EcImageBuffer;   // 2 MiB
   BOOLEAN SecureBootCheckPending;  // failed before platform.ini was read
   UINT32 WholeMapCount;
 } STARTUP_STATE;
@@ -29,8 +27,5 @@ BOOLEAN CallingNecessarySmi(VOID);
 BOOLEAN SecureBootProtectionCheck(UINT32 WholeMapCount);
 BOOLEAN CompleteSecureBootProtectionCheck(VOID);
 VOID FreeResource(VOID);
-// The version banner: the shell flow's version, or the firmware flow's in
-// firmware mode; WithBuild adds the build number.
-VOID PrintBanner(BOOLEAN WithBuild);
 
 #endif  // VYR_STARTUP_H_

@@ -4,6 +4,10 @@
 #include "Config/IniSettings.h"
 #include "Smi/FwsmiTransport.h"
 #include "UtilityFixture.h"
+#include "Base/Banner.h"
+#include "Base/RunState.h"
+#include "Base/Settings.h"
+#include "Flash/EcUpdate.h"
 
 namespace {
 
@@ -40,7 +44,7 @@ TEST_F(StartupTest, QueriesRunInOrderOnceAndLaunchIsAnnouncedEveryTime) {
   EXPECT_EQ("11", First[2]);
   EXPECT_EQ("1C", First.back());
   UINT8 *Reserve = mStartup.ReserveBuffer;
-  UINT8 *Ec = mStartup.EcImageBuffer;
+  UINT8 *Ec = mEcUpdate.ImageBuffer;
   EXPECT_EQ("", Console());
 
   // A second main entry in the same load: the buffers and the cached answers
@@ -50,7 +54,7 @@ TEST_F(StartupTest, QueriesRunInOrderOnceAndLaunchIsAnnouncedEveryTime) {
   ASSERT_EQ(First.size() + 1, Second.size());
   EXPECT_EQ("1F:1", Second.back());
   EXPECT_EQ(Reserve, mStartup.ReserveBuffer);
-  EXPECT_EQ(Ec, mStartup.EcImageBuffer);
+  EXPECT_EQ(Ec, mEcUpdate.ImageBuffer);
 }
 
 TEST_F(StartupTest, FailedQueriesStopWithTheirMessagesAndReleaseTheBuffers) {
@@ -78,7 +82,7 @@ TEST_F(StartupTest, FailedQueriesStopWithTheirMessagesAndReleaseTheBuffers) {
     EXPECT_FALSE(Initialize());
     EXPECT_EQ(Case.Message, Console());
     EXPECT_EQ(nullptr, mStartup.ReserveBuffer);
-    EXPECT_EQ(nullptr, mStartup.EcImageBuffer);
+    EXPECT_EQ(nullptr, mEcUpdate.ImageBuffer);
   }
 }
 
@@ -128,7 +132,7 @@ TEST_F(StartupTest, FwsmiBufferFailureKeepsTheLargeBuffers) {
   EXPECT_FALSE(Initialize());
   EXPECT_EQ("Error: Allocate physical memory for FWSMI failed!\r\n", Console());
   EXPECT_NE(nullptr, mStartup.ReserveBuffer);
-  EXPECT_NE(nullptr, mStartup.EcImageBuffer);
+  EXPECT_NE(nullptr, mEcUpdate.ImageBuffer);
 }
 
 TEST_F(StartupTest, BannerWithAndWithoutBuild) {

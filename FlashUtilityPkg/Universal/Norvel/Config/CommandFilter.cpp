@@ -1,12 +1,13 @@
 // The BIOS's command filter: which options the platform allows on the
 // command line, and which INI settings it lets the text choose.
+#include "Config/CommandFilter.h"
+
+#include "Base/Banner.h"
+#include "Base/HexDump.h"
+#include "Base/Settings.h"
+#include "Base/Trace.h"
 #include "BaseLib.h"
-#include "Config/CommandLine.h"
-#include "Config/IniSettings.h"
-#include "Console/ConsoleUi.h"
-#include "Console/Trace.h"
 #include "Smi/PlatformQueries.h"
-#include "Startup.h"
 
 #define FILTER_TEXT_BYTES 512
 #define FILTER_WORD_BYTES 128

@@ -3,6 +3,10 @@
 #include "CommandLineFixture.h"
 #include "Config/CommandLine.h"
 #include "Config/IniSettings.h"
+#include "Base/Settings.h"
+#include "Config/CommandFilter.h"
+#include "Console/Usage.h"
+#include "DriverEntry.h"
 
 namespace {
 

@@ -97,15 +97,10 @@ typedef struct {
 
 extern COMMAND_LINE_STATE mCommandLine;
 
-// FileName holds FILE_NAME_CHARS, OptionString OPTION_STRING_CHARS characters.
-BOOLEAN ArgumentCheck(CHAR16 *FileName, CHAR16 *OptionString);
 BOOLEAN ProcessArgument(CONST CHAR16 *Word);
 BOOLEAN ProcessOverrideArgument(CONST CHAR16 *Word);
 BOOLEAN LoadOverrideCommand(CONST CHAR16 *Text, UINT32 ByteLength);
 UINT8 IsOptionSet(UINTN Number);
-BOOLEAN CommandFilterCheck(CONST CHAR16 *OptionString);
-BOOLEAN ChkFilterTblIni(VOID);
-VOID DisplayUsage(VOID);
 
 VOID CommandLineResetState(VOID);
 

@@ -4,6 +4,8 @@
 #include <functional>
 
 #include "CommandLineFixture.h"
+#include "ArgumentCheck.h"
+#include "Base/RunState.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 #include "Config/IniSettings.h"
 
+#include "Base/Print.h"
+#include "Base/Settings.h"
+#include "Base/Trace.h"
 #include "BaseLib.h"
 #include "Config/IniStore.h"
-#include "Console/Print.h"
-#include "Console/Trace.h"
 
-INI_SETTINGS mIniSettings;
 
 // Each section has one routine for the three passes over the record.
 typedef enum { IniDefault, IniLoad, IniDump } INI_PASS;

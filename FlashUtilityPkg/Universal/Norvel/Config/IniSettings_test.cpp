@@ -1,8 +1,10 @@
 #include "Config/IniSettings.h"
 
 #include "Config/IniStore.h"
-#include "Console/Trace.h"
+#include "Base/Trace.h"
 #include "UtilityFixture.h"
+#include "Base/Settings.h"
+#include "Config/IniLoad.h"
 
 #include <functional>
 

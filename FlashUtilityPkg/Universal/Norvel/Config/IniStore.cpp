@@ -1,10 +1,7 @@
 #include "Config/IniStore.h"
 
+#include "Base/Trace.h"
 #include "BaseLib.h"
-#include "Config/CommandLine.h"
-#include "Config/IniSettings.h"
-#include "Console/Print.h"
-#include "Console/Trace.h"
 
 INI_STORE mIniStore;
 
@@ -144,33 +141,6 @@ VOID GetIniBuffer(CHAR8 **Text, UINT32 *Length) {
   if (Length != NULL) {
     *Length = mIniStore.Length;
   }
-}
-
-BOOLEAN LoadOption(CHAR8 *Text, UINT32 *Length, BOOLEAN MultiFd) {
-  FuncEnter(u"LoadOption");
-  if (Text == NULL || Length == NULL) {
-    FuncExit(u"LoadOption", u"Input buffer is NULL");
-    return FALSE;
-  }
-  StripCommentLines(Text, Length);
-  NormalizeIniLines(Text, Length);
-
-  CHAR8 *Copy = (CHAR8 *)AllocateZeroPool((UINTN)*Length + 1);
-  if (Copy == NULL) {
-    FuncExit(u"LoadOption", u"Allocate memory failed");
-    return FALSE;
-  }
-  CopyMem(Copy, Text, *Length);
-  if (!SetIniBuffer(Copy, *Length)) {
-    FreePool(Copy);
-    FuncExit(u"LoadOption", u"Set ini buffer failed");
-    return FALSE;
-  }
-  mIniStore.MultiFd = MultiFd;
-  LoadIniConfig(MultiFd);
-  ChkFilterTblIni();
-  FuncExit(u"LoadOption", NULL);
-  return TRUE;
 }
 
 // ---- Read record ----

@@ -36,11 +36,6 @@ extern INI_STORE mIniStore;
 // Frees the text, the shadow and the record: the store's load state.
 VOID IniStoreResetState(VOID);
 
-// Cleans Text in place (comments, normalisation; *Length updated), installs a
-// copy, loads every setting and applies the INI side of the command filter.
-// The caller keeps its text. FALSE when the copy or its shadow could not be
-// allocated: then nothing is loaded and the previous text stays current.
-BOOLEAN LoadOption(CHAR8 *Text, UINT32 *Length, BOOLEAN MultiFd);
 // Adopts Text (ownership passes to the store) and rebuilds the shadow. FALSE
 // when the shadow cannot be allocated: then nothing changes and the caller
 // still owns Text.

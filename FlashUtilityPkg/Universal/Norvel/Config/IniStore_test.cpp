@@ -2,8 +2,10 @@
 
 #include "BaseLib.h"
 #include "Config/IniSettings.h"
-#include "Console/Trace.h"
+#include "Base/Trace.h"
 #include "UtilityFixture.h"
+#include "Base/Settings.h"
+#include "Config/IniLoad.h"
 
 namespace {
 

@@ -1,10 +1,11 @@
 #include "Config/OverrideVariables.h"
 
+#include "Base/HexDump.h"
+#include "Base/Trace.h"
 #include "BaseLib.h"
 #include "Config/CommandLine.h"
+#include "Config/IniLoad.h"
 #include "Config/IniStore.h"
-#include "Console/ConsoleUi.h"
-#include "Console/Trace.h"
 #include "Guids.h"
 #include "Platform.h"
 

@@ -7,6 +7,8 @@
 #include "Guids.h"
 #include "Platform.h"
 #include "UtilityFixture.h"
+#include "ArgumentCheck.h"
+#include "Base/Settings.h"
 
 namespace {
 

@@ -74,7 +74,4 @@ VOID ShowPowerErrorFrame(CONST CHAR16 *Message);
 // [FlashComplete] PauseWarning message and waits for a key.
 VOID EndOfRunPause(VOID);
 
-// Hex dump to the trace at level 4, 16 bytes a row.
-VOID DumpHex(CONST VOID *Data, UINTN Length);
-
 #endif  // VYR_CONSOLE_UI_H_

@@ -4,10 +4,13 @@
 
 #include "BaseLib.h"
 #include "Config/IniSettings.h"
-#include "Console/Trace.h"
+#include "Base/Trace.h"
 #include "Platform.h"
 #include "Smi/FwsmiTransport.h"
 #include "UtilityFixture.h"
+#include "Base/HexDump.h"
+#include "Base/Settings.h"
+#include "Config/IniLoad.h"
 
 namespace {
 

@@ -1,15 +1,25 @@
 #include "Console/FileAccess.h"
 
+#include "Base/Print.h"
+#include "Base/Trace.h"
 #include "BaseLib.h"
-#include "Console/Print.h"
-#include "Console/Trace.h"
 #include "Guids.h"
 
 FILE_ACCESS_STATE mFileAccess;
 
 #define MAX_DEVICE_PATH_NODES 64
 
-VOID FileAccessResetState(VOID) { ZeroMem(&mFileAccess, sizeof(mFileAccess)); }
+static CONST CHAR16 *LogDirectory(VOID) { return mFileAccess.CurrentDirectory; }
+
+// Constant data only: the image has no start-up code to fill a table.
+static CONST LOG_WRITER mLogWriter = {LogDirectory, EfiDeleteFile, EfiAppendFile};
+
+VOID RegisterLogWriter(VOID) { SetLogWriter(&mLogWriter); }
+
+VOID FileAccessResetState(VOID) {
+  ZeroMem(&mFileAccess, sizeof(mFileAccess));
+  RegisterLogWriter();
+}
 
 VOID EFIAPI SetImageHandle(EFI_HANDLE Handle, UINT8 Flag) {
   DebugPrint(2, u"Image Handle: %X\r\n", (UINT32)(UINTN)Handle);

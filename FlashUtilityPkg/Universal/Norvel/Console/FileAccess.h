@@ -21,7 +21,10 @@ typedef struct {
 
 extern FILE_ACCESS_STATE mFileAccess;
 
+// Also registers the log writer.
 VOID FileAccessResetState(VOID);
+// The trace's log goes through this module's file calls from now on.
+VOID RegisterLogWriter(VOID);
 
 VOID EFIAPI SetImageHandle(EFI_HANDLE Handle, UINT8 Flag);
 VOID EFIAPI SetCurrentDirectory(CONST CHAR16 *Path);

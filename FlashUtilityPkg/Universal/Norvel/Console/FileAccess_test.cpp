@@ -1,7 +1,7 @@
 #include "Console/FileAccess.h"
 
 #include "BaseLib.h"
-#include "Console/Trace.h"
+#include "Base/Trace.h"
 #include "UtilityFixture.h"
 
 namespace {

@@ -1,21 +1,23 @@
 #include "Flash/BlockFlash.h"
 
+#include "Base/Print.h"
+#include "Base/RegionNames.h"
+#include "Base/Settings.h"
+#include "Base/Trace.h"
 #include "BaseLib.h"
-#include "Completion.h"
 #include "Config/CommandLine.h"
-#include "Config/IniSettings.h"
-#include "Console/BlockStatus.h"
 #include "Console/ConsoleUi.h"
-#include "Console/Print.h"
-#include "Console/Trace.h"
+#include "Flash/BlockStatus.h"
+#include "Flash/Completion.h"
 #include "Flash/EcUpdate.h"
 #include "Flash/Progress.h"
-#include "Flash/ReadRom.h"
-#include "Flash/SecureCapsule.h"
+#include "Flash/RomAccess.h"
 #include "Flash/RomMap.h"
+#include "Flash/RomMapListings.h"
+#include "Flash/RomMapTypes.h"
+#include "Flash/SecureCapsule.h"
 #include "Image/Bvdt.h"
 #include "Platform.h"
-#include "Smi/FwsmiTransport.h"
 #include "Smi/PlatformQueries.h"
 
 #define BVDT_REGION_TYPE 0x0A
@@ -33,180 +35,7 @@
 
 BLOCK_FLASH_STATE mBlockFlash;
 
-VOID BlockFlashResetState(VOID) {
-  ZeroMem(&mBlockFlash, sizeof(mBlockFlash));
-  mBlockFlash.LastOutcome = BLOCK_OUTCOME_NONE;
-}
-
-CHAR16 GetLastWriteOutcome(VOID) { return mBlockFlash.LastOutcome; }
-
-// ---- One block ------------------------------------------------------------
-
-BOOLEAN Fwsmi_15h(CONST WRITE_ROM_REQUEST *Request, WRITE_ROM_RESULT *Result) {
-  FuncEnter(u"Fwsmi_15h");
-  if (Request == NULL || Result == NULL || (Request->Data == NULL && Request->Size != 0)) {
-    FuncExit(u"Fwsmi_15h", u"Input buffer is NULL");
-    return FALSE;
-  }
-  Result->Status = 0xFF;
-  Result->Skipped = 0;
-  UINT32 Buffer = 0;
-  if (!CopyToFwsmiBuffer(1, Request->Data, Request->Size, &Buffer)) {
-    FuncExit(u"Fwsmi_15h", u"Allocate memory failed");
-    return FALSE;
-  }
-  FWSMI_ARGS Args = {Request->Size, Buffer, Request->Address};
-  UINT8 Status = (UINT8)(FwsmiCallWithRetry(0x15, &Args, NULL, FWSMI_STATUS_SKIP_BLOCK) & 0xFF);
-  Result->Status = Status;
-  if (Status == FWSMI_STATUS_SKIP_BLOCK) {
-    DebugPrint(4, u" Skip this write block\r\n");
-    Result->Skipped = 1;
-    FuncExit(u"Fwsmi_15h", NULL);
-    return TRUE;
-  }
-  if (Status != FWSMI_STATUS_SUCCESS) {
-    ReportFwsmiError(0x15, Status);
-    FuncExit(u"Fwsmi_15h", u"BIOS return not success");
-    return FALSE;
-  }
-  FuncExit(u"Fwsmi_15h", NULL);
-  return TRUE;
-}
-
-UINT8 CompareBlock(UINT32 Address, UINT32 Size, CONST VOID *Data) {
-  FuncEnter(u"CompareBlock");
-  UINT8 *Current = (UINT8 *)AllocateZeroPool(Size == 0 ? 1 : Size);
-  if (Current == NULL) {
-    FuncExit(u"CompareBlock", u"Allocate memory failed");
-    return BLOCK_COMPARE_DIFFERENT;
-  }
-  UINT8 Locked = 0;
-  UINT8 Answer = BLOCK_COMPARE_DIFFERENT;
-  CONST CHAR16 *Reason = NULL;
-  if (!SMI_ReadRom(Address, Size, Current, &Locked)) {
-    Reason = u"Read ROM failed";
-  } else if (Locked != 0) {
-    Answer = BLOCK_COMPARE_LOCKED;
-    Reason = u"Locked, skip it";
-  } else if (CompareMem(Current, Data, Size) == 0) {
-    Answer = BLOCK_COMPARE_EQUAL;
-  } else {
-    Reason = u"Data not match";
-  }
-  FreePool(Current);
-  FuncExit(u"CompareBlock", Reason);
-  return Answer;
-}
-
-BOOLEAN IsBlockCompareOn(VOID) {
-  UINT8 Disabled = mIniSettings.Others.DisableCompare;
-  return Disabled != 1 && !IsDisableCompareOptionSet() && !IsCompareBeforeWriteOff();
-}
-
-BOOLEAN IsBlockVerifyOn(VOID) {
-  UINT8 Disabled = mIniSettings.Others.DisableVerify;
-  return Disabled == 0;
-}
-
-UINT32 GetVerifyAttempts(VOID) {
-  UINT32 Count = mIniSettings.Others.VerifyErrorRetry;  // packed: read by value
-  UINT32 Option = 0;
-  if (GetVerifyRetryOption(&Option)) {
-    Count = Option;
-  }
-  // A count of 0 ("no verify retry") still writes the block once; counting a
-  // block as done without writing it would leave the old contents behind.
-  return Count == 0 ? 1 : Count;
-}
-
-BOOLEAN SMI_WriteRom(UINT32 Address, UINT32 Size, CONST VOID *Data) {
-  FuncEnter(u"SMI_WriteRom");
-  mBlockFlash.LastOutcome = BLOCK_OUTCOME_NONE;
-  if (Data == NULL && Size != 0) {
-    FuncExit(u"SMI_WriteRom", u"Input buffer is NULL");
-    return FALSE;
-  }
-  if (IsBlockCompareOn()) {
-    UINT8 Compared = CompareBlock(Address, Size, Data);
-    if (Compared == BLOCK_COMPARE_EQUAL) {
-      mBlockFlash.LastOutcome = BLOCK_OUTCOME_SAME;
-      FuncExit(u"SMI_WriteRom", u"Data mactch, skip this block");
-      return TRUE;
-    }
-    if (Compared == BLOCK_COMPARE_LOCKED) {
-      mBlockFlash.LastOutcome = BLOCK_OUTCOME_LOCKED;
-      FuncExit(u"SMI_WriteRom", u"Locked, skip this block");
-      return TRUE;
-    }
-  }
-  BOOLEAN Verify = IsBlockVerifyOn();
-  UINT32 Attempts = GetVerifyAttempts();
-  mBlockFlash.WriteCalls++;
-  for (UINT32 Attempt = 0; Attempt < Attempts; Attempt++) {
-    DebugPrint(4, u" Write Address: %X  Size: %X\r\n", Address, Size);
-    WRITE_ROM_REQUEST Request = {Address, Size, Data};
-    WRITE_ROM_RESULT Result = {0, 0};
-    if (!Fwsmi_15h(&Request, &Result)) {
-      FuncExit(u"SMI_WriteRom", u"FWSMI failed");
-      return FALSE;
-    }
-    if (Result.Skipped != 0) {
-      Verify = FALSE;
-    }
-    mBlockFlash.LastOutcome = BLOCK_OUTCOME_WRITTEN;
-    if (!Verify) {
-      FuncExit(u"SMI_WriteRom", NULL);
-      return TRUE;
-    }
-    UINT8 Compared = CompareBlock(Address, Size, Data);
-    if (Compared == BLOCK_COMPARE_EQUAL) {
-      mBlockFlash.LastOutcome = BLOCK_OUTCOME_VERIFIED;
-      FuncExit(u"SMI_WriteRom", u"Verify OK");
-      return TRUE;
-    }
-    if (Compared == BLOCK_COMPARE_LOCKED) {
-      mBlockFlash.LastOutcome = BLOCK_OUTCOME_LOCKED;
-      FuncExit(u"SMI_WriteRom", NULL);
-      return TRUE;
-    }
-    DebugPrint(4, u"Verify failed (%d)\r\n", Attempt);
-  }
-  mBlockFlash.LastOutcome = BLOCK_OUTCOME_NONE;
-  FuncExit(u"SMI_WriteRom", u"Verify failed");
-  return FALSE;
-}
-
-BOOLEAN SMI_WriteRomPiece(UINT32 Address, UINT32 BlockSize, CONST UINT8 *Data, UINT32 DataSize) {
-  if (DataSize >= BlockSize) {
-    return SMI_WriteRom(Address, BlockSize, Data);
-  }
-  FuncEnter(u"SMI_WriteRomPiece");
-  UINT8 *Block = (UINT8 *)AllocateZeroPool(BlockSize == 0 ? 1 : BlockSize);
-  if (Block == NULL || Data == NULL) {
-    FreePool(Block);
-    FuncExit(u"SMI_WriteRomPiece", u"Allocate memory failed");
-    return FALSE;
-  }
-  UINT8 Locked = 0;
-  if (!SMI_ReadRom(Address, BlockSize, Block, &Locked)) {
-    FreePool(Block);
-    FuncExit(u"SMI_WriteRomPiece", u"Read ROM failed");
-    return FALSE;
-  }
-  if (Locked != 0) {
-    // Nothing known to keep: the block is left as it is, as a compare would.
-    FreePool(Block);
-    mBlockFlash.LastOutcome = BLOCK_OUTCOME_LOCKED;
-    FuncExit(u"SMI_WriteRomPiece", u"Locked, skip this block");
-    return TRUE;
-  }
-  DebugPrint(4, u" Partial block 0x%08X: 0x%X of 0x%X bytes\r\n", Address, DataSize, BlockSize);
-  CopyMem(Block, Data, DataSize);
-  BOOLEAN Written = SMI_WriteRom(Address, BlockSize, Block);
-  FreePool(Block);
-  FuncExit(u"SMI_WriteRomPiece", Written ? NULL : u"Write ROM failed");
-  return Written;
-}
+VOID BlockFlashResetState(VOID) { ZeroMem(&mBlockFlash, sizeof(mBlockFlash)); }
 
 // ---- Region selection -----------------------------------------------------
 
@@ -629,7 +458,7 @@ BOOLEAN FuncSize_region(UINT8 *Working, CONST UINT8 *Image, UINT32 ImageSize) {
   // (an ME image smaller than its region, Platform Data or EC alone, NV areas
   // opened by options): everything else keeps the flash's own contents.
   UINT8 Locked = 0;
-  if (!ReadRomChunked(GetRomBase(), RomSize, Working, &Locked)) {
+  if (!ReadRomChunked(GetRomBase(), RomSize, GetBlockUnit(), Working, &Locked)) {
     FuncExit(u"FuncSize_region", u"Read ROM failed");
     return FALSE;
   }

@@ -3,14 +3,16 @@
 #include <string>
 #include <vector>
 
-#include "Completion.h"
+#include "Flash/Completion.h"
 #include "Config/CommandLine.h"
-#include "Console/BlockStatus.h"
+#include "Flash/BlockStatus.h"
 #include "FlashFixture.h"
 #include "Flash/EcUpdate.h"
 #include "Flash/ReadRom.h"
 #include "Startup.h"
 #include "Smi/PlatformQueries.h"
+#include "Base/Settings.h"
+#include "Flash/RomAccess.h"
 
 namespace {
 
@@ -296,7 +298,7 @@ class RegionFlashTest : public BlockFlashTest {
       if (Change) Change(P);
     });
     mIniSettings.UpdateEC.Ignore_21h = 1;  // the part size is the EC image's own
-    if (mStartup.EcImageBuffer == nullptr) mStartup.EcImageBuffer = (UINT8 *)AllocateZeroPool(EC_IMAGE_BUFFER_SIZE);
+    if (mEcUpdate.ImageBuffer == nullptr) mEcUpdate.ImageBuffer = (UINT8 *)AllocateZeroPool(EC_IMAGE_BUFFER_SIZE);
     Old_ = M().FlashContents();
   }
   // The 1Ah notifications the BIOS received, oldest first.

@@ -1,15 +1,17 @@
 #include "Flash/EcUpdate.h"
 
+#include "Base/HexDump.h"
+#include "Base/Settings.h"
+#include "Base/Trace.h"
 #include "BaseLib.h"
 #include "Config/CommandLine.h"
-#include "Config/IniSettings.h"
-#include "Console/ConsoleUi.h"
-#include "Console/Trace.h"
-#include "Flash/BlockFlash.h"
+#include "Config/IniStore.h"
+#include "Flash/RomAccess.h"
 #include "Flash/RomMap.h"
+#include "Flash/RomMapListings.h"
+#include "Flash/RomMapTypes.h"
 #include "Smi/FwsmiTransport.h"
 #include "Smi/PlatformQueries.h"
-#include "Startup.h"
 
 #define EC_SIZE_UNIT 0x10000  // index 0
 
@@ -19,7 +21,10 @@ EC_UPDATE_STATE mEcUpdate;
 static CONST CHAR8 mRequestSignature[] = "$BUFFER_";
 static CONST CHAR8 mAnswerSignature[] = "~ECINFO_";
 
-VOID EcUpdateResetState(VOID) { ZeroMem(&mEcUpdate, sizeof(mEcUpdate)); }
+VOID EcUpdateResetState(VOID) {
+  FreePool(mEcUpdate.ImageBuffer);
+  ZeroMem(&mEcUpdate, sizeof(mEcUpdate));
+}
 
 // ---- 21h part information ---------------------------------------------------
 
@@ -211,17 +216,29 @@ BOOLEAN FuncChk_SizeEC(UINT32 EcSize) {
 
 // ---- The EC image buffer ------------------------------------------------------
 
+BOOLEAN AllocateEcImageBuffer(VOID) {
+  if (mEcUpdate.ImageBuffer == NULL) {
+    mEcUpdate.ImageBuffer = (UINT8 *)AllocateZeroPool(EC_IMAGE_BUFFER_SIZE);
+  }
+  return mEcUpdate.ImageBuffer != NULL;
+}
+
+VOID FreeEcImageBuffer(VOID) {
+  FreePool(mEcUpdate.ImageBuffer);
+  mEcUpdate.ImageBuffer = NULL;
+}
+
 BOOLEAN StoreEcImage(CONST UINT8 *Image, UINT32 Size) {
-  if (mStartup.EcImageBuffer == NULL || (Image == NULL && Size != 0) || Size > EC_IMAGE_BUFFER_SIZE) {
+  if (mEcUpdate.ImageBuffer == NULL || (Image == NULL && Size != 0) || Size > EC_IMAGE_BUFFER_SIZE) {
     DebugPrint(4, u" Store EC image (0x%X) refused\r\n", Size);
     return FALSE;
   }
-  CopyMem(mStartup.EcImageBuffer, Image, Size);
+  CopyMem(mEcUpdate.ImageBuffer, Image, Size);
   mEcUpdate.ImageSize = Size;
   return TRUE;
 }
 
-CONST UINT8 *GetEcImageBuffer(VOID) { return mStartup.EcImageBuffer; }
+CONST UINT8 *GetEcImageBuffer(VOID) { return mEcUpdate.ImageBuffer; }
 
 UINT32 GetEcImageSize(VOID) { return mEcUpdate.ImageSize; }
 

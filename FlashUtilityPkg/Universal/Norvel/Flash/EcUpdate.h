@@ -7,6 +7,7 @@
 #include "Base.h"
 
 #define EC_IMAGE_MAX_SIZE 0x200000   // the EC image buffer
+#define EC_IMAGE_BUFFER_SIZE EC_IMAGE_MAX_SIZE
 #define EC_PART_MAX 10
 #define EC_PART_RECORD_SIZE 52       // 21h request and answer
 #define EC_PART_SIGNATURE_SIZE 8
@@ -20,6 +21,7 @@ typedef struct {
 } EC_PART_TABLE;
 
 typedef struct {
+  UINT8 *ImageBuffer;   // EC_IMAGE_BUFFER_SIZE, from start-up to FreeResource
   EC_PART_TABLE Parts;
   UINT8 Queried;        // 21h asked once per load...
   BOOLEAN QueryResult;  // ...and its verdict kept
@@ -50,6 +52,9 @@ BOOLEAN SMI_CheckEcPartSize(UINT32 EcSize);
 BOOLEAN FuncChk_SizeEC(UINT32 EcSize);
 
 // ---- The EC image buffer (allocated at start-up) ----
+// FALSE when it could not be allocated; an existing buffer is kept.
+BOOLEAN AllocateEcImageBuffer(VOID);
+VOID FreeEcImageBuffer(VOID);
 // Copies Size bytes to the start of the buffer; never shrinks or clears it.
 BOOLEAN StoreEcImage(CONST UINT8 *Image, UINT32 Size);
 CONST UINT8 *GetEcImageBuffer(VOID);

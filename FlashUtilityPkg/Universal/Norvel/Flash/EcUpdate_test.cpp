@@ -172,7 +172,7 @@ TEST_F(EcUpdateTest, FuncChkSizeEcDecisions) {
 TEST_F(EcUpdateTest, EcImageBuffer) {
   StartEc();
   EXPECT_FALSE(StoreEcImage((const UINT8 *)"x", 1));  // not allocated yet
-  mStartup.EcImageBuffer = (UINT8 *)AllocateZeroPool(EC_IMAGE_BUFFER_SIZE);
+  mEcUpdate.ImageBuffer = (UINT8 *)AllocateZeroPool(EC_IMAGE_BUFFER_SIZE);
   std::vector<UINT8> Big(0x1000, 0xAB), Small(0x10, 0xCD);
   ASSERT_TRUE(StoreEcImage(Big.data(), UINT32(Big.size())));
   ASSERT_TRUE(StoreEcImage(Small.data(), UINT32(Small.size())));

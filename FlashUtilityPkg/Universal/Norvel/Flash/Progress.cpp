@@ -1,11 +1,11 @@
 #include "Flash/Progress.h"
 
+#include "Base/StoredSignature.h"
+#include "Base/Trace.h"
 #include "BaseLib.h"
-#include "Console/Trace.h"
 #include "Flash/RomMap.h"
 #include "Guids.h"
 #include "Image/Payload.h"
-#include "Image/StoredSignature.h"
 #include "Platform.h"
 #include "Smi/ExtraDataRequest.h"
 

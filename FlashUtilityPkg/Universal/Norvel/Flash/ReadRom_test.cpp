@@ -4,6 +4,7 @@
 
 #include "FlashFixture.h"
 #include "Smi/PlatformQueries.h"
+#include "Flash/RomAccess.h"
 
 namespace {
 
@@ -119,7 +120,7 @@ TEST_F(ReadRomTest, ChunkedReadsUseTheBlockUnit) {
   Pattern();
   std::string Data(0x2800, '\0');
   UINT8 Locked = 9;
-  ASSERT_TRUE(ReadRomChunked(0xFFA00000, 0x2800, Data.data(), &Locked));
+  ASSERT_TRUE(ReadRomChunked(0xFFA00000, 0x2800, GetBlockUnit(), Data.data(), &Locked));
   EXPECT_EQ((std::vector<UINT32>{0x1000, 0x1000, 0x800}), ReadCounts());
   EXPECT_EQ(FlashBytes(0xFFA00000, 0x2800), Data);
   EXPECT_EQ(0, Locked);
@@ -127,9 +128,9 @@ TEST_F(ReadRomTest, ChunkedReadsUseTheBlockUnit) {
   // A locked piece marks the whole read; a failing piece stops it.
   M().Bios().Flash.LockedCount = 1;
   M().Bios().Flash.Locked[0] = {0xFFA01000, 0x10};
-  ASSERT_TRUE(ReadRomChunked(0xFFA00000, 0x2000, nullptr, &Locked));
+  ASSERT_TRUE(ReadRomChunked(0xFFA00000, 0x2000, GetBlockUnit(), nullptr, &Locked));
   EXPECT_EQ(1, Locked);
-  EXPECT_FALSE(ReadRomChunked(0xFFFFF000, 0x2000, nullptr, &Locked));
+  EXPECT_FALSE(ReadRomChunked(0xFFFFF000, 0x2000, GetBlockUnit(), nullptr, &Locked));
   EXPECT_EQ(0x1000u, ReadCounts().back());
 }
 

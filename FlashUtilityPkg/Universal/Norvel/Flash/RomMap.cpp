@@ -1,12 +1,16 @@
 #include "Flash/RomMap.h"
 
+#include "Base/HexDump.h"
+#include "Base/RegionNames.h"
+#include "Base/Settings.h"
+#include "Base/Trace.h"
 #include "BaseLib.h"
 #include "Config/CommandLine.h"
-#include "Config/IniSettings.h"
 #include "Console/ConsoleUi.h"
-#include "Console/Print.h"
-#include "Console/Trace.h"
-#include "Flash/ReadRom.h"
+#include "Flash/KeptRanges.h"
+#include "Flash/RomAccess.h"
+#include "Flash/RomMapTables.h"
+#include "Flash/RomMapTypes.h"
 #include "Guids.h"
 #include "Platform.h"
 #include "Smi/FwsmiTransport.h"
@@ -19,61 +23,6 @@ VOID RomMapResetState(VOID) {
     FreePool(mRomMap.BlockTable);
   }
   ZeroMem(&mRomMap, sizeof(mRomMap));
-}
-
-// ---- Names -------------------------------------------------------------------
-
-static CONST CHAR16 *CONST mRomRegionNames[] = {
-    u"PEI",         u"CPU Microcode", u"Variable",   u"DXE",      u"EC",       u"LOGO",     u"NV Storage",
-    u"FTW Backup",  u"FTW State",     u"SMBIOS Log", u"OEM Data", u"GPNV",     u"DMI FRU",  u"PAL-B",
-    u"MCA Log",     u"Password",      u"OEM NVS",    u"Reserved", u"Reserved", u"Reserved", u"Reserved",
-    u"Unused",      u"Factory Copy",
-};
-
-CONST CHAR16 *RomRegionTypeName(UINT8 Type) {
-  if (Type < ARRAY_SIZE(mRomRegionNames)) {
-    return mRomRegionNames[Type];
-  }
-  return Type == ROM_TYPE_PRIVATE ? u"Private Map" : u"Undefined";
-}
-
-typedef struct {
-  UINT8 Type;
-  CONST CHAR16 *Name;
-} TYPE_NAME;
-
-static CONST TYPE_NAME mWholeRegionNames[] = {
-    {0x00, u"PEI"},        {0x01, u"CPU Microcode"}, {0x02, u"Variable"},     {0x03, u"DXE"},
-    {0x04, u"EC"},         {0x05, u"LOGO"},          {0x06, u"NV Storage"},   {0x07, u"FTW Backup"},
-    {0x08, u"FTW State"},  {0x09, u"SMBIOS Log"},    {0x0A, u"OEM Data"},     {0x0B, u"GPNV"},
-    {0x0C, u"DMI FRU"},    {0x0D, u"PAL-B"},         {0x0E, u"MCA Log"},      {0x0F, u"Password"},
-    {0x10, u"OEM NVS"},    {0x16, u"Factory Copy"},  {0x17, u"AMD PSP Data"}, {0x18, u"AMD Boot Block"},
-    {0xFE, u"Private Map"},
-};
-
-CONST CHAR16 *WholeRegionTypeName(UINT8 Type) {
-  for (UINTN Index = 0; Index < ARRAY_SIZE(mWholeRegionNames); Index++) {
-    if (mWholeRegionNames[Index].Type == Type) {
-      return mWholeRegionNames[Index].Name;
-    }
-  }
-  return u"";
-}
-
-static CONST TYPE_NAME mExternalRegionNames[] = {
-    {EXTERNAL_TYPE_DESCRIPTOR, u"Descriptor"}, {EXTERNAL_TYPE_BIOS, u"BIOS"},
-    {EXTERNAL_TYPE_ME, u"ME"},                 {EXTERNAL_TYPE_GBE, u"GBE"},
-    {EXTERNAL_TYPE_PLATFORM_DATA, u"Platform Data"}, {EXTERNAL_TYPE_EC, u"EC"},
-    {EXTERNAL_TYPE_IGNITION_ME, u"Ignition ME"},
-};
-
-CONST CHAR16 *ExternalRegionTypeName(UINT8 Type) {
-  for (UINTN Index = 0; Index < ARRAY_SIZE(mExternalRegionNames); Index++) {
-    if (mExternalRegionNames[Index].Type == Type) {
-      return mExternalRegionNames[Index].Name;
-    }
-  }
-  return u"";
 }
 
 // ---- Ranges ------------------------------------------------------------------
@@ -240,8 +189,8 @@ BOOLEAN SMI_GetPlatformRomMap(VOID) {
   FreePool(ProtectArea);
   FreePool(PrivateArea);
   DebugPrint(4, u"Get Platform ROM map protection. (12h)\r\n");
-  TraceProtectMapTable(mRomMap.ProtectCount, mRomMap.ProtectMap);
-  TracePrivateMapTable(mRomMap.PrivateCount, mRomMap.PrivateMap);
+  ProtectMapTable(TO_TRACE, mRomMap.ProtectCount, mRomMap.ProtectMap);
+  PrivateMapTable(TO_TRACE, mRomMap.PrivateCount, mRomMap.PrivateMap);
   FuncExit(u"SMI_GetPlatformRomMap", NULL);
   return TRUE;
 }
@@ -460,7 +409,7 @@ BOOLEAN FuncGetWholeRomMap(VOID) {
     }
   }
   FreePool(Buffer);
-  TraceWholeMapTable();
+  WholeMapTable(TO_TRACE, &mRomMap);
   FuncExit(u"FuncGetWholeRomMap", NULL);
   return TRUE;
 }
@@ -619,7 +568,7 @@ BOOLEAN ReadBvdtRomMap(CONST UINT8 *Image, UINT32 ImageSize) {
     mRomMap.BvdtEnd[Kept] = RangeEnd(Address, Size);
     mRomMap.BvdtAction[Kept] = Entry[9];
   }
-  TraceBvdtMapTable();
+  BvdtMapTable(TO_TRACE, &mRomMap);
   FuncExit(u"ReadBvdtRomMap", NULL);
   return TRUE;
 }
@@ -955,8 +904,8 @@ BOOLEAN SetRsvd_13h(VOID) {
     FuncExit(u"SetRsvd_13h", u"Get platform maps failed");
     return FALSE;
   }
-  TraceProtectMapTable(Maps->ProtectCount, Maps->ProtectMap);
-  TracePrivateMapTable(Maps->PrivateCount, Maps->PrivateMap);
+  ProtectMapTable(TO_TRACE, Maps->ProtectCount, Maps->ProtectMap);
+  PrivateMapTable(TO_TRACE, Maps->PrivateCount, Maps->PrivateMap);
 
   if (IsAllowAlpCommand() != 0 && (mIniSettings.ForceFlash.ALP == 1 || IsOptionSet(OPT_ALP) != 0)) {
     Maps->ProtectCount = 0;
@@ -1177,7 +1126,7 @@ static BOOLEAN CopyRanges(CONST MOVE_RANGE *From, UINT32 FromCount, CONST MOVE_R
       DebugPrint(4, u" BVDT region 0x%08X is outside the ROM\r\n", To[T].Address);
       return FALSE;
     }
-    if (!ReadRomChunked(From[F].Address + FDone, Piece, WorkingImage + Offset, NULL)) {
+    if (!ReadRomChunked(From[F].Address + FDone, Piece, GetBlockUnit(), WorkingImage + Offset, NULL)) {
       return FALSE;
     }
     FDone += Piece;

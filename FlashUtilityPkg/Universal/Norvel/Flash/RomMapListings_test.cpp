@@ -7,6 +7,7 @@
 #include "Flash/RomMap.h"
 #include "FlashFixture.h"
 #include "Smi/PlatformQueries.h"
+#include "Flash/RomMapListings.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include "FlashFixture.h"
 #include "Guids.h"
 #include "Smi/PlatformQueries.h"
+#include "Base/RegionNames.h"
 
 namespace {
 

@@ -1,127 +1,25 @@
 #include "Flash/SecureCapsule.h"
 
-#include "Flash/EcUpdate.h"
-
+#include "Base/Settings.h"
+#include "Base/StoredSignature.h"
+#include "Base/Trace.h"
 #include "BaseLib.h"
 #include "Config/CommandLine.h"
-#include "Config/IniSettings.h"
-#include "Console/ConsoleUi.h"
-#include "Console/Trace.h"
+#include "Flash/EcUpdate.h"
 #include "Flash/RomMap.h"
-#include "Image/Payload.h"
-#include "Image/StoredSignature.h"
+#include "Flash/RomMapTypes.h"
+#include "Image/ImageAnalysis.h"
 #include "Smi/CachedQuery.h"
 #include "Smi/FwsmiTransport.h"
-#include "Startup.h"
 
 SECURE_CAPSULE_STATE mSecureCapsule;
 
-// "$ZTK" and the capsule GUID DDA13833-C342-4EAE-B5C9-C2D7D613DBB8.
-static CONST CHAR8 kCapsuleSignature[20] = {'~',  'Z',  'T',  'K',  0x33, 0x38, (CHAR8)0xA1, (CHAR8)0xDD,
-                                            0x42, (CHAR8)0xC3, (CHAR8)0xAE, 0x4E, (CHAR8)0xB5, (CHAR8)0xC9,
-                                            (CHAR8)0xC2, (CHAR8)0xD7, (CHAR8)0xD6, 0x13, (CHAR8)0xDB, (CHAR8)0xB8};
-static CONST CHAR8 kDriverSignature[] = "~#EFI#DRV_";  // first character 'Q'
 static CONST CHAR8 kExtRequest[] = "~EXT";
 static CONST CHAR8 kExtAnswer[] = "~EXO";
-static CONST CHAR8 kRbuSignature[] = "~RBU";
-static CONST CHAR8 kServerInfoSignature[] = "~BIS";
-
-#define RECORD_DUMP_LENGTH 25
-#define RBU_INFO_DUMP_LENGTH 0x54
-#define RBU_SERVER_DUMP_LENGTH 0x1C
 
 VOID SecureCapsuleResetState(VOID) { ZeroMem(&mSecureCapsule, sizeof(mSecureCapsule)); }
 
 VOID SetViaEspRequest(BOOLEAN ViaEsp) { mSecureCapsule.ViaEspRequest = ViaEsp ? TRUE : FALSE; }
-
-static UINTN Smaller(UINTN A, UINTN B) { return A < B ? A : B; }
-
-// The first record with Tag whose header and data both lie inside the image.
-static UINT8 *FindRecord(UINT8 *Image, UINT32 Size, PAYLOAD_TAG_ID Tag, UINT32 *DataSize) {
-  return (UINT8 *)FindPayloadRecordInBuffer(Tag, Image, Size, DataSize);
-}
-
-static VOID DumpRecordHeader(CONST UINT8 *Record, CONST UINT8 *Image, UINT32 Size) {
-  DumpHex(Record, Smaller(RECORD_DUMP_LENGTH, (UINTN)(Image + Size - Record)));
-}
-
-// EC, ME and device-firmware records: traced when present, taken when not empty.
-static UINT8 *NoteSideRecord(UINT8 *Image, UINT32 Size, PAYLOAD_TAG_ID Tag, CONST CHAR16 *Header,
-                             CONST CHAR16 *Found, BOOLEAN *Has, UINT32 *RecordSize) {
-  UINT32 DataSize = 0;
-  UINT8 *Record = FindRecord(Image, Size, Tag, &DataSize);
-  if (Record == NULL) {
-    return NULL;
-  }
-  DebugPrint(4, Header);
-  DumpRecordHeader(Record, Image, Size);
-  if (DataSize == 0) {
-    return NULL;
-  }
-  *Has = TRUE;
-  *RecordSize = DataSize;
-  DebugPrint(4, Found, DataSize / 1024);
-  return Record + PAYLOAD_HEADER_LENGTH;
-}
-
-BOOLEAN ParseSecureCapsule(UINT8 *Image, UINT32 Size) {
-  FuncEnter(u"ParseSecureCapsule");
-  SECURE_CAPSULE_INFO *Info = &mSecureCapsule.Info;
-  // What the last image was; the flags of the side records stay from earlier images.
-  Info->IsSecureImage = FALSE;
-  Info->SecureSize = 0;
-  Info->EcOnly = FALSE;
-  Info->NativeMeOnly = FALSE;
-  Info->BiosRecordData = NULL;
-  if (Image == NULL) {
-    Size = 0;
-  }
-  if (FindStoredSignature(Image, Size, kDriverSignature, 10, 'Q') >= 0) {
-    Info->DriverSignature = TRUE;
-    DebugPrint(4, u"EFI DRV Signature found!\r\n");
-  }
-  UINT8 *Data = NoteSideRecord(Image, Size, PayloadEc, u"===== EC in capsule Header =====\r\n",
-                               u" Secure capsule with EC (%dK)\r\n", &Info->HasEc, &Info->EcSize);
-  if (Data != NULL) {
-    Info->EcData = Data;
-  }
-  Data = NoteSideRecord(Image, Size, PayloadMe, u"===== ME in capsule Header =====\r\n",
-                        u" Secure capsule with ME (%dK)\r\n", &Info->HasMe, &Info->MeSize);
-  if (Data != NULL) {
-    Info->MeData = Data;
-  }
-  Data = NoteSideRecord(Image, Size, PayloadDeviceFirmware, u"===== Device Firmware in capsule Header =====\r\n",
-                        u" Secure capsule with device firmware (%dK)\r\n", &Info->HasDeviceFirmware,
-                        &Info->DeviceFirmwareSize);
-  if (Data != NULL) {
-    Info->DeviceFirmwareData = Data;
-  }
-
-  if (FindStoredSignature(Image, Size, kCapsuleSignature, sizeof(kCapsuleSignature), '$') < 0) {
-    DebugPrint(4, u"Legacy FD size (0x%X)\r\n", Size);
-    FuncExit(u"ParseSecureCapsule", u"Legacy image");
-    return FALSE;
-  }
-  UINT32 BiosSize = 0;
-  UINT8 *Bios = FindRecord(Image, Size, PayloadBios, &BiosSize);
-  if (Bios == NULL) {
-    DebugPrint(4, u"Secure capsule but secure BIOS not found\r\n");
-    FuncExit(u"ParseSecureCapsule", u"No BIOS record");
-    return FALSE;
-  }
-  DebugPrint(4, u"===== BIOS in capsule Header =====\r\n");
-  DumpRecordHeader(Bios, Image, Size);
-  Info->IsSecureImage = TRUE;
-  Info->SecureSize = BiosSize;
-  Info->BiosRecordData = Bios + PAYLOAD_HEADER_LENGTH;
-  Info->EcOnly = BiosSize == 0 && Info->HasEc;
-  Info->NativeMeOnly = BiosSize == 0 && Info->HasMe;
-  DebugPrint(4, u" Secure capsule size (0x%X)\r\n", Info->SecureSize);
-  DebugPrint(4, u" Updata External EC region only = %d\r\n", Info->EcOnly);
-  DebugPrint(4, u" Updata Native ME only = %d\r\n", Info->NativeMeOnly);
-  FuncExit(u"ParseSecureCapsule", NULL);
-  return TRUE;
-}
 
 // ---- 48h ----------------------------------------------------------------------------
 
@@ -403,106 +301,6 @@ BOOLEAN SMI_SkipModelCheckVerify(CONST UINT8 *Image, UINT32 ImageSize, UINT32 Ro
     return FALSE;
   }
   FuncExit(u"SMI_SkipModelCheckVerify", NULL);
-  return TRUE;
-}
-
-// ---- RBU ----------------------------------------------------------------------------
-
-static BOOLEAN NotRbuWindow(CONST CHAR16 *Reason) {
-  mSecureCapsule.RbuImage = FALSE;
-  mSecureCapsule.RawFd = NULL;
-  mSecureCapsule.RawFdSize = 0;
-  FuncExit(u"IsRbuImage", Reason);
-  return FALSE;
-}
-
-BOOLEAN IsRbuImage(UINT8 *Image, UINT32 Size) {
-  FuncEnter(u"IsRbuImage");
-  if (Image == NULL || Size < 5 || !HasStoredSignature(Image, kRbuSignature, 4, '$')) {
-    FuncExit(u"IsRbuImage", u"Not RBU image");
-    return FALSE;
-  }
-  DebugPrint(4, u"===== RBU Info =====\r\n");
-  DumpHex(Image, Smaller(RBU_INFO_DUMP_LENGTH, Size));
-  mSecureCapsule.RbuImage = TRUE;
-  UINT32 Header = Image[4];
-  UINT32 Start = Header;
-  UINT32 Remainder = 0;
-  if (Header <= Size - 4 && HasStoredSignature(Image + Header, kServerInfoSignature, 4, '$')) {
-    DebugPrint(4, u"===== DELL Server Info =====\r\n");
-    DumpHex(Image + Header, Smaller(RBU_SERVER_DUMP_LENGTH, Size - Header));
-    if (Size - Header < 6) {
-      return NotRbuWindow(u"RBU window outside the file");
-    }
-    Start = Header + ReadUnaligned16(Image + Header + 4);
-  }
-  // The window and its 8-byte trailer must fit in the file.
-  if (Start > Size || Size - Start < RBU_TRAILER_SIZE) {
-    return NotRbuWindow(u"RBU window outside the file");
-  }
-  UINT32 RawSize = Size - Start - RBU_TRAILER_SIZE;
-  if (Start != Header) {
-    // After a server block the window is kept in whole 512 KiB units by
-    // moving its start back; a start that would leave the file is refused.
-    Remainder = RawSize % CAPSULE_BLOCK_LENGTH;
-    if (Remainder > Start) {
-      return NotRbuWindow(u"RBU window outside the file");
-    }
-    Start -= Remainder;
-  }
-  mSecureCapsule.RbuHeaderLength = Header;
-  mSecureCapsule.RawFdOffset = Start;
-  mSecureCapsule.RawFd = Image + Start;
-  mSecureCapsule.RawFdSize = RawSize;
-  DebugPrint(4, u" RBU FD\r\n-----+------\r\n file  0x%X\r\n  raw  0x%X\r\n", Size, RawSize);
-  if (Remainder != 0) {
-    DebugPrint(4, u" RBU secure FD\r\n-----+------\r\n  cer  0x%X\r\n  raw  0x%X\r\n", Remainder, RawSize);
-  }
-  FuncExit(u"IsRbuImage", NULL);
-  return TRUE;
-}
-
-UINT32 RbuCrc32(CONST UINT8 *Data, UINT32 Length) {
-  if (Data == NULL || Length == 0) {
-    return 0;
-  }
-  for (UINT32 Index = 0; Index < 256; Index++) {
-    UINT32 Value = Index;
-    for (UINTN Bit = 0; Bit < 8; Bit++) {
-      Value = (Value & 1) != 0 ? (Value >> 1) ^ 0xEDB88320u : Value >> 1;
-    }
-    mSecureCapsule.CrcTable[Index] = Value;
-  }
-  UINT32 Crc = 0xFFFFFFFFu;
-  for (UINT32 Index = 0; Index < Length; Index++) {
-    Crc = mSecureCapsule.CrcTable[(Crc ^ Data[Index]) & 0xFF] ^ (Crc >> 8);
-  }
-  return Crc;
-}
-
-BOOLEAN CheckRbuChecksum(UINT8 *Image, UINT32 Size) {
-  FuncEnter(u"CheckRbuChecksum");
-  BOOLEAN Recorded = mSecureCapsule.RbuImage && mSecureCapsule.RawFd == Image + mSecureCapsule.RawFdOffset &&
-                     (UINT64)mSecureCapsule.RawFdOffset + mSecureCapsule.RawFdSize + RBU_TRAILER_SIZE <= Size;
-  if (!Recorded && !IsRbuImage(Image, Size)) {
-    FuncExit(u"CheckRbuChecksum", u"Not RBU image");
-    return FALSE;
-  }
-  UINT32 Trailer = mSecureCapsule.RawFdOffset + mSecureCapsule.RawFdSize;
-  UINT32 FdChecksum = ReadUnaligned32(Image + Trailer);
-  UINT32 EntireChecksum = ReadUnaligned32(Image + Trailer + 4);
-  DebugPrint(4, u" RBU Checksum: FD (0x%X), Entire (0x%X)\r\n", FdChecksum, EntireChecksum);
-  // The FD sum runs from the header's end up to the trailer, a server
-  // information block included.
-  UINT32 Header = mSecureCapsule.RbuHeaderLength;
-  BOOLEAN Entire = RbuCrc32(Image, Size - 4) == EntireChecksum;
-  BOOLEAN Fd = RbuCrc32(Image + Header, Trailer - Header) == FdChecksum;
-  if (!Entire || !Fd) {
-    Print(u"RBU image checksum fail!\r\n");
-    FuncExit(u"CheckRbuChecksum", u"Checksum incorrect");
-    return FALSE;
-  }
-  FuncExit(u"CheckRbuChecksum", NULL);
   return TRUE;
 }
 

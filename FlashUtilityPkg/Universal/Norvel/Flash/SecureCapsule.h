@@ -1,14 +1,13 @@
-// Secure capsules and the BIOS's secure update interfaces: recognition of a
-// signed capsule and of the records it carries, the secure-platform (48h) and
+// The BIOS's secure update interfaces: the secure-platform (48h) and
 // OEM-secure (4Ch) support queries, the OEM/ODM notifications (1Ah), the
-// skip-model-check verification (1Bh), RBU images and the completion-action
-// mapping. The 48h, ESP and 4Ch flash engines build on these.
+// skip-model-check verification (1Bh) and the completion-action mapping. The
+// 48h, ESP and 4Ch flash engines build on these; what an image holds comes
+// from the image analysis.
 #ifndef VYR_SECURE_CAPSULE_H_
 #define VYR_SECURE_CAPSULE_H_
 
 #include "Base.h"
 
-#define CAPSULE_BLOCK_LENGTH 0x80000
 #define CAPSULE_BLOCK_LIST_MAX 512
 #define CAPSULE_BLOCK_LIST_SIZE (8 + 16 * CAPSULE_BLOCK_LIST_MAX)  // 8200
 #define CAPSULE_EXT_RECORD_SIZE 9
@@ -27,32 +26,8 @@
 #define OEM_ODM_STATUS_SUCCESS 1
 #define OEM_ODM_STATUS_FAILURE 2
 
-#define RBU_TRAILER_SIZE 8
 
 typedef struct {
-  BOOLEAN DriverSignature;
-  BOOLEAN HasEc;
-  UINT32 EcSize;
-  BOOLEAN HasMe;
-  UINT32 MeSize;
-  BOOLEAN HasDeviceFirmware;
-  UINT32 DeviceFirmwareSize;
-  UINT8 *DeviceFirmwareData;
-  BOOLEAN IsSecureImage;
-  UINT32 SecureSize;
-  BOOLEAN EcOnly;
-  BOOLEAN NativeMeOnly;
-  BOOLEAN SecureFlashDone;
-  UINT8 *BiosData;  // set by the 48h engine
-  UINT32 BiosSize;
-  // Record data as the last parse found them, for the engines.
-  UINT8 *BiosRecordData;
-  UINT8 *EcData;
-  UINT8 *MeData;
-} SECURE_CAPSULE_INFO;
-
-typedef struct {
-  SECURE_CAPSULE_INFO Info;
   BOOLEAN SecureQueried;
   BOOLEAN SecurePlatform;
   BOOLEAN EspSupported;
@@ -60,20 +35,12 @@ typedef struct {
   UINT8 LastAction;  // action byte of the last successful 48h
   BOOLEAN OemSecureQueried;
   BOOLEAN OemSecurePlatform;
-  BOOLEAN RbuImage;
-  UINT32 RbuHeaderLength;
-  UINT32 RawFdOffset;
-  UINT8 *RawFd;
-  UINT32 RawFdSize;
-  UINT32 CrcTable[256];
 } SECURE_CAPSULE_STATE;
 
 extern SECURE_CAPSULE_STATE mSecureCapsule;
 
 VOID SecureCapsuleResetState(VOID);
 
-// ---- Recognition ----
-BOOLEAN ParseSecureCapsule(UINT8 *Image, UINT32 Size);
 VOID SetViaEspRequest(BOOLEAN ViaEsp);
 
 // ---- 48h ----
@@ -120,11 +87,6 @@ BOOLEAN Fwsmi_1Bh(UINT32 BlockAddress, CONST UINT8 *Block, UINT8 *FinalStatus);
 // Presents the EC blocks (with -ecb/-ecbp) and the ROM's 4 KiB blocks until
 // the BIOS decides. Image holds ImageSize bytes; blocks beyond it are not sent.
 BOOLEAN SMI_SkipModelCheckVerify(CONST UINT8 *Image, UINT32 ImageSize, UINT32 RomSize);
-
-// ---- RBU ----
-BOOLEAN IsRbuImage(UINT8 *Image, UINT32 Size);
-BOOLEAN CheckRbuChecksum(UINT8 *Image, UINT32 Size);
-UINT32 RbuCrc32(CONST UINT8 *Data, UINT32 Length);
 
 // ---- Completion actions (BIOS numbering -> 16h numbering) ----
 UINT8 GetSecureCompleteAction(VOID);

@@ -12,6 +12,7 @@
 #include "Config/CommandLine.h"
 #include "FlashFixture.h"
 #include "Startup.h"
+#include "Image/ImageAnalysis.h"
 
 namespace {
 
@@ -135,9 +136,9 @@ TEST_F(SecureCapsuleTest, RecognisesCapsulesAndTheirRecords) {
   };
   for (auto &C : Cases) {
     SCOPED_TRACE(C.Name);
-    SecureCapsuleResetState();
+    ImageAnalysisResetState();
     EXPECT_EQ(ParseSecureCapsule(C.Image.data(), (UINT32)C.Image.size()), C.Secure);
-    const SECURE_CAPSULE_INFO &I = mSecureCapsule.Info;
+    const SECURE_CAPSULE_INFO &I = mImageAnalysis.Capsule;
     EXPECT_EQ(I.IsSecureImage, C.Secure);
     EXPECT_EQ(I.SecureSize, C.SecureSize);
     EXPECT_EQ(I.EcOnly, C.EcOnly);
@@ -157,11 +158,11 @@ TEST_F(SecureCapsuleTest, RecognisesCapsulesAndTheirRecords) {
   // Side-record flags are never cleared by a later image.
   auto WithEc = Join({kCapsuleSignature, Bios, Ec});
   auto Plain = Join({Bios});
-  SecureCapsuleResetState();
+  ImageAnalysisResetState();
   EXPECT_TRUE(ParseSecureCapsule(WithEc.data(), (UINT32)WithEc.size()));
   EXPECT_FALSE(ParseSecureCapsule(Plain.data(), (UINT32)Plain.size()));
-  EXPECT_TRUE(mSecureCapsule.Info.HasEc);
-  EXPECT_FALSE(mSecureCapsule.Info.IsSecureImage);
+  EXPECT_TRUE(mImageAnalysis.Capsule.HasEc);
+  EXPECT_FALSE(mImageAnalysis.Capsule.IsSecureImage);
 }
 
 TEST_F(SecureCapsuleTest, BlockListCutsTheCapsuleIn512KiBBlocks) {
@@ -365,8 +366,8 @@ TEST_F(SkipModelCheckTest, VerdictsStopTheWalk) {
 }
 
 TEST_F(SkipModelCheckTest, EcBlocksComeFirstWithEcb) {
-  mStartup.EcImageBuffer = (UINT8 *)AllocateZeroPool(EC_IMAGE_BUFFER_SIZE);
-  ASSERT_NE(mStartup.EcImageBuffer, nullptr);
+  mEcUpdate.ImageBuffer = (UINT8 *)AllocateZeroPool(EC_IMAGE_BUFFER_SIZE);
+  ASSERT_NE(mEcUpdate.ImageBuffer, nullptr);
   std::vector<UINT8> Ec(0x2800, 0);  // two whole blocks and a piece
   Ec[4096] = 0xEC;
   ASSERT_TRUE(StoreEcImage(Ec.data(), (UINT32)Ec.size()));
@@ -419,11 +420,12 @@ TEST_F(SecureCapsuleTest, RbuWindow) {
   for (auto &C : Cases) {
     SCOPED_TRACE(C.Name);
     SecureCapsuleResetState();
+    ImageAnalysisResetState();
     EXPECT_EQ(IsRbuImage(C.Image.data(), (UINT32)C.Image.size()), C.Rbu);
-    EXPECT_EQ(mSecureCapsule.RbuImage, C.Rbu);
+    EXPECT_EQ(mImageAnalysis.Rbu.Present, C.Rbu);
     if (C.Rbu) {
-      EXPECT_EQ(mSecureCapsule.RawFd - C.Image.data(), (long)C.Start);
-      EXPECT_EQ(mSecureCapsule.RawFdSize, C.Raw);
+      EXPECT_EQ(mImageAnalysis.Rbu.RawFd - C.Image.data(), (long)C.Start);
+      EXPECT_EQ(mImageAnalysis.Rbu.RawFdSize, C.Raw);
     }
   }
   EXPECT_TRUE(Logged(" RBU FD\r\n-----+------\r\n file  0x80098\r\n  raw  0x80030\r\n"
@@ -443,9 +445,10 @@ TEST_F(SecureCapsuleTest, RbuChecksums) {
   for (auto &C : Cases) {
     SCOPED_TRACE(C.Name);
     SecureCapsuleResetState();
+    ImageAnalysisResetState();
     UINT32 Size = (UINT32)C.Image.size();
     ASSERT_TRUE(IsRbuImage(C.Image.data(), Size));
-    UINT32 Trailer = (UINT32)(mSecureCapsule.RawFd - C.Image.data()) + mSecureCapsule.RawFdSize;
+    UINT32 Trailer = (UINT32)(mImageAnalysis.Rbu.RawFd - C.Image.data()) + mImageAnalysis.Rbu.RawFdSize;
     WriteUnaligned32(C.Image.data() + Trailer, RbuCrc32(C.Image.data() + 0x10, Trailer - 0x10));
     WriteUnaligned32(C.Image.data() + Trailer + 4, RbuCrc32(C.Image.data(), Size - 4));
     ASSERT_EQ(Trailer + 8, Size);

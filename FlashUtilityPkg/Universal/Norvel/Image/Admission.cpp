@@ -1,17 +1,18 @@
 #include "Image/Admission.h"
 
+#include "Base/Banner.h"
+#include "Base/HexDump.h"
+#include "Base/Print.h"
+#include "Base/RunState.h"
+#include "Base/Settings.h"
+#include "Base/Trace.h"
 #include "BaseLib.h"
 #include "Config/CommandLine.h"
-#include "Config/IniSettings.h"
 #include "Console/ConsoleUi.h"
-#include "Console/Print.h"
-#include "Console/Trace.h"
 #include "Image/Bvdt.h"
-#include "NamedFunction.h"
 #include "Platform.h"
 #include "Smi/FwsmiTransport.h"
 #include "Smi/PlatformQueries.h"
-#include "Startup.h"
 
 ADMISSION_STATE mAdmission;
 

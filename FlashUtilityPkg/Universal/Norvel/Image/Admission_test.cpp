@@ -5,7 +5,7 @@
 
 #include "BaseLib.h"
 #include "Bios/EmuBios.h"
-#include "Completion.h"
+#include "Flash/Completion.h"
 #include "Config/CommandLine.h"
 #include "Console/ConsoleUi.h"
 #include "FlashFixture.h"
@@ -13,6 +13,7 @@
 #include "Image/Bvdt.h"
 #include "NamedFunction.h"
 #include "Smi/PlatformQueries.h"
+#include "Base/RunState.h"
 
 namespace {
 

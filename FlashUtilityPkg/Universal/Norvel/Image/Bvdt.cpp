@@ -1,13 +1,13 @@
 #include "Image/Bvdt.h"
 
+#include "Base/HexDump.h"
+#include "Base/Print.h"
+#include "Base/Settings.h"
+#include "Base/Trace.h"
 #include "BaseLib.h"
 #include "Config/CommandLine.h"
-#include "Config/IniSettings.h"
 #include "Config/IniStore.h"
 #include "Console/ConsoleUi.h"
-#include "Console/Print.h"
-#include "Console/Trace.h"
-#include "Flash/RomMap.h"
 #include "Platform.h"
 #include "Smi/FwsmiTransport.h"
 #include "Smi/PlatformQueries.h"
@@ -588,14 +588,14 @@ BOOLEAN DellVersionPrompt(INTN Result) {
   return FALSE;
 }
 
-BOOLEAN Func_PlatformCheck(CONST UINT8 *Image, UINTN ImageSize) {
+BOOLEAN Func_PlatformCheck(CONST UINT8 *Image, UINTN ImageSize, UINT32 RomSize) {
   FuncEnter(u"Func_PlatformCheck");
   if (IsAntiTheftPresent() != 0 && !IsEcPercentOptionSet() && !IsEcUpdateOptionSet()) {
     CHAR8 Marker[4];
     CopyMem(Marker, kAntiTheftMarker, sizeof(Marker));
     Marker[3] = '$';
     UINTN Searched = ImageSize;
-    if (GetRomSize() < Searched) Searched = GetRomSize();
+    if (RomSize < Searched) Searched = RomSize;
     if (Image == NULL || FindBytes(Image, Searched, Marker, sizeof(Marker)) < 0) {
       FuncExit(u"Func_PlatformCheck", u"ATP not found");
       return FALSE;

@@ -93,8 +93,8 @@ BOOLEAN SMI_CheckConditionalData(UINT8 DataType, UINT8 DataFormat, UINT16 DataLe
 BOOLEAN Fwsmi_45h(CONST UINT8 *Input, UINT8 *Output);
 
 // ---- The whole check and the displays ----
-// ImageSize bounds the anti-theft marker search (ROM size bytes at most).
-BOOLEAN Func_PlatformCheck(CONST UINT8 *Image, UINTN ImageSize);
+// The anti-theft marker is searched in the first ImageSize bytes, RomSize at most.
+BOOLEAN Func_PlatformCheck(CONST UINT8 *Image, UINTN ImageSize, UINT32 RomSize);
 // Dell's confirmation for a version comparison result: TRUE to go on.
 BOOLEAN DellVersionPrompt(INTN Result);
 // Shell flow, after SetBvdtInfo_FD. EcOrMeOnlyImage: the image updates only

@@ -9,12 +9,13 @@
 #include "Config/CommandLine.h"
 #include "Config/IniSettings.h"
 #include "Config/IniStore.h"
-#include "Console/Trace.h"
+#include "Base/Trace.h"
 #include "Flash/RomMap.h"
 #include "Image/Bvdt.h"
 #include "Smi/FwsmiTransport.h"
 #include "Smi/PlatformQueries.h"
 #include "UtilityFixture.h"
+#include "Base/Settings.h"
 
 namespace {
 
@@ -178,7 +179,7 @@ TEST_F(BvdtCheckTest, PlatformCheckOutcomes) {
     gAnswers.Result = C.BiosResult;
     for (const char *K = C.Keys; *K; K++) M().Keys().Queue(0, (char16_t)*K);
     SetNew(C.NewModel, C.NewVersion);
-    EXPECT_EQ(Func_PlatformCheck(Image_.data(), Image_.size()), C.Pass);
+    EXPECT_EQ(Func_PlatformCheck(Image_.data(), Image_.size(), GetRomSize()), C.Pass);
     EXPECT_EQ(Console().substr(Mark), C.Console);
   }
 }
@@ -189,10 +190,10 @@ TEST_F(BvdtCheckTest, AntiTheftMarkerMustBeInTheRom) {
   SetNew("VyrPC", "1.06");
   std::vector<UINT8> Img(128, 0);
   std::memcpy(&Img[100], "pTA$", 4);
-  EXPECT_FALSE(Func_PlatformCheck(Img.data(), Img.size()));
+  EXPECT_FALSE(Func_PlatformCheck(Img.data(), Img.size(), GetRomSize()));
   EXPECT_NE(Log().find("(ATP not found)"), std::string::npos);
   std::memcpy(&Img[60], "pTA$", 4);
-  EXPECT_TRUE(Func_PlatformCheck(Img.data(), Img.size()));
+  EXPECT_TRUE(Func_PlatformCheck(Img.data(), Img.size(), GetRomSize()));
 }
 
 TEST_F(BvdtCheckTest, Displays) {

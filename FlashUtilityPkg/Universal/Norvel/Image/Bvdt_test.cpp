@@ -9,6 +9,7 @@
 #include "Config/IniSettings.h"
 #include "Smi/PlatformQueries.h"
 #include "UtilityFixture.h"
+#include "Base/Settings.h"
 
 namespace {
 

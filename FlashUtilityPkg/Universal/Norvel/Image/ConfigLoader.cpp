@@ -1,18 +1,16 @@
 #include "Image/ConfigLoader.h"
 
+#include "Base/Banner.h"
+#include "Base/Settings.h"
+#include "Base/Trace.h"
 #include "BaseLib.h"
-#include "Config/CommandLine.h"
-#include "Config/IniSettings.h"
-#include "Config/IniStore.h"
+#include "Config/IniLoad.h"
 #include "Config/OverrideVariables.h"
 #include "Console/FileAccess.h"
-#include "Console/Print.h"
-#include "Console/Trace.h"
-#include "Flash/SecureCapsule.h"
 #include "Image/Bvdt.h"
+#include "Image/ImageAnalysis.h"
 #include "Image/Payload.h"
 #include "Smi/PlatformQueries.h"
-#include "Startup.h"
 
 #define MULTI_SKU_HEADER_SIZE 16
 #define MULTI_SKU_ENTRY_SIZE 8

@@ -1,10 +1,10 @@
 #include "Image/OemCustom.h"
 
+#include "Base/HexDump.h"
+#include "Base/Trace.h"
 #include "BaseLib.h"
 #include "Config/CommandLine.h"
-#include "Console/ConsoleUi.h"
-#include "Console/Trace.h"
-#include "Flash/SecureCapsule.h"
+#include "Image/ImageAnalysis.h"
 #include "Image/PackageCommands.h"
 #include "Image/Payload.h"
 #include "Smi/FwsmiTransport.h"
@@ -108,7 +108,7 @@ static BOOLEAN IsEcUpdateInPlay(VOID) {
   if (IsEcWithBiosPercentOptionSet() || IsEcWithBiosOptionSet()) {
     return TRUE;
   }
-  if ((IsEcPercentOptionSet() || IsEcUpdateOptionSet()) && !mSecureCapsule.Info.IsSecureImage) {
+  if ((IsEcPercentOptionSet() || IsEcUpdateOptionSet()) && !mImageAnalysis.Capsule.IsSecureImage) {
     return TRUE;
   }
   return HasEcImage();

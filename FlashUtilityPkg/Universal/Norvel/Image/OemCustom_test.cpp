@@ -11,6 +11,7 @@
 #include "FlashFixture.h"
 #include "Flash/SecureCapsule.h"
 #include "Image/PackageCommands.h"
+#include "Image/ImageAnalysis.h"
 
 namespace {
 
@@ -151,7 +152,7 @@ TEST_F(OemCustomTest, ListContents) {
     ZeroMem(mCommandLine.Owner, sizeof(mCommandLine.Owner));
     if (C.Option != OWNER_FLAG_COUNT) mCommandLine.Owner[C.Option] = 1;
     mCommandLine.Owner[OWNER_MFG] = C.Mfg;
-    mSecureCapsule.Info.IsSecureImage = C.SecureImage;
+    mImageAnalysis.Capsule.IsSecureImage = C.SecureImage;
     EXPECT_TRUE(SMI_OemOdmCustom1());
     EXPECT_EQ(Prefix(g19h.Sent, C.Sent.size()), Text(C.Sent));
   }

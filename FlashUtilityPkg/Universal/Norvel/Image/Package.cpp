@@ -1,12 +1,11 @@
 #include "Image/Package.h"
 
+#include "Base/HexDump.h"
+#include "Base/Print.h"
+#include "Base/RunState.h"
+#include "Base/Trace.h"
 #include "BaseLib.h"
-#include "Config/CommandLine.h"
-#include "Console/ConsoleUi.h"
 #include "Console/FileAccess.h"
-#include "Console/Print.h"
-#include "Console/Trace.h"
-#include "NamedFunction.h"
 
 PACKAGE_STATE mPackage;
 

@@ -1,8 +1,8 @@
 #include "Image/PackageCommands.h"
 
+#include "Base/Trace.h"
 #include "BaseLib.h"
 #include "Config/CommandLine.h"
-#include "Console/Trace.h"
 
 PACKAGE_COMMANDS_STATE mPackageCommands;
 

@@ -1,6 +1,8 @@
 #include "Image/PackageCommands.h"
 
 #include "CommandLineFixture.h"
+#include "ArgumentCheck.h"
+#include "Base/RunState.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include "BaseLib.h"
 #include "Config/CommandLine.h"
 #include "UtilityFixture.h"
+#include "ArgumentCheck.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "Image/Payload.h"
 
+#include "Base/Trace.h"
 #include "BaseLib.h"
-#include "Console/Trace.h"
 #include "Guids.h"
 #include "Platform.h"
 

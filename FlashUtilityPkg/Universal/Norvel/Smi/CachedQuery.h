@@ -4,7 +4,7 @@
 #define VYR_CACHED_QUERY_H_
 
 #include "Base.h"
-#include "Console/Trace.h"
+#include "Base/Trace.h"
 
 // Query sets *Queried and *Answer itself.
 static inline BOOLEAN CachedQueryAnswer(CONST BOOLEAN *Queried, CONST BOOLEAN *Answer, BOOLEAN (*Query)(VOID),

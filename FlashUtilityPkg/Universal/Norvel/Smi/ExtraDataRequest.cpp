@@ -1,9 +1,9 @@
 #include "Smi/ExtraDataRequest.h"
 
+#include "Base/HexDump.h"
+#include "Base/StoredSignature.h"
+#include "Base/Trace.h"
 #include "BaseLib.h"
-#include "Console/ConsoleUi.h"
-#include "Console/Trace.h"
-#include "Image/StoredSignature.h"
 #include "Smi/CachedQuery.h"
 #include "Smi/FwsmiTransport.h"
 

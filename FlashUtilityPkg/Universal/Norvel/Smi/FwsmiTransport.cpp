@@ -1,10 +1,10 @@
 #include "Smi/FwsmiTransport.h"
 
+#include "Base/HexDump.h"
+#include "Base/Print.h"
+#include "Base/Settings.h"
+#include "Base/Trace.h"
 #include "BaseLib.h"
-#include "Config/IniSettings.h"
-#include "Console/ConsoleUi.h"
-#include "Console/Print.h"
-#include "Console/Trace.h"
 #include "Guids.h"
 #include "Platform.h"
 

@@ -3,6 +3,7 @@
 #include "BaseLib.h"
 #include "Config/IniSettings.h"
 #include "UtilityFixture.h"
+#include "Base/Settings.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "Smi/PlatformQueries.h"
 
+#include "Base/HexDump.h"
+#include "Base/Trace.h"
 #include "BaseLib.h"
-#include "Console/ConsoleUi.h"
-#include "Console/Trace.h"
 #include "Smi/FwsmiTransport.h"
 
 PLATFORM_QUERY_STATE mPlatformQuery;

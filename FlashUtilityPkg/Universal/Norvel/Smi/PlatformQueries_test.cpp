@@ -6,9 +6,10 @@
 
 #include "BaseLib.h"
 #include "Config/IniSettings.h"
-#include "Console/Trace.h"
+#include "Base/Trace.h"
 #include "Smi/FwsmiTransport.h"
 #include "UtilityFixture.h"
+#include "Base/Settings.h"
 
 namespace {
 

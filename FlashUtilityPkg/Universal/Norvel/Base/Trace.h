@@ -7,17 +7,28 @@
 #define TRACE_BUFFER_CHARS 4096
 #define LOG_FILE_NAME_CHARS 512
 
+// Where the log goes: file access registers itself, so the trace needs no
+// file code of its own. Without a writer the log is not written.
 typedef struct {
+  CONST CHAR16 *(*CurrentDirectory)(VOID);
+  BOOLEAN (*DeleteFile)(CONST CHAR16 *Name);
+  BOOLEAN (*AppendFile)(CONST CHAR16 *Name, CONST VOID *Buffer, UINT32 Size);
+} LOG_WRITER;
+
+typedef struct {
+  CONST LOG_WRITER *Writer;
   UINT8 DebugFlag;   // -dbg given
   UINT8 DebugLevel;  // 4 with -dbg
   CHAR16 *Buffer;    // 8192 bytes, allocated at the first trace of a load
   CHAR16 LogFileName[LOG_FILE_NAME_CHARS];
   CHAR16 LogDirectory[128];  // where the old log was deleted
+  BOOLEAN LogStarted;        // LogDirectory is set
 } TRACE_STATE;
 
 extern TRACE_STATE mTrace;
 
 VOID TraceResetState(VOID);
+VOID SetLogWriter(CONST LOG_WRITER *Writer);
 
 VOID DebugPrint(UINTN Level, CONST CHAR16 *Format, ...);
 VOID FuncEnter(CONST CHAR16 *Name);
@@ -33,8 +44,5 @@ VOID CheckDebugArgument(VOID);
 UINTN Print(CONST CHAR16 *Format, ...);
 // The utility's own console print: CR LF folding and output in 300-character pieces.
 VOID ConsolePrint(CONST CHAR16 *Format, ...);
-
-// Message-table look-up: the [MessageStringTable] text of Key, else Default.
-CONST CHAR16 *GetMessageString(CONST CHAR8 *Key, CONST CHAR16 *Default);
 
 #endif  // VYR_TRACE_H_

@@ -1,8 +1,10 @@
-#include "Console/Trace.h"
+#include "Base/Trace.h"
 
 #include "Config/IniSettings.h"
 #include "Console/FileAccess.h"
 #include "UtilityFixture.h"
+#include "Base/Settings.h"
+#include "DriverEntry.h"
 
 namespace {
 

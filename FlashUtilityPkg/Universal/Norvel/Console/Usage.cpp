@@ -1,9 +1,10 @@
 // The usage text: one row per option, shown as the BIOS's command filter
 // allows, paged for a 25-line console.
+#include "Console/Usage.h"
+
+#include "Base/Trace.h"
 #include "BaseLib.h"
-#include "Config/CommandLine.h"
 #include "Console/ConsoleUi.h"
-#include "Console/Trace.h"
 #include "Smi/PlatformQueries.h"
 
 #define USAGE_ALWAYS 0xFF

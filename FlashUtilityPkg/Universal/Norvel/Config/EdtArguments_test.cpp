@@ -1,6 +1,7 @@
-#include "Flash/ExtraData.h"
+#include "Config/EdtArguments.h"
 
 #include "CommandLineFixture.h"
+#include "ArgumentCheck.h"
 
 namespace {
 

@@ -1,10 +1,9 @@
-#include "Console/Trace.h"
+#include "Base/Trace.h"
 
+#include "Base/Print.h"
+#include "Base/RunState.h"
+#include "Base/Settings.h"
 #include "BaseLib.h"
-#include "Config/IniSettings.h"
-#include "Console/FileAccess.h"
-#include "Console/Print.h"
-#include "NamedFunction.h"
 #include "Platform.h"
 
 TRACE_STATE mTrace;
@@ -23,6 +22,8 @@ VOID TraceResetState(VOID) {
   ZeroMem(&mTrace, sizeof(mTrace));
 }
 
+VOID SetLogWriter(CONST LOG_WRITER *Writer) { mTrace.Writer = Writer; }
+
 BOOLEAN IsDebugOn(VOID) { return mTrace.DebugFlag != 0 || mIniSettings.Log_file.Flag != 0; }
 
 static UINT8 EffectiveLogLevel(VOID) {
@@ -39,8 +40,12 @@ BOOLEAN IsTraceTaken(UINTN Level) { return mIniSettings.Log_file.LogOnScreen != 
 // runs before the launcher has set the directory the log is then written in:
 // the log is started again there, so no load appends to an older log.
 static VOID StartLog(VOID) {
-  StrCpyS(mTrace.LogDirectory, ARRAY_SIZE(mTrace.LogDirectory), mFileAccess.CurrentDirectory);
-  EfiDeleteFile(mTrace.LogFileName);
+  if (mTrace.Writer == NULL) {
+    return;
+  }
+  StrCpyS(mTrace.LogDirectory, ARRAY_SIZE(mTrace.LogDirectory), mTrace.Writer->CurrentDirectory());
+  mTrace.LogStarted = TRUE;
+  mTrace.Writer->DeleteFile(mTrace.LogFileName);
 }
 
 VOID DebugPrint(UINTN Level, CONST CHAR16 *Format, ...) {
@@ -70,7 +75,7 @@ VOID DebugPrint(UINTN Level, CONST CHAR16 *Format, ...) {
   if (ToScreen) {
     ConsolePrint(u"%s", mTrace.Buffer);
   }
-  if (!ToLog) {
+  if (!ToLog || mTrace.Writer == NULL) {
     return;
   }
 
@@ -85,10 +90,10 @@ VOID DebugPrint(UINTN Level, CONST CHAR16 *Format, ...) {
   Line[Length] = 0;
   // The file operations may trace themselves and reuse the trace buffer: the
   // 8-bit copy is taken before.
-  if (StrCmp(mTrace.LogDirectory, mFileAccess.CurrentDirectory) != 0) {
+  if (!mTrace.LogStarted || StrCmp(mTrace.LogDirectory, mTrace.Writer->CurrentDirectory()) != 0) {
     StartLog();
   }
-  EfiAppendFile(mTrace.LogFileName, Line, (UINT32)Length);
+  mTrace.Writer->AppendFile(mTrace.LogFileName, Line, (UINT32)Length);
   FreePool(Line);
 }
 

@@ -1,4 +1,4 @@
-#include "Console/Print.h"
+#include "Base/Print.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The formatter. One engine, instantiated for the wide and the 8-bit format/output pair,
 // reproduces BasePrintLib's layout rules (including its quirks) so that texts compare
 // byte for byte with what firmware built on EDK2 prints.
-#include "Console/Print.h"
+#include "Base/Print.h"
 
 #include "BaseLib.h"
 

@@ -1,17 +1,14 @@
 // Flash completion: what the platform does after the run (FWSMI 16h), the
-// RTC wake-up alarm, and the launcher's last call.
-#include "Completion.h"
+// RTC wake-up alarm.
+#include "Flash/Completion.h"
 
+#include "Base/Settings.h"
+#include "Base/Trace.h"
 #include "BaseLib.h"
 #include "Config/CommandLine.h"
-#include "Config/IniSettings.h"
-#include "Console/ConsoleUi.h"
-#include "Console/Trace.h"
 #include "Image/Admission.h"
-#include "NamedFunction.h"
 #include "Platform.h"
 #include "Smi/FwsmiTransport.h"
-#include "Smi/PlatformQueries.h"
 
 COMPLETION_STATE mCompletion;
 
@@ -220,31 +217,4 @@ BOOLEAN AutoWakeup(UINT32 Interval) {
   CmosWrite(RTC_HOURS_ALARM, AlarmHour);
   CmosWrite(RTC_REGISTER_B, (UINT8)((RegisterB | RTC_B_AIE) & ~RTC_B_SET));
   return TRUE;
-}
-
-// ---- The launcher's last call ---------------------------------------------------------
-
-BOOLEAN EFIAPI EndProgram(VOID) {
-  FuncEnter(u"EndProgram");
-  // The -edt option keeps its arguments in module storage: nothing to free.
-  SMI_ApHookPoint(HOOK_AP_TERMINATE);
-
-  if (mRun.FirmwareMode && IsVendorId(0x1028) && !IsOptionSet(OPT_NOPAUSE)) {
-    if (!IsOptionSet(OPT_FORCETYPE) && !IsOptionSet(OPT_FORCEIT)) {
-      BOOLEAN Result = SMI_FlashComplete();
-      FuncExit(u"EndProgram", Result ? NULL : u"Flash complete request failed");
-      return Result;
-    }
-    // A forced firmware update on this vendor's platforms must not go back to
-    // the firmware: report a terminated run and hold here.
-    SetStatus_16h(COMPLETE_ACTION_RETURN_TO_OS, COMPLETE_STATUS_AP_TERMINATED);
-    SMI_FlashComplete();
-    for (;;) {
-      GetKey();
-    }
-  }
-
-  BOOLEAN Result = SMI_FlashComplete();
-  FuncExit(u"EndProgram", Result ? NULL : u"Flash complete request failed");
-  return Result;
 }

@@ -1,16 +1,19 @@
 // Completion action and status, the 16h request, the RTC alarm and EndProgram.
-#include "Completion.h"
+#include "Flash/Completion.h"
 
 #include <cstring>
 
 #include "BaseLib.h"
 #include "Config/CommandLine.h"
 #include "Config/IniSettings.h"
-#include "Console/Trace.h"
+#include "Base/Trace.h"
 #include "NamedFunction.h"
 #include "Smi/FwsmiTransport.h"
 #include "Smi/PlatformQueries.h"
 #include "UtilityFixture.h"
+#include "Base/RunState.h"
+#include "Base/Settings.h"
+#include "EndProgram.h"
 
 namespace {
 

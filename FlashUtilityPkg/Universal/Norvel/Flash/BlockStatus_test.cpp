@@ -1,4 +1,4 @@
-#include "Console/BlockStatus.h"
+#include "Flash/BlockStatus.h"
 
 #include "FlashFixture.h"
 

@@ -1,8 +1,9 @@
-#include "Console/BlockStatus.h"
+#include "Flash/BlockStatus.h"
 
+#include "Base/Print.h"
+#include "Base/RegionNames.h"
+#include "Base/Trace.h"
 #include "BaseLib.h"
-#include "Console/Print.h"
-#include "Console/Trace.h"
 #include "Flash/RomMap.h"
 
 BLOCK_STATUS_STATE mBlockStatus;

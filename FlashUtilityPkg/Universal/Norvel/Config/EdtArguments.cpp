@@ -1,7 +1,7 @@
-#include "Flash/ExtraData.h"
+#include "Config/EdtArguments.h"
 
+#include "Base/Trace.h"
 #include "BaseLib.h"
-#include "Console/Trace.h"
 
 EXTRA_DATA_STATE mExtraData;
 
