@@ -1,11 +1,12 @@
 // Secure capsules, RBU images and the BIOS's 19h answer as arbitrary bytes:
-// the record search, the RBU window and checksums, and the reply parse must
-// read only inside what they are given.
+// the one-pass image scan must find what a search finds, and the record
+// search, the RBU window and checksums, and the reply parse must read only
+// inside what they are given.
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
-#include "Flash/SecureCapsule.h"
+#include "Image/ImageAnalysis.h"
 #include "Image/OemCustom.h"
 #include "NamedFunction.h"
 
@@ -14,6 +15,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   // An exact-size copy, so that any read past the end is caught.
   std::vector<uint8_t> Image(Data, Data + Size);
   UINT32 Length = static_cast<UINT32>(Image.size());
+  AnalyzeImage(Image.data(), Length);
+  INTN Scanned[ImageSignatureCount];
+  const UINT8 *Records[PayloadTagCount];
+  UINT32 Sizes[PayloadTagCount] = {};
+  for (int W = 0; W < ImageSignatureCount; W++) {
+    Scanned[W] = FindImageSignature(static_cast<IMAGE_SIGNATURE>(W), Image.data(), Length);
+  }
+  for (int T = 0; T < PayloadTagCount; T++) {
+    Records[T] = FindImageRecord(static_cast<PAYLOAD_TAG_ID>(T), Image.data(), Length, &Sizes[T]);
+  }
+  AnalyzeImage(nullptr, 0);
+  for (int W = 0; W < ImageSignatureCount; W++) {
+    if (Scanned[W] != FindImageSignature(static_cast<IMAGE_SIGNATURE>(W), Image.data(), Length)) __builtin_trap();
+  }
+  for (int T = 0; T < PayloadTagCount; T++) {
+    UINT32 Size2 = 0;
+    const UINT8 *Found = FindPayloadRecordInBuffer(static_cast<PAYLOAD_TAG_ID>(T), Image.data(), Length, &Size2);
+    if (Found != Records[T] || (Found != nullptr && Size2 != Sizes[T])) __builtin_trap();
+  }
+  AnalyzeImage(Image.data(), Length);
   if (ParseSecureCapsule(Image.data(), Length) || mImageAnalysis.Capsule.HasDeviceFirmware) {
     // Touch every byte the records claim.
     uint32_t Sum = 0;

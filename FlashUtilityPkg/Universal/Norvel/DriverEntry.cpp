@@ -26,6 +26,7 @@
 #include "Image/Package.h"
 #include "Image/PackageCommands.h"
 #include "Image/Payload.h"
+#include "MainFlow.h"
 #include "NamedFunction.h"
 #include "Platform.h"
 #include "Smi/ExtraDataRequest.h"
@@ -143,4 +144,5 @@ VOID ResetModuleState(VOID) {
   ExtraDataRequestResetState();
   SettingsResetState();
   RunStateResetState();
+  MainFlowResetState();
 }

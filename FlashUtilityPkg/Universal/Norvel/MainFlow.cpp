@@ -40,11 +40,9 @@
 #include "Smi/PlatformQueries.h"
 #include "Startup.h"
 
-static CHAR16 mFileName[FILE_NAME_CHARS];
-static CHAR16 mOptionString[OPTION_STRING_CHARS];
+MAIN_FLOW_STATE mMainFlow;
 
-// The image analysis made while the configuration was loaded.
-static BOOLEAN mConfigSecureImage;
+VOID MainFlowResetState(VOID) { ZeroMem(&mMainFlow, sizeof(mMainFlow)); }
 
 // Every failure of a flow leaves "Return To OS" with "AP Terminated" for EndProgram.
 static BOOLEAN FailRun(CONST CHAR16 *Name, CONST CHAR16 *Reason) {
@@ -79,14 +77,14 @@ static BOOLEAN RunQueryCommand(BOOLEAN *Ran) {
     return ShowProtectRegionMap();
   }
   if (IsOptionSet(OPT_PI)) {
-    return ShowBvdtRegionMap(mFileName);
+    return ShowBvdtRegionMap(mMainFlow.FileName);
   }
   if (IsOptionSet(OPT_PW)) {
     return ShowWholeRegionMap();
   }
   if (IsOptionSet(OPT_G)) {
     PrintBanner(FALSE);
-    return SaveRomToFile(mFileName);
+    return SaveRomToFile(mMainFlow.FileName);
   }
   if (IsExtrFdSet() || IsOptionSet(OPT_EDT)) {
     PrintBanner(FALSE);
@@ -99,17 +97,17 @@ static BOOLEAN RunQueryCommand(BOOLEAN *Ran) {
 // The configuration of a shell run: the package's or the external files'.
 static BOOLEAN FuncChk_configure(VOID) {
   FuncEnter(u"FuncChk_configure");
-  mConfigSecureImage = FALSE;
+  mMainFlow.ConfigSecureImage = FALSE;
   if (IsPackageMode()) {
     NotInThisBuild(u"A shell package");
     FuncExit(u"FuncChk_configure", u"Get ini from package failed");
     return FALSE;
   }
-  if (!FuncLoadFileConfig(mFileName)) {
+  if (!FuncLoadFileConfig(mMainFlow.FileName)) {
     FuncExit(u"FuncChk_configure", u"");
     return FALSE;
   }
-  mConfigSecureImage = mImageAnalysis.Capsule.IsSecureImage;
+  mMainFlow.ConfigSecureImage = mImageAnalysis.Capsule.IsSecureImage;
   if (mIniSettings.ForceFlash.ALL == 1 && mIniSettings.Others.EnableProtectionRegionMovement == 1) {
     Print(u"Platform.ini can't set [ForceFlash] ALL=1 and [Others] EnableProtectionRegionMovement=1 at the same "
           u"time\n");
@@ -123,7 +121,7 @@ static BOOLEAN FuncChk_configure(VOID) {
 // The EC after the BIOS of a shell run, first match wins.
 static BOOLEAN UpdateEcAfterBios(VOID) {
   FuncEnter(u"UpdateEcAfterBios");
-  BOOLEAN Plain = !mConfigSecureImage;
+  BOOLEAN Plain = !mMainFlow.ConfigSecureImage;
   BOOLEAN Needed = FALSE;
   if (Plain && IsEcWithBiosPercentOptionSet()) {
     DebugPrint(4, u" Command -ecbp\r\n");
@@ -144,7 +142,7 @@ static BOOLEAN UpdateEcAfterBios(VOID) {
   return TRUE;
 }
 
-// S11-S13: what a secure, PFAT or RBU platform accepts.
+// What a secure, PFAT or RBU platform accepts of this image.
 static BOOLEAN SecureAdmission(CONST UINT8 *Image, UINT32 Size, BOOLEAN Secure, BOOLEAN SecureImage) {
   if (!IsPbiOptionSet()) {
     CONST CHAR16 *Refusal = NULL;
@@ -180,7 +178,7 @@ static BOOLEAN SecureAdmission(CONST UINT8 *Image, UINT32 Size, BOOLEAN Secure, 
   return TRUE;
 }
 
-// S16: the engine that the platform and the image call for.
+// The engine that the platform and the image call for.
 static BOOLEAN ChooseEngine(CONST UINT8 *Image, UINT32 Size, BOOLEAN Secure, BOOLEAN SecureImage) {
   UINT8 MovePrivate = mIniSettings.Others.EnablePrivateRegionMovement;
   UINT8 MoveProtect = mIniSettings.Others.EnableProtectionRegionMovement;
@@ -224,7 +222,7 @@ static BOOLEAN ChooseEngine(CONST UINT8 *Image, UINT32 Size, BOOLEAN Secure, BOO
   return FuncUpdate_via15h(Image, Size);
 }
 
-// S1-S16 on a loaded image.
+// A loaded image: multi-SKU selection, the region, the checks and the admission, then the engine.
 static BOOLEAN FlashImage(UINT8 **ImageRef, UINT32 *SizeRef) {
   if (IsVendorId(VENDOR_ID_DELL)) {
     CheckAndSetMultiSkuPackage(ImageRef, SizeRef);
@@ -241,7 +239,7 @@ static BOOLEAN FlashImage(UINT8 **ImageRef, UINT32 *SizeRef) {
   if (IsPbiOptionSet()) {
     return NotInThisBuild(u"-pbi");
   }
-  if (!mConfigSecureImage && (IsEcUpdateOptionSet() || IsEcPercentOptionSet())) {
+  if (!mMainFlow.ConfigSecureImage && (IsEcUpdateOptionSet() || IsEcPercentOptionSet())) {
     if (!SMI_CheckEcPartSize(Size) || !StoreEcImage(Image, Size)) {
       return FALSE;
     }
@@ -289,7 +287,7 @@ static BOOLEAN FlashImage(UINT8 **ImageRef, UINT32 *SizeRef) {
   return ChooseEngine(Image, Size, Secure, SecureImage);
 }
 
-// Step 17: load the image, then S2-S16.
+// Loads the FD file, then flashes it.
 static BOOLEAN FuncImageSelectAndFlash(VOID) {
   FuncEnter(u"FuncImageSelectAndFlash");
   UINT8 *Image = NULL;
@@ -299,13 +297,15 @@ static BOOLEAN FuncImageSelectAndFlash(VOID) {
     FuncExit(u"FuncImageSelectAndFlash", u"Load package FD failed");
     return FALSE;
   }
-  if (!EfiReadFile(mFileName, (VOID **)&Image, &Size)) {
+  if (!EfiReadFile(mMainFlow.FileName, (VOID **)&Image, &Size)) {
     PrintBanner(FALSE);
-    Print(u"\r\n    Error:\r\n    the FD file not found. (%s)\r\n\r\n", mFileName);
+    Print(u"\r\n    Error:\r\n    the FD file not found. (%s)\r\n\r\n", mMainFlow.FileName);
     FuncExit(u"FuncImageSelectAndFlash", u"FD file not found");
     return FALSE;
   }
+  AnalyzeImage(Image, Size);
   BOOLEAN Result = FlashImage(&Image, &Size);
+  AnalyzeImage(NULL, 0);
   FreePool(Image);
   FuncExit(u"FuncImageSelectAndFlash", Result ? NULL : u"Flash failed");
   return Result;
@@ -323,7 +323,7 @@ BOOLEAN EFIAPI ShellFlashMain(VOID) {
   InitialIniConfig();
   EdtResetState();
 
-  if (!ArgumentCheck(mFileName, mOptionString)) {
+  if (!ArgumentCheck(mMainFlow.FileName, mMainFlow.OptionString)) {
     return FailRun(u"ShellFlashMain", u"Argument check failed");
   }
   if (!Initialize()) {
@@ -332,7 +332,7 @@ BOOLEAN EFIAPI ShellFlashMain(VOID) {
   if (!CallingNecessarySmi()) {
     return FailRun(u"ShellFlashMain", u"calling necessary FWSMI failed");
   }
-  if (!CommandFilterCheck(mOptionString)) {
+  if (!CommandFilterCheck(mMainFlow.OptionString)) {
     return FailRun(u"ShellFlashMain", u"Argument check with command filter failed");
   }
   BOOLEAN Ran = FALSE;
@@ -413,7 +413,7 @@ static BOOLEAN UefiUpdateEc(VOID) {
   return FALSE;
 }
 
-// Step 7: a payload without BIOS data updates only what it carries.
+// A payload without BIOS data updates only what it carries.
 static BOOLEAN UpdateWithoutBios(BOOLEAN *Handled) {
   *Handled = TRUE;
   if (HasIshImage() || HasPdtImage()) {

@@ -4,6 +4,17 @@
 #define VYR_MAIN_FLOW_H_
 
 #include "Base.h"
+#include "Config/CommandLine.h"
+
+typedef struct {
+  CHAR16 FileName[FILE_NAME_CHARS];
+  CHAR16 OptionString[OPTION_STRING_CHARS];
+  BOOLEAN ConfigSecureImage;  // the FD read for the configuration was a secure capsule
+} MAIN_FLOW_STATE;
+
+extern MAIN_FLOW_STATE mMainFlow;
+
+VOID MainFlowResetState(VOID);
 
 BOOLEAN EFIAPI ShellFlashMain(VOID);
 BOOLEAN EFIAPI UefiFlashMain(VOID);

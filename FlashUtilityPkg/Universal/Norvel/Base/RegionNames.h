@@ -8,7 +8,7 @@
 #define ROM_TYPE_PEI 0x00
 #define ROM_TYPE_NV_STORAGE 0x06
 #define ROM_TYPE_FACTORY_COPY 0x16
-#define ROM_TYPE_PRIVATE_HIT 0x17      // what GetProtectTypeAt reports for a private region
+#define ROM_TYPE_PRIVATE_HIT 0x17  // what GetProtectTypeAt reports for a private region
 #define ROM_TYPE_PRIVATE 0xFE
 #define ROM_TYPE_END 0xFF
 

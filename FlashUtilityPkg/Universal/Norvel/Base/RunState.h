@@ -6,7 +6,7 @@
 #include "Base.h"
 
 typedef struct {
-  UINT32 Argc;     // as registered; the strings stay the launcher's
+  UINT32 Argc;  // as registered; the strings stay the launcher's
   CHAR16 **Argv;
   BOOLEAN FirmwareMode;  // set by UefiFlashMain, cleared by ShellFlashMain
 } RUN_STATE;

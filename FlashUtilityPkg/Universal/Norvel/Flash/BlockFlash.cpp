@@ -17,6 +17,7 @@
 #include "Flash/RomMapTypes.h"
 #include "Flash/SecureCapsule.h"
 #include "Image/Bvdt.h"
+#include "Image/ImageAnalysis.h"
 #include "Platform.h"
 #include "Smi/PlatformQueries.h"
 
@@ -67,16 +68,10 @@ UINT8 BuildRegionSelection(VOID) {
 
 // ---- Whole update ---------------------------------------------------------
 
-static CONST UINT8 mBvdtSignature[] = {'$', 'B', 'V', 'D', 'T'};
-
 // Offset of the first "$BVDT" in Data, or Size.
 static UINT32 FindBvdtSignature(CONST UINT8 *Data, UINT32 Size) {
-  for (UINT32 Offset = 0; Size >= sizeof(mBvdtSignature) && Offset <= Size - sizeof(mBvdtSignature); Offset++) {
-    if (Data[Offset] == '$' && CompareMem(Data + Offset, mBvdtSignature, sizeof(mBvdtSignature)) == 0) {
-      return Offset;
-    }
-  }
-  return Size;
+  INTN Found = FindImageSignature(ImageSignatureBvdt, Data, Size);
+  return Found < 0 ? Size : (UINT32)Found;
 }
 
 BOOLEAN FindBvdtBlock(UINT32 *Address, UINT32 *Size) {
@@ -621,8 +616,6 @@ BOOLEAN UpdateExternalEc(CONST UINT8 *Image, UINT32 Size, BOOLEAN Wait) {
 // ---- A BIOS-region-only image -------------------------------------------------
 
 // Stored with '~' for '$' so that this driver's own image holds no such tag.
-static CONST CHAR8 mBiosRecordTag[] = "~_NORVEL_BIOSIMG";
-static CONST CHAR8 mPfatHeaderTag[] = "~PFATHDR";
 
 #define BIOS_RECORD_DATA_SIZE_OFFSET 20
 #define BIOS_RECORD_HEADER_SIZE 24
@@ -630,21 +623,14 @@ static CONST CHAR8 mPfatHeaderTag[] = "~PFATHDR";
 #define PFAT_HEADER_ROM_BLOCK_OFFSET 20
 #define PFAT_HEADER_FIELDS_SIZE 24
 
-static INTN FindTag(CONST UINT8 *Image, UINT32 ImageSize, CONST CHAR8 *Stored, UINTN Length) {
-  CHAR8 Tag[16];
-  CopyMem(Tag, Stored, Length);
-  Tag[0] = '$';
-  return FindBytes(Image, ImageSize, Tag, Length);
-}
-
 // The BIOS part's size as the image describes it; 64 bits so that a PFAT
 // header's product cannot wrap into a plausible size.
 static UINT64 ImageBiosSize(CONST UINT8 *Image, UINT32 ImageSize) {
-  INTN Record = FindTag(Image, ImageSize, mBiosRecordTag, sizeof(mBiosRecordTag) - 1);
+  INTN Record = FindImageSignature(ImageSignatureBiosRecord, Image, ImageSize);
   if (Record >= 0 && (UINT64)Record + BIOS_RECORD_HEADER_SIZE <= ImageSize) {
     return ReadUnaligned32(Image + Record + BIOS_RECORD_DATA_SIZE_OFFSET);
   }
-  INTN Header = FindTag(Image, ImageSize, mPfatHeaderTag, sizeof(mPfatHeaderTag) - 1);
+  INTN Header = FindImageSignature(ImageSignaturePfatHeader, Image, ImageSize);
   if (Header >= 0 && (UINT64)Header + PFAT_HEADER_FIELDS_SIZE <= ImageSize) {
     return (UINT64)ReadUnaligned32(Image + Header + PFAT_HEADER_BLOCKS_OFFSET) *
            ReadUnaligned32(Image + Header + PFAT_HEADER_ROM_BLOCK_OFFSET);

@@ -12,6 +12,7 @@
 #include "Flash/RomMapTables.h"
 #include "Flash/RomMapTypes.h"
 #include "Guids.h"
+#include "Image/ImageAnalysis.h"
 #include "Platform.h"
 #include "Smi/FwsmiTransport.h"
 #include "Smi/PlatformQueries.h"
@@ -530,7 +531,7 @@ BOOLEAN GetNewRegionRecord(REGION_RECORD *Record) {
 // ---- The new image's ROM map ---------------------------------------------------
 
 // Kept with a placeholder so that this image holds no "$FWSMI" a search could find.
-static CONST CHAR8 mBvdtMapSignature[] = "~FWSMI";
+#define BVDT_MAP_SIGNATURE_SIZE 6  // "$FWSMI"
 
 BOOLEAN ReadBvdtRomMap(CONST UINT8 *Image, UINT32 ImageSize) {
   FuncEnter(u"ReadBvdtRomMap");
@@ -540,16 +541,13 @@ BOOLEAN ReadBvdtRomMap(CONST UINT8 *Image, UINT32 ImageSize) {
     FuncExit(u"ReadBvdtRomMap", u"Input buffer is NULL");
     return FALSE;
   }
-  CHAR8 Signature[sizeof(mBvdtMapSignature) - 1];
-  CopyMem(Signature, mBvdtMapSignature, sizeof(Signature));
-  Signature[0] = '$';
-  INTN Found = FindBytes(Image, ImageSize, Signature, sizeof(Signature));
+  INTN Found = FindImageSignature(ImageSignatureBvdtMap, Image, ImageSize);
   if (Found < 0) {
     FuncExit(u"ReadBvdtRomMap", u"Signature not found");
     return FALSE;
   }
   mRomMap.BvdtFound = 1;
-  UINT32 Offset = (UINT32)Found + sizeof(Signature);
+  UINT32 Offset = (UINT32)Found + BVDT_MAP_SIGNATURE_SIZE;
   // Entries are read only while they lie whole inside the image.
   for (UINT32 Index = 0; Index < ROM_MAP_MAX_ENTRIES && Offset + BVDT_MAP_ENTRY_SIZE <= ImageSize;
        Index++, Offset += BVDT_MAP_ENTRY_SIZE) {

@@ -6,10 +6,10 @@
 #include "Base.h"
 
 // Each prints the banner first.
-BOOLEAN ShowProtectRegionMap(VOID);   // -pq
-BOOLEAN ShowPrivateRegionMap(VOID);   // -priv, -ppriv
-BOOLEAN ShowWholeRegionMap(VOID);     // -pw
-BOOLEAN ShowExternalRegionMap(VOID);  // -pr
+BOOLEAN ShowProtectRegionMap(VOID);                 // -pq
+BOOLEAN ShowPrivateRegionMap(VOID);                 // -priv, -ppriv
+BOOLEAN ShowWholeRegionMap(VOID);                   // -pw
+BOOLEAN ShowExternalRegionMap(VOID);                // -pr
 BOOLEAN ShowBvdtRegionMap(CONST CHAR16 *FileName);  // -pi FILE
 
 // The "R"/"." table of every block's protect flag, before block writing.

@@ -11,14 +11,14 @@
 #define BLOCK_MAP_AREA_SIZE 0x10000
 #define BLOCK_MAP_MAX_ENTRIES 255
 #define BLOCK_MAP_ENTRY_SIZE 4
-#define BLOCK_MAP_UNIT 256              // block sizes come in units of 256 bytes
+#define BLOCK_MAP_UNIT 256  // block sizes come in units of 256 bytes
 #define BLOCK_COUNT_PER_ENTRY_MAX 0x8000
 #define BLOCK_TABLE_ENTRIES 32768
 #define BLOCK_ENTRY_SIZE 9
 #define BLOCK_TABLE_BYTES (BLOCK_TABLE_ENTRIES * BLOCK_ENTRY_SIZE)  // 0x48000
 
-#define ROM_MAP_AREA_SIZE 0x10000       // each 12h area
-#define ROM_MAP_COPY_SIZE 2048          // bytes of each 12h area exchanged with the BIOS
+#define ROM_MAP_AREA_SIZE 0x10000  // each 12h area
+#define ROM_MAP_COPY_SIZE 2048     // bytes of each 12h area exchanged with the BIOS
 #define PROTECT_MAP_ENTRY_SIZE 9
 #define PRIVATE_MAP_ENTRY_SIZE 8
 #define ROM_MAP_MAX_ENTRIES 200
@@ -32,7 +32,7 @@
 #define WHOLE_MAP_TRACE_BYTES 128
 
 #define EXTERNAL_MAP_BUFFER_SIZE 4096
-#define EXTERNAL_MAP_COPY_SIZE 512      // current map, then new map
+#define EXTERNAL_MAP_COPY_SIZE 512  // current map, then new map
 #define EXTERNAL_MAP_SIZE 256
 #define EXTERNAL_MAP_ENTRY_SIZE 10
 #define EXTERNAL_MAP_MAX_ENTRIES 16
@@ -95,7 +95,7 @@ typedef struct {
   UINT32 Offset;  // Start - ROM base
   UINT32 Size;
   UINT32 Start;
-  UINT32 End;     // Start + Size - 1
+  UINT32 End;  // Start + Size - 1
   UINT32 Attribute;
 } WHOLE_ROM_RECORD;
 

@@ -8,6 +8,7 @@
 #include "Config/CommandLine.h"
 #include "Config/IniStore.h"
 #include "Console/ConsoleUi.h"
+#include "Image/ImageAnalysis.h"
 #include "Platform.h"
 #include "Smi/FwsmiTransport.h"
 #include "Smi/PlatformQueries.h"
@@ -21,7 +22,6 @@ VOID SetChecksDisabled(BOOLEAN Disabled) { mBvdt.ChecksDisabled = Disabled ? 1 :
 // Signatures are kept with 'S' in place of '$' so that the utility's own
 // image never holds them and a search through memory cannot find the
 // utility instead of a BIOS.
-static CONST CHAR8 kBvdtSignature[] = "SBVDT";
 static CONST CHAR8 kProdexSignature[] = "SPRODEX";
 static CONST CHAR8 kVerexSignature[] = "SVEREX";
 static CONST CHAR8 kRdateSignature[] = "SRDATE";
@@ -29,15 +29,6 @@ static CONST CHAR8 kCheckInSignature[] = "SCHKCNDI";
 static CONST CHAR8 kCheckOutSignature[] = "SCHKCNDO";
 
 #define SIGNATURE_MAX 16
-
-// Offset of the first occurrence of the stored signature (with its '$'), or -1.
-static INTN FindSignature(CONST UINT8 *Image, UINTN Size, CONST CHAR8 *Stored) {
-  CHAR8 Needle[SIGNATURE_MAX];
-  UINTN Length = AsciiStrLen(Stored);
-  CopyMem(Needle, Stored, Length);
-  Needle[0] = '$';
-  return FindBytes(Image, Size, Needle, Length);
-}
 
 static VOID MakeSignature(CHAR8 *Out, CONST CHAR8 *Stored) {
   CopyMem(Out, Stored, AsciiStrLen(Stored));
@@ -103,7 +94,7 @@ BOOLEAN GetBvdtInfoFromBuffer(CONST UINT8 *Image, UINTN Size, BVDT_INFO *Info) {
     return FALSE;
   }
   ZeroMem(Info, sizeof(*Info));
-  INTN Found = Image != NULL ? FindSignature(Image, Size, kBvdtSignature) : -1;
+  INTN Found = FindImageSignature(ImageSignatureBvdt, Image, Size);
   if (Found < 0) {
     FuncExit(u"GetBvdtInfoFromBuffer", u"BVDT not found");
     return FALSE;
@@ -132,21 +123,21 @@ BOOLEAN GetBvdtInfoFromBuffer(CONST UINT8 *Image, UINTN Size, BVDT_INFO *Info) {
   DebugPrint(4, u" Version[Default]: %a\r\n", Info->DefaultVersion);
   DebugPrint(4, u" Version[0]: %a\r\n", Info->Version[0]);
 
-  INTN Prodex = FindSignature(Image, Size, kProdexSignature);
+  INTN Prodex = FindImageSignature(ImageSignatureProdex, Image, Size);
   if (Prodex >= 0) {
     UINTN Count = ReadList(Image, Size, (UINTN)Prodex + AsciiStrLen(kProdexSignature), Info->ModelName);
     for (UINTN Index = 0; Index < Count; Index++) {
       DebugPrint(4, u" Model Name[%d]: %a\r\n", Index, Info->ModelName[Index]);
     }
   }
-  INTN Verex = FindSignature(Image, Size, kVerexSignature);
+  INTN Verex = FindImageSignature(ImageSignatureVerex, Image, Size);
   if (Verex >= 0) {
     UINTN Count = ReadList(Image, Size, (UINTN)Verex + AsciiStrLen(kVerexSignature), Info->Version);
     for (UINTN Index = 0; Index < Count; Index++) {
       DebugPrint(4, u" Version[%d]: %a\r\n", Index, Info->Version[Index]);
     }
   }
-  INTN Rdate = FindSignature(Image, Size, kRdateSignature);
+  INTN Rdate = FindImageSignature(ImageSignatureRdate, Image, Size);
   UINTN RdateEnd = (UINTN)Rdate + AsciiStrLen(kRdateSignature);
   if (Rdate >= 0 && RdateEnd <= Size && Size - RdateEnd >= 3) {
     Info->ReleaseYear = FromBcd(Image[RdateEnd]);
@@ -555,8 +546,6 @@ BOOLEAN SMI_CheckConditionalData(UINT8 DataType, UINT8 DataFormat, UINT16 DataLe
 
 // ---- The whole check ---------------------------------------------------------------
 
-static CONST CHAR8 kAntiTheftMarker[] = "pTAS";  // '$' last
-
 BOOLEAN DellVersionPrompt(INTN Result) {
   DebugPrint(4, u"Final version compare result: %d\r\n", Result);
   if (IsOptionSet(OPT_NOPAUSE) != 0) {
@@ -591,12 +580,11 @@ BOOLEAN DellVersionPrompt(INTN Result) {
 BOOLEAN Func_PlatformCheck(CONST UINT8 *Image, UINTN ImageSize, UINT32 RomSize) {
   FuncEnter(u"Func_PlatformCheck");
   if (IsAntiTheftPresent() != 0 && !IsEcPercentOptionSet() && !IsEcUpdateOptionSet()) {
-    CHAR8 Marker[4];
-    CopyMem(Marker, kAntiTheftMarker, sizeof(Marker));
-    Marker[3] = '$';
     UINTN Searched = ImageSize;
     if (RomSize < Searched) Searched = RomSize;
-    if (Image == NULL || FindBytes(Image, Searched, Marker, sizeof(Marker)) < 0) {
+    // The first marker of the whole image lies inside the searched part, or none does.
+    INTN Marker = FindImageSignature(ImageSignatureAntiTheft, Image, ImageSize);
+    if (Marker < 0 || (UINTN)Marker + 4 > Searched) {
       FuncExit(u"Func_PlatformCheck", u"ATP not found");
       return FALSE;
     }

@@ -16,7 +16,6 @@
 #define MULTI_SKU_ENTRY_SIZE 8
 
 // Stored with '~' for '$' so that a search of this image never finds it.
-static CONST CHAR8 mMultiSkuSignature[] = "~MULTISC";
 
 static VOID PrintFdNotFound(CONST CHAR16 *FileName) {
   PrintBanner(FALSE);
@@ -47,7 +46,7 @@ BOOLEAN LoadConfigFromSecureImage(CONST UINT8 *Image, UINT32 Size) {
   FuncEnter(u"LoadConfigFromSecureImage");
   CONST UINT8 *Text = NULL;
   UINT32 TextSize = 0;
-  if (!GetPayloadRecordInBuffer(PayloadIni, Image, Size, &Text, &TextSize)) {
+  if (!GetImageRecordData(PayloadIni, Image, Size, &Text, &TextSize)) {
     FuncExit(u"LoadConfigFromSecureImage", u"embedded ini signature not found");
     return FALSE;
   }
@@ -80,10 +79,7 @@ BOOLEAN LoadConfigFromCapsule(VOID) {
 
 VOID CheckAndSetMultiSkuPackage(UINT8 **Image, UINT32 *Size) {
   FuncEnter(u"CheckAndSetMultiSkuPackage");
-  CHAR8 Signature[sizeof(mMultiSkuSignature)];
-  CopyMem(Signature, mMultiSkuSignature, sizeof(Signature));
-  Signature[0] = '$';
-  INTN Found = (*Image == NULL) ? -1 : FindBytes(*Image, *Size, Signature, 8);
+  INTN Found = FindImageSignature(ImageSignatureMultiSku, *Image, *Size);
   if (Found < 0 || *Size - (UINT32)Found < MULTI_SKU_HEADER_SIZE) {
     DebugPrint(4, u"Signature $MULTISC not find\n");
     FuncExit(u"CheckAndSetMultiSkuPackage", NULL);
@@ -125,6 +121,7 @@ VOID CheckAndSetMultiSkuPackage(UINT8 **Image, UINT32 *Size) {
     FreePool(*Image);
     *Image = Copy;
     *Size = Length;
+    AnalyzeImage(*Image, *Size);
     DebugPrint(4, u"Get matched BIOS in mult-SKU capsule\n");
     break;
   }
@@ -179,6 +176,7 @@ BOOLEAN FuncLoadFileConfig(CHAR16 *FileName) {
     FuncExit(u"FuncLoadFileConfig", u"FD file not found");
     return FALSE;
   }
+  AnalyzeImage(Image, Size);
   if (IsVendorId(VENDOR_ID_DELL)) {
     CheckAndSetMultiSkuPackage(&Image, &Size);
   }
@@ -187,6 +185,7 @@ BOOLEAN FuncLoadFileConfig(CHAR16 *FileName) {
   if (ParseSecureCapsule(Image, Size)) {
     Result = LoadConfigFromSecureImage(Image, Size);
   }
+  AnalyzeImage(NULL, 0);
   FreePool(Image);
   FuncExit(u"FuncLoadFileConfig", Result ? NULL : u"Load config from secure image failed");
   return Result;

@@ -1,5 +1,5 @@
-// What an FD image holds: the secure capsule and its records, and the RBU
-// window.
+// What an FD image holds: one pass that finds every signature and payload
+// record, then the secure capsule and its records, and the RBU window.
 #include "Image/ImageAnalysis.h"
 
 #include "Base/HexDump.h"
@@ -8,10 +8,10 @@
 #include "Image/Payload.h"
 
 // "$ZTK" and the capsule GUID DDA13833-C342-4EAE-B5C9-C2D7D613DBB8.
-static CONST CHAR8 kCapsuleSignature[20] = {'~',  'Z',  'T',  'K',  0x33, 0x38, (CHAR8)0xA1, (CHAR8)0xDD,
-                                            0x42, (CHAR8)0xC3, (CHAR8)0xAE, 0x4E, (CHAR8)0xB5, (CHAR8)0xC9,
-                                            (CHAR8)0xC2, (CHAR8)0xD7, (CHAR8)0xD6, 0x13, (CHAR8)0xDB, (CHAR8)0xB8};
-static CONST CHAR8 kDriverSignature[] = "~#EFI#DRV_";  // first character 'Q'
+static CONST CHAR8 kCapsuleSignature[20] = {'~',         'Z',         'T',         'K',         0x33,
+                                            0x38,        (CHAR8)0xA1, (CHAR8)0xDD, 0x42,        (CHAR8)0xC3,
+                                            (CHAR8)0xAE, 0x4E,        (CHAR8)0xB5, (CHAR8)0xC9, (CHAR8)0xC2,
+                                            (CHAR8)0xD7, (CHAR8)0xD6, 0x13,        (CHAR8)0xDB, (CHAR8)0xB8};
 static CONST CHAR8 kRbuSignature[] = "~RBU";
 static CONST CHAR8 kServerInfoSignature[] = "~BIS";
 
@@ -23,11 +23,139 @@ IMAGE_ANALYSIS mImageAnalysis;
 
 VOID ImageAnalysisResetState(VOID) { ZeroMem(&mImageAnalysis, sizeof(mImageAnalysis)); }
 
+// ---- The scan ---------------------------------------------------------------
+
+// Stored with one character changed, so that a scan of a package holding this
+// driver finds only real signatures; the character goes back at Patch.
+typedef struct {
+  CONST CHAR8 *Stored;
+  UINT8 Length;
+  UINT8 Patch;
+  CHAR8 Char;
+} STORED_IMAGE_SIGNATURE;
+
+static CONST STORED_IMAGE_SIGNATURE kSignatures[ImageSignatureCount] = {
+    {"SBVDT", 5, 0, '$'},       {"SPRODEX", 7, 0, '$'},
+    {"SVEREX", 6, 0, '$'},      {"SRDATE", 6, 0, '$'},
+    {"~FWSMI", 6, 0, '$'},      {"~_NORVEL_BIOSIMG", 16, 0, '$'},
+    {"~PFATHDR", 8, 0, '$'},    {"~MULTISC", 8, 0, '$'},
+    {"~#EFI#DRV_", 10, 0, 'Q'}, {kCapsuleSignature, sizeof(kCapsuleSignature), 0, '$'},
+    {"pTAS", 4, 3, '$'},
+};
+
+#define IMAGE_NEEDLE_MAX 24
+
+VOID GetImageSignature(IMAGE_SIGNATURE Which, CHAR8 *Needle, UINTN *Length) {
+  CONST STORED_IMAGE_SIGNATURE *S = &kSignatures[Which];
+  CopyMem(Needle, S->Stored, S->Length);
+  Needle[S->Patch] = S->Char;
+  *Length = S->Length;
+}
+
+// A record counts only when its header and its data, by the size it gives,
+// end inside the image.
+static BOOLEAN IsWholeRecord(CONST UINT8 *Image, UINT64 Size, UINT64 At, UINT32 *DataSize) {
+  if (Size - At < PAYLOAD_HEADER_LENGTH) {
+    return FALSE;
+  }
+  UINT32 Length = ReadUnaligned32(Image + At + 20);
+  if (Length > Size - At - PAYLOAD_HEADER_LENGTH) {
+    return FALSE;
+  }
+  *DataSize = Length;
+  return TRUE;
+}
+
+VOID AnalyzeImage(CONST UINT8 *Image, UINT32 Size) {
+  IMAGE_SCAN *Scan = &mImageAnalysis.Scan;
+  ZeroMem(Scan, sizeof(*Scan));
+  if (Image == NULL) {
+    return;
+  }
+  Scan->Image = Image;
+  Scan->Size = Size;
+  CHAR8 Needles[ImageSignatureCount + PayloadTagCount][IMAGE_NEEDLE_MAX];
+  UINTN Lengths[ImageSignatureCount + PayloadTagCount];
+  INTN *Found[ImageSignatureCount + PayloadTagCount];
+  BOOLEAN Starts[256];
+  ZeroMem(Starts, sizeof(Starts));
+  UINTN Count = ImageSignatureCount + PayloadTagCount;
+  for (UINTN N = 0; N < Count; N++) {
+    if (N < ImageSignatureCount) {
+      GetImageSignature((IMAGE_SIGNATURE)N, Needles[N], &Lengths[N]);
+      Found[N] = &Scan->Signature[N];
+    } else {
+      GetPayloadTag((PAYLOAD_TAG_ID)(N - ImageSignatureCount), Needles[N]);
+      Lengths[N] = PAYLOAD_TAG_LENGTH;
+      Found[N] = &Scan->Record[N - ImageSignatureCount];
+    }
+    *Found[N] = -1;
+    Starts[(UINT8)Needles[N][0]] = TRUE;
+  }
+  UINTN Open = Count;
+  for (UINT64 At = 0; At < Size && Open != 0; At++) {
+    if (!Starts[Image[At]]) {
+      continue;
+    }
+    for (UINTN N = 0; N < Count; N++) {
+      if (*Found[N] >= 0 || (UINT8)Needles[N][0] != Image[At] || Size - At < Lengths[N] ||
+          CompareMem(Image + At, Needles[N], Lengths[N]) != 0) {
+        continue;
+      }
+      if (N >= ImageSignatureCount && !IsWholeRecord(Image, Size, At, &Scan->RecordDataSize[N - ImageSignatureCount])) {
+        continue;  // a later occurrence may still be whole
+      }
+      *Found[N] = (INTN)At;
+      Open--;
+    }
+  }
+}
+
+static BOOLEAN IsAnalysed(CONST UINT8 *Image, UINT64 Size) {
+  return Image != NULL && Image == mImageAnalysis.Scan.Image && Size == mImageAnalysis.Scan.Size;
+}
+
+INTN FindImageSignature(IMAGE_SIGNATURE Which, CONST UINT8 *Image, UINT64 Size) {
+  if (Image == NULL || Which >= ImageSignatureCount) {
+    return -1;
+  }
+  if (IsAnalysed(Image, Size)) {
+    return mImageAnalysis.Scan.Signature[Which];
+  }
+  CHAR8 Needle[IMAGE_NEEDLE_MAX];
+  UINTN Length = 0;
+  GetImageSignature(Which, Needle, &Length);
+  return FindBytes(Image, (UINTN)Size, Needle, Length);
+}
+
+CONST UINT8 *FindImageRecord(PAYLOAD_TAG_ID Tag, CONST UINT8 *Image, UINT32 Size, UINT32 *DataSize) {
+  if (Image == NULL || Tag >= PayloadTagCount) {
+    return NULL;
+  }
+  if (!IsAnalysed(Image, Size)) {
+    return FindPayloadRecordInBuffer(Tag, Image, Size, DataSize);
+  }
+  if (mImageAnalysis.Scan.Record[Tag] < 0) {
+    return NULL;
+  }
+  *DataSize = mImageAnalysis.Scan.RecordDataSize[Tag];
+  return Image + mImageAnalysis.Scan.Record[Tag];
+}
+
+BOOLEAN GetImageRecordData(PAYLOAD_TAG_ID Tag, CONST UINT8 *Image, UINT32 Size, CONST UINT8 **Data, UINT32 *DataSize) {
+  CONST UINT8 *Record = FindImageRecord(Tag, Image, Size, DataSize);
+  if (Record == NULL) {
+    return FALSE;
+  }
+  *Data = Record + PAYLOAD_HEADER_LENGTH;
+  return TRUE;
+}
+
 static UINTN Smaller(UINTN A, UINTN B) { return A < B ? A : B; }
 
 // The first record with Tag whose header and data both lie inside the image.
 static UINT8 *FindRecord(UINT8 *Image, UINT32 Size, PAYLOAD_TAG_ID Tag, UINT32 *DataSize) {
-  return (UINT8 *)FindPayloadRecordInBuffer(Tag, Image, Size, DataSize);
+  return (UINT8 *)FindImageRecord(Tag, Image, Size, DataSize);
 }
 
 static VOID DumpRecordHeader(CONST UINT8 *Record, CONST UINT8 *Image, UINT32 Size) {
@@ -35,8 +163,8 @@ static VOID DumpRecordHeader(CONST UINT8 *Record, CONST UINT8 *Image, UINT32 Siz
 }
 
 // EC, ME and device-firmware records: traced when present, taken when not empty.
-static UINT8 *NoteSideRecord(UINT8 *Image, UINT32 Size, PAYLOAD_TAG_ID Tag, CONST CHAR16 *Header,
-                             CONST CHAR16 *Found, BOOLEAN *Has, UINT32 *RecordSize) {
+static UINT8 *NoteSideRecord(UINT8 *Image, UINT32 Size, PAYLOAD_TAG_ID Tag, CONST CHAR16 *Header, CONST CHAR16 *Found,
+                             BOOLEAN *Has, UINT32 *RecordSize) {
   UINT32 DataSize = 0;
   UINT8 *Record = FindRecord(Image, Size, Tag, &DataSize);
   if (Record == NULL) {
@@ -65,7 +193,7 @@ BOOLEAN ParseSecureCapsule(UINT8 *Image, UINT32 Size) {
   if (Image == NULL) {
     Size = 0;
   }
-  if (FindStoredSignature(Image, Size, kDriverSignature, 10, 'Q') >= 0) {
+  if (FindImageSignature(ImageSignatureDriver, Image, Size) >= 0) {
     Info->DriverSignature = TRUE;
     DebugPrint(4, u"EFI DRV Signature found!\r\n");
   }
@@ -86,7 +214,7 @@ BOOLEAN ParseSecureCapsule(UINT8 *Image, UINT32 Size) {
     Info->DeviceFirmwareData = Data;
   }
 
-  if (FindStoredSignature(Image, Size, kCapsuleSignature, sizeof(kCapsuleSignature), '$') < 0) {
+  if (FindImageSignature(ImageSignatureCapsule, Image, Size) < 0) {
     DebugPrint(4, u"Legacy FD size (0x%X)\r\n", Size);
     FuncExit(u"ParseSecureCapsule", u"Legacy image");
     return FALSE;

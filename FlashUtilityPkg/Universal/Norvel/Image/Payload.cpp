@@ -28,7 +28,7 @@ static CONST CHAR16 *CONST mAbsentNotes[PayloadTagCount] = {
 
 VOID PayloadResetState(VOID) { ZeroMem(&mPayload, sizeof(mPayload)); }
 
-static VOID WorkingTag(PAYLOAD_TAG_ID Id, CHAR8 *Tag) {
+VOID GetPayloadTag(PAYLOAD_TAG_ID Id, CHAR8 *Tag) {
   CopyMem(Tag, mPayloadTags[Id], PAYLOAD_TAG_LENGTH);
   Tag[0] = '$';
 }
@@ -72,7 +72,7 @@ BOOLEAN ScanPayloadImage(UINT8 *Base, UINT64 Size, CONST CHAR16 **Reason) {
   }
   CHAR8 Tags[PayloadTagCount][PAYLOAD_TAG_LENGTH];
   for (UINTN Id = 0; Id < PayloadTagCount; Id++) {
-    WorkingTag((PAYLOAD_TAG_ID)Id, Tags[Id]);
+    GetPayloadTag((PAYLOAD_TAG_ID)Id, Tags[Id]);
   }
   UINT64 Position = Start;
   while (Position + PAYLOAD_TAG_LENGTH <= Size) {
@@ -152,7 +152,7 @@ BOOLEAN IsBiosRecordEmpty(VOID) { return PayloadRecordSize(PayloadBios) == 0; }
 VOID StampPayloadTags(VOID) {
   for (UINTN Id = 0; Id < PayloadTagCount; Id++) {
     if (mPayload.Record[Id] != NULL) {
-      WorkingTag((PAYLOAD_TAG_ID)Id, (CHAR8 *)mPayload.Record[Id]);
+      GetPayloadTag((PAYLOAD_TAG_ID)Id, (CHAR8 *)mPayload.Record[Id]);
     }
   }
 }
@@ -162,7 +162,7 @@ CONST UINT8 *FindPayloadRecordInBuffer(PAYLOAD_TAG_ID Id, CONST UINT8 *Buffer, U
     return NULL;
   }
   CHAR8 Tag[PAYLOAD_TAG_LENGTH];
-  WorkingTag(Id, Tag);
+  GetPayloadTag(Id, Tag);
   UINT32 Position = 0;
   while (Position < Size) {
     INTN Found = FindBytes(Buffer + Position, Size - Position, Tag, PAYLOAD_TAG_LENGTH);

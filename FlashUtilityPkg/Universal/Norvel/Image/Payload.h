@@ -47,6 +47,8 @@ BOOLEAN HasMeImage(VOID);
 BOOLEAN HasDeviceFirmware(VOID);
 BOOLEAN HasPfatImage(VOID);
 BOOLEAN IsBiosRecordEmpty(VOID);
+// The tag as it stands in an image (PAYLOAD_TAG_LENGTH bytes, no terminator).
+VOID GetPayloadTag(PAYLOAD_TAG_ID Id, CHAR8 *Tag);
 // The first record with that tag whose header and data lie inside the buffer
 // (its tag), or NULL; occurrences whose size runs past the end are passed over.
 CONST UINT8 *FindPayloadRecordInBuffer(PAYLOAD_TAG_ID Id, CONST UINT8 *Buffer, UINT32 Size, UINT32 *DataSize);
