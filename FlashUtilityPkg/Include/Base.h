@@ -40,6 +40,8 @@ typedef UINTN EFI_TPL;
 #define IN
 #define OUT
 #define OPTIONAL
+// A result the caller must look at: a read, a write or an allocation that can fail.
+#define MUST_CHECK [[nodiscard]]
 #define CONST const
 
 // IA32 free functions default to cdecl and the X64 MSVC target to the Microsoft

@@ -9,6 +9,6 @@
 // copy, loads every setting and applies the INI side of the command filter.
 // The caller keeps its text. FALSE when the copy or its shadow could not be
 // allocated: then nothing is loaded and the previous text stays current.
-BOOLEAN LoadOption(CHAR8 *Text, UINT32 *Length, BOOLEAN MultiFd);
+MUST_CHECK BOOLEAN LoadOption(CHAR8 *Text, UINT32 *Length, BOOLEAN MultiFd);
 
 #endif  // VYR_INI_LOAD_H_

@@ -39,7 +39,7 @@ VOID IniStoreResetState(VOID);
 // Adopts Text (ownership passes to the store) and rebuilds the shadow. FALSE
 // when the shadow cannot be allocated: then nothing changes and the caller
 // still owns Text.
-BOOLEAN SetIniBuffer(CHAR8 *Text, UINT32 Length);
+MUST_CHECK BOOLEAN SetIniBuffer(CHAR8 *Text, UINT32 Length);
 VOID GetIniBuffer(CHAR8 **Text, UINT32 *Length);
 
 // The two cleaning passes of LoadOption, in place on Length bytes of Text.

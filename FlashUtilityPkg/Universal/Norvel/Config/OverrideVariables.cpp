@@ -92,7 +92,12 @@ BOOLEAN GetIniOverrideVariable(VOID) {
     return FALSE;
   }
   UINT32 Length = (UINT32)Size;
-  LoadOption((CHAR8 *)Data, &Length, FALSE);
+  if (!LoadOption((CHAR8 *)Data, &Length, FALSE)) {
+    // The variable stays: the settings it carries were not taken.
+    FreePool(Data);
+    FuncExit(u"GetIniOverrideVariable", u"Load option failed");
+    return FALSE;
+  }
   FreePool(Data);
   DebugPrint(0, u" Reference config from Variable\r\n");
   ClearIniOverrideVariable();

@@ -111,6 +111,23 @@ TEST_F(OverrideTest, FirmwareRunTakesBothVariablesOnceAndDeletesThem) {
   EXPECT_FALSE(GetCommandOverrideVariable());
 }
 
+// Settings that could not be loaded are not dropped: the variable stays for
+// the next run, and the run goes on without it.
+TEST_F(OverrideTest, IniVariableThatCannotBeLoadedIsKept) {
+  std::string Ini = "[Others]\r\nSMIErrorRetry=9\r\nX=" + std::string(70, 'x') + "\r\n";
+  vyr::emu::Profile P = vyr::emu::Profile::Default();
+  P.PoolFaults.push_back({2, 1, Ini.size() + 1, false});  // LoadOption's copy (the first such block is the variable's)
+  Boot(P);
+  InitialIniConfig();
+  ASSERT_TRUE(SetIniOverrideVariable(Ini.data(), (UINT32)Ini.size()));
+  mIniSettings.Log_file.Flag = 1;
+  mIniSettings.Log_file.Level = 2;
+  EXPECT_FALSE(GetIniOverrideVariable());
+  EXPECT_NE(std::string::npos, ReadVolumeFile("VyrFFT-Secure.Log").find("<=== GetIniOverrideVariable (Load option failed)\r\n"));
+  EXPECT_NE(UINT32(9), UINT32(mIniSettings.Others.SMIErrorRetry));
+  EXPECT_NE("<absent>", Variable(u"FlashINISettings"));
+}
+
 TEST_F(OverrideTest, VariablesPersistInTheMachineDirectory) {
   const std::string Dir = this->Dir() + "/machine";
   {

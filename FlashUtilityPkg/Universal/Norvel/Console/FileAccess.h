@@ -35,20 +35,20 @@ PLATFORM_FILE GetFileVolume(VOID);
 // Index of the first handle whose device path has a messaging node of Subtype, or -1.
 INTN FindHandleByMessagingSubtype(EFI_HANDLE *Handles, UINTN Count, UINT8 Subtype);
 
-BOOLEAN EfiReadFile(CONST CHAR16 *Name, VOID **Buffer OPTIONAL, UINT32 *Size OPTIONAL);
+MUST_CHECK BOOLEAN EfiReadFile(CONST CHAR16 *Name, VOID **Buffer OPTIONAL, UINT32 *Size OPTIONAL);
 // EfiReadFile that tells why it failed: EFI_NOT_FOUND only when there is no
 // such file (or no volume), another error when the file is there but could
 // not be read whole.
-BOOLEAN EfiReadFileStatus(CONST CHAR16 *Name, VOID **Buffer OPTIONAL, UINT32 *Size OPTIONAL, EFI_STATUS *Status);
+MUST_CHECK BOOLEAN EfiReadFileStatus(CONST CHAR16 *Name, VOID **Buffer OPTIONAL, UINT32 *Size OPTIONAL, EFI_STATUS *Status);
 BOOLEAN EfiFileExists(CONST CHAR16 *Name);
 UINT32 EfiGetFileSize(CONST CHAR16 *Name);
-BOOLEAN EfiWriteFile(CONST CHAR16 *Name, CONST VOID *Buffer, UINT32 Size);
+MUST_CHECK BOOLEAN EfiWriteFile(CONST CHAR16 *Name, CONST VOID *Buffer, UINT32 Size);
 // The probe of EfiWriteFile (Name, NULL, 0): makes the file when it is not
 // there, and says in *Created whether it was made now.
-BOOLEAN EfiCreateFile(CONST CHAR16 *Name, BOOLEAN *Created);
+MUST_CHECK BOOLEAN EfiCreateFile(CONST CHAR16 *Name, BOOLEAN *Created);
 // Deletes a file named as EfiWriteFile names it (a leading '\' is the root).
 BOOLEAN EfiDeleteWrittenFile(CONST CHAR16 *Name);
-BOOLEAN EfiAppendFile(CONST CHAR16 *Name, CONST VOID *Buffer, UINT32 Size);
+MUST_CHECK BOOLEAN EfiAppendFile(CONST CHAR16 *Name, CONST VOID *Buffer, UINT32 Size);
 BOOLEAN EfiDeleteFile(CONST CHAR16 *Name);
 BOOLEAN EfiCreateDirectory(CONST CHAR16 *Name);
 VOID RunShellCommand(CONST CHAR16 *CommandLine);

@@ -53,10 +53,10 @@ BOOLEAN FuncChk_SizeEC(UINT32 EcSize);
 
 // ---- The EC image buffer (allocated at start-up) ----
 // FALSE when it could not be allocated; an existing buffer is kept.
-BOOLEAN AllocateEcImageBuffer(VOID);
+MUST_CHECK BOOLEAN AllocateEcImageBuffer(VOID);
 VOID FreeEcImageBuffer(VOID);
 // Copies Size bytes to the start of the buffer; never shrinks or clears it.
-BOOLEAN StoreEcImage(CONST UINT8 *Image, UINT32 Size);
+MUST_CHECK BOOLEAN StoreEcImage(CONST UINT8 *Image, UINT32 Size);
 CONST UINT8 *GetEcImageBuffer(VOID);
 UINT32 GetEcImageSize(VOID);
 // Set by the secure-capsule road when its capsule carries an EC record.

@@ -34,14 +34,14 @@ VOID RomAccessResetState(VOID);
 UINT8 IsMeLockedSeen(VOID);
 
 // TRUE for status 0 and for 0x2A (locked).
-BOOLEAN Fwsmi_14h(CONST READ_ROM_REQUEST *Request, READ_ROM_RESULT *Result);
+MUST_CHECK BOOLEAN Fwsmi_14h(CONST READ_ROM_REQUEST *Request, READ_ROM_RESULT *Result);
 // One read of Size bytes. Destination may be NULL (the data is dropped);
 // Locked may be NULL.
-BOOLEAN SMI_ReadRom(UINT32 Address, UINT32 Size, VOID *Destination, UINT8 *Locked);
+MUST_CHECK BOOLEAN SMI_ReadRom(UINT32 Address, UINT32 Size, VOID *Destination, UINT8 *Locked);
 // Consecutive pieces of Unit bytes (0: one piece), the last one the
 // remainder; stops at the first failure. Locked is set when any piece was
 // locked.
-BOOLEAN ReadRomChunked(UINT32 Address, UINT32 Size, UINT32 Unit, VOID *Destination, UINT8 *Locked);
+MUST_CHECK BOOLEAN ReadRomChunked(UINT32 Address, UINT32 Size, UINT32 Unit, VOID *Destination, UINT8 *Locked);
 
 // CompareBlock answers.
 #define BLOCK_COMPARE_EQUAL 0
@@ -69,17 +69,17 @@ typedef struct {
 } WRITE_ROM_RESULT;
 
 // TRUE for status 0 and for 0x29 (Result->Skipped set).
-BOOLEAN Fwsmi_15h(CONST WRITE_ROM_REQUEST *Request, WRITE_ROM_RESULT *Result);
+MUST_CHECK BOOLEAN Fwsmi_15h(CONST WRITE_ROM_REQUEST *Request, WRITE_ROM_RESULT *Result);
 // BLOCK_COMPARE_*.
 UINT8 CompareBlock(UINT32 Address, UINT32 Size, CONST VOID *Data);
 // Compare, write and verify one block; the outcome is left in
 // mRomAccess.LastOutcome (GetLastWriteOutcome).
-BOOLEAN SMI_WriteRom(UINT32 Address, UINT32 Size, CONST VOID *Data);
+MUST_CHECK BOOLEAN SMI_WriteRom(UINT32 Address, UINT32 Size, CONST VOID *Data);
 CHAR16 GetLastWriteOutcome(VOID);
 // Writes the first DataSize bytes of a BlockSize block at Address; the rest
 // of the block keeps the flash's current contents (read first). A whole
 // block (DataSize >= BlockSize) is plain SMI_WriteRom.
-BOOLEAN SMI_WriteRomPiece(UINT32 Address, UINT32 BlockSize, CONST UINT8 *Data, UINT32 DataSize);
+MUST_CHECK BOOLEAN SMI_WriteRomPiece(UINT32 Address, UINT32 BlockSize, CONST UINT8 *Data, UINT32 DataSize);
 // Attempts of a verified write: -vrt, else [Others] VerifyErrorRetry, never
 // fewer than one.
 UINT32 GetVerifyAttempts(VOID);

@@ -44,7 +44,7 @@ typedef struct {
 VOID FwsmiResetState(VOID);
 
 // Set-up.
-BOOLEAN AllocateFwsmiBuffers(VOID);
+MUST_CHECK BOOLEAN AllocateFwsmiBuffers(VOID);
 BOOLEAN InitialSmi(VOID);
 BOOLEAN FindSMICommandPort(VOID);
 UINT8 GetSmiMainFunctionNumberFromPhysicalMemory(VOID);
@@ -57,7 +57,7 @@ BOOLEAN SetBiosReservedMemory(UINT32 Address, UINT32 Size);
 VOID FreeFwsmiBuffers(VOID);
 
 // Buffers.
-BOOLEAN CopyToFwsmiBuffer(UINT8 Which, CONST VOID *Source, UINT32 Size, UINT32 *PhysicalAddress);
+MUST_CHECK BOOLEAN CopyToFwsmiBuffer(UINT8 Which, CONST VOID *Source, UINT32 Size, UINT32 *PhysicalAddress);
 BOOLEAN CopyFromFwsmiBuffer(UINT32 PhysicalAddress, UINT32 Size, VOID *Destination);
 BOOLEAN EnlargeFwsmiBuffer(UINT32 BufferAddress, UINT32 BufferSize, UINT32 NewSize);
 
