@@ -36,7 +36,12 @@ namespace vyr::testing {
 
 class MachineTest : public ::testing::Test {
  protected:
-  const std::string &Dir() const { return Scratch_.Path(); }
+  // A fresh directory for each SetUp: a test that runs TearDown and SetUp
+  // between its cases starts each case from an empty machine.
+  void SetUp() override { Scratch_ = std::make_unique<TempDir>(); }
+  void TearDown() override { Scratch_.reset(); }
+
+  const std::string &Dir() const { return Scratch_->Path(); }
   // The folder the machine keeps its volumes in.
   virtual std::string MachineDir() const { return Dir(); }
 
@@ -81,16 +86,20 @@ class MachineTest : public ::testing::Test {
   }
 
  private:
-  TempDir Scratch_;
+  std::unique_ptr<TempDir> Scratch_;
 };
 
 class UtilityTest : public MachineTest {
  protected:
-  void SetUp() override { ResetModuleState(); }
+  void SetUp() override {
+    MachineTest::SetUp();
+    ResetModuleState();
+  }
   void TearDown() override {
     ResetModuleState();
     HostPlatformAttach(nullptr);
     Machine_.reset();
+    MachineTest::TearDown();
   }
 
   // Starts the emulated PC; volumes live under the test's scratch directory.
