@@ -65,11 +65,9 @@ class MachineTest : public ::testing::Test {
   // The log from the first line starting with First up to and including the
   // line starting with Last.
   std::string LogBlock(const std::string &First, const std::string &Last) const {
-    std::string Text = Log();
-    size_t Begin = Text.find(First);
-    if (Begin == std::string::npos) return "<" + First + " not logged>";
-    size_t End = Text.find(Last, Begin);
-    if (End == std::string::npos) return "<" + Last + " not logged>";
+    const std::string Text = Log();
+    const size_t Begin = Text.find(First), End = Begin == std::string::npos ? Begin : Text.find(Last, Begin);
+    if (End == std::string::npos) return "<" + (Begin == std::string::npos ? First : Last) + " not logged>";
     return Text.substr(Begin, Text.find("\r\n", End) + 2 - Begin);
   }
   // The lines of the log that begin with Start.
