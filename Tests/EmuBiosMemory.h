@@ -15,15 +15,18 @@ struct EmuBiosMemory {
     Memory.assign(Size, 0xEE);
     EmuBiosSetMemory(&Bios, Read, Write, this);
   }
+  bool Inside(UINT64 Address, UINTN Length) const {
+    return Address >= Base && Address + Length <= Base + Memory.size();
+  }
   static BOOLEAN Read(VOID *Context, UINT64 Address, VOID *Buffer, UINTN Length) {
     auto *T = static_cast<EmuBiosMemory *>(Context);
-    if (Address < T->Base || Address + Length > T->Base + T->Memory.size()) return FALSE;
+    if (!T->Inside(Address, Length)) return FALSE;
     std::memcpy(Buffer, T->Memory.data() + (Address - T->Base), Length);
     return TRUE;
   }
   static BOOLEAN Write(VOID *Context, UINT64 Address, CONST VOID *Buffer, UINTN Length) {
     auto *T = static_cast<EmuBiosMemory *>(Context);
-    if (Address < T->Base || Address + Length > T->Base + T->Memory.size()) return FALSE;
+    if (!T->Inside(Address, Length)) return FALSE;
     std::memcpy(T->Memory.data() + (Address - T->Base), Buffer, Length);
     return TRUE;
   }
@@ -36,13 +39,7 @@ struct EmuBiosMemory {
   // One signed call of Function with the given ECX, ESI and EDI; the
   // registers as the BIOS left them.
   SMI_REGISTERS Call(UINT8 Function, UINT32 Ecx, UINT32 Esi, UINT32 Edi) {
-    SMI_REGISTERS R = {};
-    R.Eax = (UINT32(Function) << 8) | Bios.MainFunction;
-    R.Ebx = EMU_BIOS_CALL_SIGNATURE;
-    R.Edx = 0xB2;
-    R.Ecx = Ecx;
-    R.Esi = Esi;
-    R.Edi = Edi;
+    SMI_REGISTERS R = {(UINT32(Function) << 8) | Bios.MainFunction, EMU_BIOS_CALL_SIGNATURE, Ecx, 0xB2, Esi, Edi};
     EmuBiosHandleSmi(&Bios, &R);
     return R;
   }

@@ -9,7 +9,6 @@ namespace {
 
 using vyr::testing::UpdateScenario;
 
-
 constexpr uint32_t kRomBase = 0xFF800000;
 constexpr uint32_t kBlockA = 0x300000;
 constexpr uint32_t kBlockB = 0x400000;
@@ -188,14 +187,10 @@ TEST_F(UpdateFaults, AutoWakeupArmsTheAlarmWhenTheRunShutsDown) {
   Prepare(Current_, New_, Ini);
   ASSERT_EQ(0, Run({"new.fd", "-dbg"})) << Out_;
   EXPECT_TRUE(Logged(" action |NOT| shutdown\r\n"));
-  EXPECT_EQ(0u, Number(Report()["rtc"]["alarm"]["hours"]) | Number(Report()["rtc"]["alarm"]["minutes"]) |
-                    Number(Report()["rtc"]["alarm"]["seconds"]));
+  const auto Alarm0 = Report()["rtc"]["alarm"];
+  EXPECT_EQ(0u, Number(Alarm0["hours"]) | Number(Alarm0["minutes"]) | Number(Alarm0["seconds"]));
   EXPECT_EQ(2, Report()["completionRequest"]["action"]);
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(UpdateFaults, PlatformIniThatCannotBeReadStopsTheRunBeforeAnyWrite) {
   // No memory for the file's contents: its settings would be lost, so the run

@@ -3,19 +3,12 @@
 #ifndef VYR_TESTS_UPDATE_SCENARIO_FIXTURE_H_
 #define VYR_TESTS_UPDATE_SCENARIO_FIXTURE_H_
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <sstream>
-#include <string>
-#include <vector>
-
 #include <nlohmann/json.hpp>
 
+#include <sstream>
+
 #include "Machine/Profile.h"
+#include "UtilityFixture.h"
 #include "vyrfft/Launcher.h"
 #include "vyrpack/Bvdt.h"
 #include "vyrpack/Payload.h"
@@ -23,7 +16,7 @@
 
 namespace vyr::testing {
 
-class UpdateScenario : public ::testing::Test {
+class UpdateScenario : public MachineTest {
  protected:
   using Bytes = std::vector<uint8_t>;
   static constexpr uint32_t kRomSize = 0x800000;
@@ -34,26 +27,15 @@ class UpdateScenario : public ::testing::Test {
   static inline const std::string kModelAndVersionChecksIni =
       kOpenBvdtIni + "[Platform_Check]\r\nFlag=1\r\n[Bios_Version_Check]\r\nFlag=1\r\n";
 
-  void SetUp() override {
-    std::string Pattern = (std::filesystem::temp_directory_path() / "vyr-scenario-XXXXXX").string();
-    Dir_ = mkdtemp(Pattern.data());
-    Profile_ = emu::Profile::Default();
-  }
-  void TearDown() override {
-    std::error_code Ignored;
-    std::filesystem::remove_all(Dir_, Ignored);
-  }
-
-  std::string MachineDir() const { return Dir_ + "/m"; }
-  std::string FsPath(const std::string &Name) const { return MachineDir() + "/fs0/" + Name; }
+  std::string MachineDir() const override { return Dir() + "/m"; }
+  std::string FsPath(const std::string &Name) const { return VolumePath(Name); }
 
   // An image of the ROM size: Fill everywhere, a BVDT at the BVDT region.
   static Bytes Image(const std::string &Version, uint8_t Fill = 0xFF, const std::string &Model = "VyrPC") {
-    Bytes Data(kRomSize, Fill);
     pack::BvdtStamp Stamp;
     Stamp.model = Model;
     Stamp.version = Version;
-    return pack::StampBvdt(Data, kBvdtOffset, Stamp);
+    return pack::StampBvdt(Bytes(kRomSize, Fill), kBvdtOffset, Stamp);
   }
   // Marks the 64 KiB block at Offset with a recognisable pattern.
   static void Mark(Bytes &Data, uint32_t Offset, uint8_t Seed) {
@@ -64,9 +46,7 @@ class UpdateScenario : public ::testing::Test {
     std::filesystem::create_directories(std::filesystem::path(Path).parent_path());
     std::ofstream(Path, std::ios::binary).write(reinterpret_cast<const char *>(Data.data()), Data.size());
   }
-  static void WriteText(const std::string &Path, const std::string &Text) {
-    WriteFile(Path, Bytes(Text.begin(), Text.end()));
-  }
+  static void WriteText(const std::string &Path, const std::string &Text) { WriteFile(Path, Bytes(Text.begin(), Text.end())); }
   static Bytes ReadFile(const std::string &Path) {
     std::ifstream In(Path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
@@ -80,23 +60,21 @@ class UpdateScenario : public ::testing::Test {
     WriteFile(MachineDir() + "/flash.bin", CurrentFlash);
     if (!NewImage.empty()) WriteFile(FsPath(FdName), NewImage);
     if (!Ini.empty()) WriteText(FsPath("platform.ini"), Ini);
-    Bytes Stub = pack::BuildStubDriverImage(pack::Arch::Ia32);
-    std::string Payload = "[Others]\r\nSMIErrorRetry=0\r\n";
+    const std::string Payload = "[Others]\r\nSMIErrorRetry=0\r\n";
     std::vector<pack::PayloadRecord> Records = {
         {pack::RecordKind::Bios, PayloadBios_.empty() ? Bytes(16, 0xFF) : PayloadBios_},
         {pack::RecordKind::Ini, PayloadIni_.empty() ? Bytes(Payload.begin(), Payload.end()) : PayloadIni_},
     };
-    for (auto &Extra : PayloadExtra_) Records.push_back(Extra);
-    pack::AppendOptions Options;
-    Options.emptyBios = EmptyPayloadBios_;
+    Records.insert(Records.end(), PayloadExtra_.begin(), PayloadExtra_.end());
     if (EmptyPayloadBios_) Records.erase(Records.begin());
-    WriteFile(Dir_ + "/VyrFFT.efi", pack::AppendPayload(Stub, Records, Options).image);
+    const Bytes Stub = pack::BuildStubDriverImage(pack::Arch::Ia32);
+    WriteFile(Dir() + "/VyrFFT.efi", pack::AppendPayload(Stub, Records, pack::AppendOptions{EmptyPayloadBios_}).image);
   }
 
   // One vyrfft run; Args go to the utility.
   int Run(const std::vector<std::string> &Args, const std::vector<std::string> &Launcher = {}) {
-    std::vector<std::string> All = {"--machine", MachineDir(), "--driver", Dir_ + "/VyrFFT.efi", "--no-terminal",
-                                    "--report", Dir_ + "/report.json"};
+    std::vector<std::string> All = {"--machine", MachineDir(), "--driver", Dir() + "/VyrFFT.efi", "--no-terminal",
+                                    "--report", Dir() + "/report.json"};
     All.insert(All.end(), Launcher.begin(), Launcher.end());
     All.push_back("--");
     All.insert(All.end(), Args.begin(), Args.end());
@@ -108,30 +86,22 @@ class UpdateScenario : public ::testing::Test {
   }
 
   Bytes Flash() const { return ReadFile(MachineDir() + "/flash.bin"); }
-  std::string Log() const {
-    Bytes L = ReadFile(FsPath("VyrFFT-Secure.Log"));
-    return std::string(L.begin(), L.end());
-  }
   nlohmann::json Report() const {
-    std::ifstream In(Dir_ + "/report.json");
+    std::ifstream In(Dir() + "/report.json");
     return nlohmann::json::parse(In);
   }
   bool Printed(const std::string &Text) const { return Out_.find(Text) != std::string::npos; }
-  bool Logged(const std::string &Text) const { return Log().find(Text) != std::string::npos; }
   static bool SameRange(const Bytes &A, const Bytes &B, uint32_t Offset, uint32_t Size) {
     return std::equal(A.begin() + Offset, A.begin() + Offset + Size, B.begin() + Offset);
   }
 
-  emu::Profile Profile_;
+  emu::Profile Profile_ = emu::Profile::Default();
   Bytes PayloadBios_;
   bool EmptyPayloadBios_ = false;  // a BIOS record of size 0
   Bytes PayloadIni_;
   std::vector<pack::PayloadRecord> PayloadExtra_;
   std::string Out_;
   std::string Err_;
-
- private:
-  std::string Dir_;
 };
 
 }  // namespace vyr::testing

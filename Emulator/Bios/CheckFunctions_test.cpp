@@ -58,13 +58,10 @@ TEST_F(CheckFunctionsTest, NotificationsAreKeptInOrder) {
   for (const auto &N : Sent) {
     EXPECT_EQ(0, Al(M.Call(0x1A, UINT32(N[0]) | (UINT32(N[1]) << 8), 0, 0)));
   }
-  EMU_CHECKS_NOTIFICATION Got = {};
-  ASSERT_TRUE(EmuChecksRecentNotification(&C, 0, &Got));
-  EXPECT_EQ(2, Got.Action);
-  EXPECT_EQ(2, Got.Status);
-  ASSERT_TRUE(EmuChecksRecentNotification(&C, 2, &Got));
-  EXPECT_EQ(1, Got.Action);
-  EXPECT_EQ(0, Got.Status);
+  EMU_CHECKS_NOTIFICATION Newest = {}, Oldest = {}, Got = {};
+  ASSERT_TRUE(EmuChecksRecentNotification(&C, 0, &Newest));
+  ASSERT_TRUE(EmuChecksRecentNotification(&C, 2, &Oldest));
+  EXPECT_EQ(std::make_tuple(2, 2, 1, 0), std::make_tuple(Newest.Action, Newest.Status, Oldest.Action, Oldest.Status));
   EXPECT_FALSE(EmuChecksRecentNotification(&C, 3, &Got));
 
   C.NotifyStatus = 0x05;
@@ -81,9 +78,8 @@ TEST_F(CheckFunctionsTest, SkipModelCheckAnswersEveryBlockAlike) {
     EXPECT_EQ(Status, Al(M.Call(0x1B, 0x1000, kBuf1, 0xFFA81000)));
     EXPECT_EQ(Status, Al(M.Call(0x1B, 0x1000, kBuf1, 0xFFA82000)));
   }
-  EXPECT_EQ(6u, C.SkipModelRequests);
-  EXPECT_EQ(0xFFA82000u, C.SkipModelLastAddress);
-  EXPECT_EQ(0x1000u, C.SkipModelLastLength);
+  EXPECT_EQ(std::make_tuple(6u, 0xFFA82000u, 0x1000u),
+            std::make_tuple(C.SkipModelRequests, C.SkipModelLastAddress, C.SkipModelLastLength));
 }
 
 TEST_F(CheckFunctionsTest, SettingsRecordIsMeasuredStringByString) {
@@ -92,11 +88,8 @@ TEST_F(CheckFunctionsTest, SettingsRecordIsMeasuredStringByString) {
   M.Put(kBuf2 + 0x2000, std::string(4096, 'v'));  // no terminator: the whole string
   M.Put(kBuf1, U32(kBuf2) + U32(kBuf2 + 0x1000) + U32(kBuf2 + 0x2000));
   ASSERT_EQ(0, Al(M.Call(0x1D, 0, kBuf1, 0)));
-  EXPECT_EQ(14u, C.IniLengths[0]);
-  EXPECT_EQ(4u, C.IniLengths[1]);
-  EXPECT_EQ(4096u, C.IniLengths[2]);
-  EXPECT_EQ(14u + 4 + 4096, C.IniBytes);
-  EXPECT_EQ(kBuf2 + 0x1000, C.IniAddresses[1]);
+  EXPECT_EQ(std::make_tuple(14u, 4u, 4096u, 14u + 4 + 4096, kBuf2 + 0x1000),
+            std::make_tuple(C.IniLengths[0], C.IniLengths[1], C.IniLengths[2], C.IniBytes, C.IniAddresses[1]));
 
   C.IniStatus = 0x11;
   EXPECT_EQ(0x11, Al(M.Call(0x1D, 0, kBuf1, 0)));
@@ -107,19 +100,18 @@ TEST_F(CheckFunctionsTest, SettingsRecordIsMeasuredStringByString) {
 
 TEST_F(CheckFunctionsTest, EcPartInformationFromThePartSizes) {
   const std::string Request = "$BUFFER_" + U32(0x30000) + std::string(40, '\0');
-  struct Case {
+  const struct {
     std::vector<UINT32> Parts;
     UINT8 Status, Cl;
     std::string Record;  // the 52 bytes after the call
-  };
-  const Case Cases[] = {
+  } Cases[] = {
       {{0x20000}, 0, 1, Request},  // the default: one 128 KiB part
       {{0x200000}, 0, 5, Request},
       {{0x30000}, 0, 0xFF, "$ECINFO_" + U32(1) + U32(0x30000) + std::string(36, '\0')},
       {{0x10000, 0x20000}, 0, 0xFF, "$ECINFO_" + U32(2) + U32(0x10000) + U32(0x20000) + std::string(32, '\0')},
       {{}, 0xEF, 0x34, Request},  // no EC: CL untouched
   };
-  for (const Case &Test : Cases) {
+  for (const auto &Test : Cases) {
     C.EcPartCount = UINT32(Test.Parts.size());
     for (size_t I = 0; I < Test.Parts.size(); I++) C.EcPartSizes[I] = Test.Parts[I];
     M.Put(kBuf1, Request);
@@ -129,9 +121,7 @@ TEST_F(CheckFunctionsTest, EcPartInformationFromThePartSizes) {
     EXPECT_EQ(0x03u, (R.Ecx >> 8) & 0xFF);
     EXPECT_EQ(Test.Record, M.At(kBuf1, 52));
   }
-  EXPECT_EQ(3, C.EcLastIndex);
-  EXPECT_EQ(0x30000u, C.EcLastSize);
-  EXPECT_EQ(5u, C.EcRequests);
+  EXPECT_EQ(std::make_tuple(3, 0x30000u, 5u), std::make_tuple(C.EcLastIndex, C.EcLastSize, C.EcRequests));
 }
 
 TEST_F(CheckFunctionsTest, ExtraDataAnswersProgressAndPfatQuery) {
@@ -145,9 +135,7 @@ TEST_F(CheckFunctionsTest, ExtraDataAnswersProgressAndPfatQuery) {
   M.Put(kBuf2, "$67I" + U32(16) + U32(128) + U32(7));
   ASSERT_EQ(0, Al(M.Call(0x41, kBuf1, 0, kBuf2)));
   EXPECT_EQ(Answer(0, 0), M.At(kBuf1, 52));
-  EXPECT_EQ(7u, C.ProgressIndex);
-  EXPECT_EQ(128u, C.ProgressTotal);
-  EXPECT_EQ(1u, C.ProgressReports);
+  EXPECT_EQ(std::make_tuple(7u, 128u, 1u), std::make_tuple(C.ProgressIndex, C.ProgressTotal, C.ProgressReports));
 
   M.Put(kBuf1, Request(0x58, 0));
   ASSERT_EQ(0, Al(M.Call(0x41, kBuf1, 0, 0)));
@@ -176,28 +164,25 @@ TEST_F(CheckFunctionsTest, PasswordQueryAndVerify) {
     std::string B = "$PASSWDI" + U32(269) + std::string(1, char(Mode)) + Password;
     return B + std::string(269 - B.size(), '\0');
   };
-  struct Case {
+  const struct {
     const char *Set;
     UINT8 Mode;
     const char *Tried;
     size_t Offset;
     UINT8 Answer;
-  };
-  const Case Cases[] = {
+  } Cases[] = {
       {"", 0, "", 12, 0},          {"secret", 0, "", 12, 1},       {"secret", 1, "secret", 13, 0},
       {"secret", 1, "Secret", 13, 1}, {"secret", 1, "secre", 13, 1}, {"secret", 1, "secrets", 13, 1},
       {"", 1, "", 13, 0},
   };
-  for (const Case &Test : Cases) {
+  for (const auto &Test : Cases) {
     std::memset(C.Password, 0, sizeof(C.Password));
     std::memcpy(C.Password, Test.Set, std::strlen(Test.Set));
     M.Put(kBuf1, Buffer(Test.Mode, Test.Tried));
     ASSERT_EQ(0, Al(M.Call(0x43, kBuf1, 0, 0))) << Test.Set << "/" << Test.Tried;
     EXPECT_EQ(Test.Answer, UINT8(M.At(kBuf1 + Test.Offset, 1)[0])) << Test.Set << "/" << Test.Tried;
   }
-  EXPECT_EQ(2u, C.PasswordQueries);
-  EXPECT_EQ(5u, C.PasswordVerifies);
-  EXPECT_EQ(3u, C.PasswordWrong);
+  EXPECT_EQ(std::make_tuple(2u, 5u, 3u), std::make_tuple(C.PasswordQueries, C.PasswordVerifies, C.PasswordWrong));
   EXPECT_STREQ("", C.LastPasswordTried);
 
   M.Put(kBuf1, Buffer(2, ""));
@@ -239,8 +224,7 @@ TEST_F(CheckFunctionsTest, ConditionalDataVerdict) {
   M.Put(kBuf1, Request + std::string(20, '\x77'));
   EXPECT_EQ(0xEF, Al(M.Call(0x45, kBuf1, 0, 0)));  // not supported by default
   EXPECT_EQ(Request, M.At(kBuf1, Request.size()));
-  EXPECT_EQ(4, C.ConditionType);
-  EXPECT_EQ(1, C.ConditionFormat);
+  EXPECT_EQ(std::make_tuple(4, 1), std::make_tuple(C.ConditionType, C.ConditionFormat));
   EXPECT_EQ(std::string("A.05\0", 5), std::string((char *)C.ConditionData, 5));
 
   C.ConditionSupported = TRUE;
@@ -279,35 +263,31 @@ TEST_F(CheckFunctionsTest, SecureCapsuleQueryAndSubmission) {
   R = M.Call(0x48, 0x100001, kBuf1, kBuf2);
   ASSERT_EQ(0, Al(R));
   EXPECT_EQ(2u, R.Ecx & 0xFF);
-  EXPECT_EQ(2u, C.CapsuleSubmissions);
-  EXPECT_EQ(2u, C.SecureQueries);
-  EXPECT_EQ(3u, C.LastCapsuleBlocks);
-  EXPECT_EQ(0x100001u, C.LastCapsuleSize);
+  EXPECT_EQ(std::make_tuple(2u, 2u, 3u, 0x100001u),
+            std::make_tuple(C.CapsuleSubmissions, C.SecureQueries, C.LastCapsuleBlocks, C.LastCapsuleSize));
 
   EXPECT_EQ(0xEF, Al(M.Call(0x4C, 0, kBuf1, 1)));
   C.OemSecure = TRUE;
   EXPECT_EQ(0, Al(M.Call(0x4C, 0, kBuf1, 1)));
   EXPECT_EQ(0xEF, Al(M.Call(0x4C, 0x1000, kBuf1, 0)));
-  EXPECT_EQ(2u, C.OemSecureQueries);
-  EXPECT_EQ(1u, C.OemCapsuleSubmissions);
+  EXPECT_EQ(std::make_tuple(2u, 1u), std::make_tuple(C.OemSecureQueries, C.OemCapsuleSubmissions));
 }
 
 TEST_F(CheckFunctionsTest, FactoryCopyRestoreStatusWord) {
   const std::string Request = "$RDI" + U32(16) + "\x04\xFE" + U32(0) + U16(0x5555);
-  struct Case {
+  const struct {
     std::string Sent;
     UINT16 Word;
     UINT8 Status;
     UINT16 Expected;
-  };
-  const Case Cases[] = {
+  } Cases[] = {
       {Request, 0, 0, 0},
       {Request, 0x8000, 0, 0x8000},
       {Request, 0, 0x25, 0},
       {"$RDX" + Request.substr(4), 0, 0, EMU_CHECKS_RESTORE_UNKNOWN},
       {Request.substr(0, 8) + "\x05\xFE" + Request.substr(10), 0, 0, EMU_CHECKS_RESTORE_UNKNOWN},
   };
-  for (const Case &Test : Cases) {
+  for (const auto &Test : Cases) {
     C.RestoreWord = Test.Word;
     C.RestoreStatus = Test.Status;
     M.Put(kBuf1, Test.Sent);

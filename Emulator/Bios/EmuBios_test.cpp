@@ -10,14 +10,7 @@ namespace {
 constexpr UINT32 kSig = EMU_BIOS_CALL_SIGNATURE;
 
 SMI_REGISTERS Call(UINT8 Function, UINT8 Main = 0xEF, UINT32 Ebx = kSig) {
-  SMI_REGISTERS R = {};
-  R.Eax = 0x12340000u | (UINT32(Function) << 8) | Main;
-  R.Ebx = Ebx;
-  R.Ecx = 0x11111111;
-  R.Edx = 0x000000B2;
-  R.Esi = 0x22222222;
-  R.Edi = 0x33333333;
-  return R;
+  return SMI_REGISTERS{0x12340000u | (UINT32(Function) << 8) | Main, Ebx, 0x11111111, 0xB2, 0x22222222, 0x33333333};
 }
 
 UINT8 Al(const SMI_REGISTERS &R) { return UINT8(R.Eax & 0xFF); }
@@ -27,58 +20,56 @@ UINT8 AnswerSeven(EMU_BIOS *, SMI_REGISTERS *Regs) {
   return 0x07;
 }
 
-struct Fixture : ::testing::Test {
+struct EmuBiosTest : ::testing::Test {
   void SetUp() override { EmuBiosInit(&Bios); }
+  // AL of one call of Function after another.
+  std::vector<UINT8> Statuses(UINT8 Function, int Calls) {
+    std::vector<UINT8> Got;
+    for (int I = 0; I < Calls; I++) {
+      SMI_REGISTERS R = Call(Function);
+      EmuBiosHandleSmi(&Bios, &R);
+      Got.push_back(Al(R));
+    }
+    return Got;
+  }
   EMU_BIOS Bios;
 };
 
-using EmuBiosTest = Fixture;
-
 TEST(EmuBiosLayout, SignatureBytesInMemoryOrderAreRyVDollar) {
   UINT32 Sig = EMU_BIOS_CALL_SIGNATURE;
-  const char Expected[4] = {'r', 'y', 'V', '$'};
-  EXPECT_EQ(0, std::memcmp(&Sig, Expected, 4));
+  EXPECT_EQ(0, std::memcmp(&Sig, "ryV$", 4));
 }
 
-TEST_F(EmuBiosTest, CallsNotCarryingTheMainFunctionAreLeftUntouched) {
+// What each call leaves in EAX and ECX (the other registers never change),
+// with a handler for 10h only.
+TEST_F(EmuBiosTest, DispatchNeedsTheMainFunctionAndTheSignatureAndPutsTheStatusInAlOnly) {
   EmuBiosRegisterHandler(&Bios, 0x10, AnswerSeven);
-  SMI_REGISTERS R = Call(0x10, 0xEE);
-  SMI_REGISTERS Before = R;
-  EmuBiosHandleSmi(&Bios, &R);
-  EXPECT_EQ(0, std::memcmp(&Before, &R, sizeof(R)));
-  EXPECT_EQ(0u, Bios.TotalCalls);
-  EXPECT_EQ(0u, Bios.CallCount[0x10]);
-}
-
-TEST_F(EmuBiosTest, WrongSignatureAnswersOneWithoutCountingOrDispatching) {
-  EmuBiosRegisterHandler(&Bios, 0x10, AnswerSeven);
-  for (UINT32 Ebx : {0u, 0x72795624u /* byte-swapped */, kSig ^ 1}) {
-    SMI_REGISTERS R = Call(0x10, 0xEF, Ebx);
+  const struct {
+    const char *Name;
+    UINT8 Function, Main;
+    UINT32 Ebx, Eax, Ecx;
+  } Cases[] = {
+      {"handled", 0x10, 0xEF, kSig, 0x12341007, 0xCAFE},
+      {"another SMI source: untouched", 0x10, 0xEE, kSig, 0x123410EE, 0x11111111},
+      {"no signature", 0x10, 0xEF, 0, 0x12341001, 0x11111111},
+      {"byte-swapped signature", 0x10, 0xEF, 0x72795624, 0x12341001, 0x11111111},
+      {"signature one bit off", 0x10, 0xEF, kSig ^ 1, 0x12341001, 0x11111111},
+      {"unknown function: AL keeps the main function number", 0x77, 0xEF, kSig, 0x123477EF, 0x11111111},
+  };
+  for (const auto &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    SMI_REGISTERS R = Call(C.Function, C.Main, C.Ebx);
+    SMI_REGISTERS Expected = R;
+    Expected.Eax = C.Eax;
+    Expected.Ecx = C.Ecx;
     EmuBiosHandleSmi(&Bios, &R);
-    EXPECT_EQ(0x01, Al(R)) << std::hex << Ebx;
-    EXPECT_EQ(0x11111111u, R.Ecx);  // handler not run
-    EXPECT_EQ(0x123410u, R.Eax >> 8);
+    EXPECT_EQ(0, std::memcmp(&Expected, &R, sizeof(R))) << std::hex << R.Eax << " " << R.Ecx;
   }
-  EXPECT_EQ(0u, Bios.CallCount[0x10]);
-  EXPECT_EQ(3u, Bios.BadSignatureCalls);
-}
-
-TEST_F(EmuBiosTest, DispatchesAhToItsHandlerAndPutsStatusInAlOnly) {
-  EmuBiosRegisterHandler(&Bios, 0x10, AnswerSeven);
-  SMI_REGISTERS R = Call(0x10);
-  EmuBiosHandleSmi(&Bios, &R);
-  EXPECT_EQ(0x12341007u, R.Eax);
-  EXPECT_EQ(0xCAFEu, R.Ecx);
+  // Only signed calls of our main function are counted and dispatched.
+  EXPECT_EQ(2u, Bios.TotalCalls);
   EXPECT_EQ(1u, Bios.CallCount[0x10]);
-}
-
-TEST_F(EmuBiosTest, UnknownFunctionLeavesItsOwnMainFunctionNumberInAl) {
-  SMI_REGISTERS R = Call(0x77);
-  SMI_REGISTERS Before = R;
-  EmuBiosHandleSmi(&Bios, &R);
-  EXPECT_EQ(0, std::memcmp(&Before, &R, sizeof(R)));
-  EXPECT_EQ(0xEF, Al(R));
   EXPECT_EQ(1u, Bios.CallCount[0x77]);
+  EXPECT_EQ(3u, Bios.BadSignatureCalls);
   EXPECT_EQ(1u, Bios.UnhandledCalls);
 }
 
@@ -108,45 +99,38 @@ TEST_F(EmuBiosTest, HookPointsAreRememberedNewestFirstInARing) {
   EXPECT_FALSE(EmuBiosRecentHookCode(&Bios, EMU_BIOS_HOOK_RING_SIZE, &Code));
 }
 
-struct FaultCase {
-  const char *Name;
-  UINT32 FirstCall;
-  UINT32 Count;
-  std::vector<UINT8> Expected;  // AL of calls 1..n
-};
-
-class EmuBiosFaultTest : public ::testing::TestWithParam<FaultCase> {};
-
-TEST_P(EmuBiosFaultTest, AnswersTheConfiguredCallsAndLetsTheOthersThrough) {
-  const FaultCase &Case = GetParam();
-  EMU_BIOS Bios;
-  EmuBiosInit(&Bios);
-  EmuBiosRegisterHandler(&Bios, 0x15, AnswerSeven);
-  EMU_BIOS_FAULT Fault = {};
-  Fault.Function = 0x15;
-  Fault.Status = 0x29;
-  Fault.FirstCall = Case.FirstCall;
-  Fault.Count = Case.Count;
-  ASSERT_TRUE(EmuBiosAddFault(&Bios, &Fault));
-  std::vector<UINT8> Got;
-  for (size_t Index = 0; Index < Case.Expected.size(); Index++) {
-    SMI_REGISTERS Other = Call(0x14);  // other functions never advance the fault
-    EmuBiosHandleSmi(&Bios, &Other);
-    SMI_REGISTERS R = Call(0x15);
-    EmuBiosHandleSmi(&Bios, &R);
-    Got.push_back(Al(R));
-    EXPECT_EQ(Al(R) == 0x29 ? 0x11111111u : 0xCAFEu, R.Ecx) << "handler must be skipped only when faulted";
+TEST_F(EmuBiosTest, FaultsAnswerTheConfiguredCallsAndLetTheOthersThrough) {
+  const struct {
+    const char *Name;
+    UINT32 FirstCall, Count;
+    std::vector<UINT8> Expected;  // AL of calls 1..n
+  } Cases[] = {
+      {"first call once", 1, 1, {0x29, 7, 7, 7}},
+      {"first call 0 means the first", 0, 1, {0x29, 7, 7}},
+      {"third call twice", 3, 2, {7, 7, 0x29, 0x29, 7, 7}},
+      {"second call for ever", 2, 0, {7, 0x29, 0x29, 0x29, 0x29}},
+  };
+  for (const auto &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    EmuBiosInit(&Bios);
+    EmuBiosRegisterHandler(&Bios, 0x15, AnswerSeven);
+    EMU_BIOS_FAULT Fault = {};
+    Fault.Function = 0x15;
+    Fault.Status = 0x29;
+    Fault.FirstCall = C.FirstCall;
+    Fault.Count = C.Count;
+    ASSERT_TRUE(EmuBiosAddFault(&Bios, &Fault));
+    std::vector<UINT8> Got;
+    for (size_t Index = 0; Index < C.Expected.size(); Index++) {
+      Statuses(0x14, 1);  // other functions never advance the fault
+      SMI_REGISTERS R = Call(0x15);
+      EmuBiosHandleSmi(&Bios, &R);
+      Got.push_back(Al(R));
+      EXPECT_EQ(Al(R) == 0x29 ? 0x11111111u : 0xCAFEu, R.Ecx) << "handler must be skipped only when faulted";
+    }
+    EXPECT_EQ(C.Expected, Got);
   }
-  EXPECT_EQ(Case.Expected, Got);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, EmuBiosFaultTest,
-    ::testing::Values(FaultCase{"FirstCallOnce", 1, 1, {0x29, 7, 7, 7}},
-                      FaultCase{"ZeroFirstCallMeansFirst", 0, 1, {0x29, 7, 7}},
-                      FaultCase{"ThirdCallTwice", 3, 2, {7, 7, 0x29, 0x29, 7, 7}},
-                      FaultCase{"SecondCallForever", 2, 0, {7, 0x29, 0x29, 0x29, 0x29}}),
-    [](const ::testing::TestParamInfo<FaultCase> &Info) { return std::string(Info.param.Name); });
 
 TEST_F(EmuBiosTest, FaultLeavesRequestedResultRegistersOnly) {
   EMU_BIOS_FAULT Fault = {};
@@ -166,26 +150,16 @@ TEST_F(EmuBiosTest, FaultLeavesRequestedResultRegistersOnly) {
 }
 
 TEST_F(EmuBiosTest, FirstMatchingFaultWinsAndTableHasAFixedCapacity) {
-  EMU_BIOS_FAULT A = {};
-  A.Function = 0x12;
+  EMU_BIOS_FAULT A = {}, B = {};
+  A.Function = B.Function = 0x12;
   A.Status = 0x0A;
   A.FirstCall = 2;
   A.Count = 1;
-  EMU_BIOS_FAULT B = {};
-  B.Function = 0x12;
   B.Status = 0x0B;
   ASSERT_TRUE(EmuBiosAddFault(&Bios, &A));
   ASSERT_TRUE(EmuBiosAddFault(&Bios, &B));
-  std::vector<UINT8> Got;
-  for (int I = 0; I < 3; I++) {
-    SMI_REGISTERS R = Call(0x12);
-    EmuBiosHandleSmi(&Bios, &R);
-    Got.push_back(Al(R));
-  }
-  EXPECT_EQ((std::vector<UINT8>{0x0B, 0x0A, 0x0B}), Got);
-  for (int I = 2; I < EMU_BIOS_MAX_FAULTS; I++) {
-    EXPECT_TRUE(EmuBiosAddFault(&Bios, &B));
-  }
+  EXPECT_EQ((std::vector<UINT8>{0x0B, 0x0A, 0x0B}), Statuses(0x12, 3));
+  for (int I = 2; I < EMU_BIOS_MAX_FAULTS; I++) EXPECT_TRUE(EmuBiosAddFault(&Bios, &B));
   EXPECT_FALSE(EmuBiosAddFault(&Bios, &B));
   EmuBiosClearFaults(&Bios);
   EXPECT_TRUE(EmuBiosAddFault(&Bios, &B));

@@ -170,17 +170,14 @@ TEST_F(FlashFunctionsTest, RefusedWritesLeaveTheFlashAsItWas) {
     EXPECT_EQ(Case.Status, Call(0x15, Case.Address, Case.Esi, Case.Count)) << std::hex << Case.Address;
   }
   EXPECT_EQ(Before, Flash);
-  EXPECT_FALSE(Bios.Flash.ContentsChanged);
-  EXPECT_EQ(0u, Bios.Flash.BlocksErased);
-  EXPECT_EQ(2u, Bios.Flash.RefusedWrites);
+  EXPECT_EQ(std::make_tuple(FALSE, 0u, 2u),
+            std::make_tuple(Bios.Flash.ContentsChanged, Bios.Flash.BlocksErased, Bios.Flash.RefusedWrites));
 
   ASSERT_EQ(0, Call(0x15, 0xFFFF5000, kEsi, 0x1000));  // right after the locked range
   EXPECT_EQ(std::string(0x1000, '\x3C'), std::string(Flash.begin() + 0x5000, Flash.begin() + 0x6000));
-  EXPECT_EQ(Before[0x6000], Flash[0x6000]);
-  EXPECT_EQ(Before[0x4FFF], Flash[0x4FFF]);
-  EXPECT_TRUE(Bios.Flash.ContentsChanged);
-  EXPECT_EQ(1u, Bios.Flash.BlocksWritten);
-  EXPECT_EQ(0x1000u, Bios.Flash.BytesWritten);
+  EXPECT_EQ(std::make_tuple(Before[0x4FFF], Before[0x6000]), std::make_tuple(Flash[0x4FFF], Flash[0x6000]));
+  EXPECT_EQ(std::make_tuple(TRUE, 1u, 0x1000u),
+            std::make_tuple(Bios.Flash.ContentsChanged, Bios.Flash.BlocksWritten, Bios.Flash.BytesWritten));
 }
 
 TEST_F(FlashFunctionsTest, PowerGoesAfterTheNthWrittenBlock) {
@@ -193,28 +190,21 @@ TEST_F(FlashFunctionsTest, PowerGoesAfterTheNthWrittenBlock) {
   ASSERT_EQ(EMU_FLASH_STATUS_NOT_BLOCKS, Call(0x15, 0xFFFF2800, kEsi, 0x800));  // nor does this
   EXPECT_FALSE(Bios.Flash.PoweredOff);
   ASSERT_EQ(0, Call(0x15, 0xFFFF2000, kEsi, 0x1000));  // the write itself completes
-  EXPECT_TRUE(Bios.Flash.PoweredOff);
-  EXPECT_EQ(0xFFFF2000u, Bios.Flash.PowerCutAddress);
+  EXPECT_EQ(std::make_tuple(TRUE, 0xFFFF2000u), std::make_tuple(Bios.Flash.PoweredOff, Bios.Flash.PowerCutAddress));
   const std::vector<UINT8> Written = Flash;
   EXPECT_EQ(0x5A, Written[0x2000]);
 
   // From now on nothing answers: AL keeps the main function number and the
   // other registers stay as they were.
   for (UINT8 Function : {0x15, 0x10, 0x1A, 0x16}) {
-    SMI_REGISTERS R = {};
-    R.Eax = (UINT32(Function) << 8) | 0xEF;
-    R.Ebx = EMU_BIOS_CALL_SIGNATURE;
-    R.Ecx = 0x1000;
-    R.Edi = 0xFFFF4000;
-    R.Esi = kEsi;
+    SMI_REGISTERS R = {(UINT32(Function) << 8) | 0xEF, EMU_BIOS_CALL_SIGNATURE, 0x1000, 0, kEsi, 0xFFFF4000};
     const SMI_REGISTERS Before = R;
     EmuBiosHandleSmi(&Bios, &R);
     EXPECT_EQ(0, std::memcmp(&Before, &R, sizeof(R))) << int(Function);
   }
   EXPECT_EQ(Written, Flash);
-  EXPECT_EQ(4u, Bios.PoweredOffCalls);
-  EXPECT_EQ(2u, Bios.Flash.BlocksWritten);
-  EXPECT_EQ(0u, Bios.CallCount[0x10]);
+  EXPECT_EQ(std::make_tuple(4u, 2u, 0u),
+            std::make_tuple(Bios.PoweredOffCalls, Bios.Flash.BlocksWritten, Bios.CallCount[0x10]));
 }
 
 TEST_F(FlashFunctionsTest, MapLayouts) {
@@ -259,13 +249,10 @@ TEST_F(FlashFunctionsTest, NewRegionsFromAFlashDescriptor) {
   std::vector<UINT8> Head(4096, 0);
   const UINT8 Signature[] = {0x5A, 0xA5, 0xF0, 0x0F};
   std::memcpy(&Head[0x10], Signature, 4);
-  const UINT32 Flmap0 = 0x00030000, Bios_ = 0x000F0008, Me = 0x00007FFF, GbE = 0x00010001, Pd = 0x7FFF, Ec = 0x00020002;
-  std::memcpy(&Head[0x14], &Flmap0, 4);
-  std::memcpy(&Head[0x34], &Bios_, 4);
-  std::memcpy(&Head[0x38], &Me, 4);
-  std::memcpy(&Head[0x3C], &GbE, 4);
-  std::memcpy(&Head[0x40], &Pd, 4);
-  std::memcpy(&Head[0x50], &Ec, 4);
+  // FLMAP0, then the region words of BIOS, ME (unused), GbE, PD (unused) and EC.
+  const std::pair<size_t, UINT32> Words[] = {{0x14, 0x00030000}, {0x34, 0x000F0008}, {0x38, 0x00007FFF},
+                                             {0x3C, 0x00010001}, {0x40, 0x7FFF},     {0x50, 0x00020002}};
+  for (const auto &[At, Word] : Words) std::memcpy(&Head[At], &Word, 4);
   std::memcpy(&Memory[kEsi - kBase], Head.data(), Head.size());
   ASSERT_EQ(0, Call(0x17));
   EXPECT_EQ(std::string("\x01\x00\x10\x00\x00\x00\xF0\x00\x00\x0F\xFF", 11), At(kEdi, 11));

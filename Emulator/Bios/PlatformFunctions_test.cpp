@@ -21,7 +21,7 @@ struct PlatformFunctionsTest : ::testing::Test {
   void Put(UINT32 Address, const std::string &Bytes) { Mem.Put(Address, Bytes); }
   std::vector<UINT8> At(UINT32 Address, size_t Length) {
     const std::string Bytes = Mem.At(Address, Length);
-    return std::vector<UINT8>(Bytes.begin(), Bytes.end());
+    return {Bytes.begin(), Bytes.end()};
   }
   SMI_REGISTERS Call(UINT8 Function, UINT32 Edi = kIn, UINT32 Esi = kExt) { return Mem.Call(Function, 0, Esi, Edi); }
   EmuBiosMemory Mem{kBase, 0x2000};
@@ -120,8 +120,8 @@ TEST_F(PlatformFunctionsTest, PlatformInformationAndSwitches) {
 TEST_F(PlatformFunctionsTest, AntiTheftByteInCl) {
   Bios.Platform.AntiTheft = 0xC7;
   SMI_REGISTERS R = Call(0x1C, 0, 0);
-  EXPECT_EQ(0u, R.Eax & 0xFF);
   EXPECT_EQ(0xC7u, R.Ecx);
+  EXPECT_EQ(0u, R.Eax & 0xFF);
 }
 
 TEST(PlatformProfile, DefaultProfileGivesTheModelDefaults) {
@@ -146,30 +146,20 @@ TEST(PlatformProfile, ProfileAnswersReachTheBios) {
   EXPECT_EQ(0x83, B.AntiTheft);
 }
 
-}  // namespace
-
 // 16h: what the BIOS records from the "$FINISHI" buffer, and what it refuses.
 TEST_F(PlatformFunctionsTest, FlashCompleteRecordsOnlyWellFormedRequests) {
-  struct Case {
+  const struct {
     std::string Buffer;
     UINT8 Status;
-  };
-  const std::string Good("$FINISHI\x0D\x00\x00\x00\x02", 13);
-  const Case Cases[] = {
-      {Good, 0},
+  } Cases[] = {
+      {std::string("$FINISHI\x0D\x00\x00\x00\x02", 13), 0},
       {std::string("$FINISHX\x0D\x00\x00\x00\x02", 13), EMU_COMPLETION_STATUS_BAD_BUFFER},
       {std::string("$FINISHI\x0E\x00\x00\x00\x02", 13), EMU_COMPLETION_STATUS_BAD_BUFFER},
       {std::string("$FINISHI\x0D\x00\x00\x01\x02", 13), EMU_COMPLETION_STATUS_BAD_BUFFER},
   };
-  for (const Case &C : Cases) {
+  for (const auto &C : Cases) {
     Put(kExt, C.Buffer);
-    SMI_REGISTERS In = {};
-    In.Eax = (0x16u << 8) | 0xEF;
-    In.Ebx = EMU_BIOS_CALL_SIGNATURE;
-    In.Ecx = 0x0001;  // CH clear-CMOS 0, CL shutdown
-    In.Esi = kExt;
-    EmuBiosHandleSmi(&Bios, &In);
-    EXPECT_EQ(C.Status, In.Eax & 0xFF);
+    EXPECT_EQ(C.Status, Mem.Call(0x16, 0x0001, kExt, 0).Eax & 0xFF);  // CH clear-CMOS 0, CL shutdown
   }
   EXPECT_EQ(1u, Bios.Completion.Requests);
   EXPECT_EQ(3u, Bios.Completion.MalformedRequests);
@@ -178,7 +168,8 @@ TEST_F(PlatformFunctionsTest, FlashCompleteRecordsOnlyWellFormedRequests) {
   EXPECT_EQ(0, Bios.Completion.ClearCmos);
 
   // An address outside memory is malformed too; the last good request stays.
-  SMI_REGISTERS R = Call(0x16, 0, 0x9000000);
-  EXPECT_EQ(EMU_COMPLETION_STATUS_BAD_BUFFER, R.Eax & 0xFF);
+  EXPECT_EQ(EMU_COMPLETION_STATUS_BAD_BUFFER, Call(0x16, 0, 0x9000000).Eax & 0xFF);
   EXPECT_EQ(2, Bios.Completion.Status);
 }
+
+}  // namespace

@@ -27,9 +27,7 @@ TEST(Variables, GetFollowsFirmwareSizeProtocol) {
   char Buffer[8] = {};
   Size = sizeof(Buffer);
   EXPECT_EQ(EFI_SUCCESS, Store.Get(u"FlashCommand", &kGuid, &Attributes, &Size, Buffer));
-  EXPECT_EQ(6u, Size);
-  EXPECT_EQ(kNv, Attributes);
-  EXPECT_EQ(std::string("-a -b "), std::string(Buffer, 6));
+  EXPECT_EQ(std::make_tuple(6u, kNv, std::string("-a -b ")), std::make_tuple(Size, Attributes, std::string(Buffer, 6)));
   EXPECT_EQ(EFI_NOT_FOUND, Store.Get(u"FlashCommand", &kOther, nullptr, &Size, Buffer)) << "the GUID is part of the name";
   EXPECT_EQ(EFI_NOT_FOUND, Store.Get(u"flashcommand", &kGuid, nullptr, &Size, Buffer));
   EXPECT_EQ(EFI_INVALID_PARAMETER, Store.Get(u"FlashCommand", &kGuid, nullptr, nullptr, Buffer));
@@ -64,8 +62,7 @@ TEST(Variables, NonVolatileOnesSurviveANewMachineOnTheSameDirectory) {
   uint8_t Buffer[4] = {};
   uintptr_t Size = sizeof(Buffer);
   ASSERT_EQ(EFI_SUCCESS, M->Variables().Get(u"FlashINISettings", &kGuid, nullptr, &Size, Buffer));
-  EXPECT_EQ(3u, Size);
-  EXPECT_EQ(0xFF, Buffer[2]);
+  EXPECT_EQ(std::make_tuple(3u, 0xFF), std::make_tuple(Size, Buffer[2]));
   EXPECT_EQ(EFI_NOT_FOUND, M->Variables().Get(u"Gone", &kGuid, nullptr, &Size, Buffer));
   EXPECT_EQ(EFI_NOT_FOUND, M->Variables().Get(u"Boot", &kOther, nullptr, &Size, Buffer)) << "volatile ones vanish";
 }

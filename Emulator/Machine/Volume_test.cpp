@@ -52,11 +52,9 @@ TEST(VolumeDevicePath, EachKindHasItsMessagingNodeBetweenPciRootAndEnd) {
   for (const auto &Case : Cases) {
     std::vector<uint8_t> Path = BuildVolumeDevicePath(Case.Kind, 0);
     ASSERT_EQ(size_t(12 + Case.Length + 4), Path.size());
-    EXPECT_EQ((std::vector<uint8_t>{2, 1, 12, 0, 0xD0, 0x41, 0x03, 0x0A}), std::vector<uint8_t>(Path.begin(), Path.begin() + 8));
-    EXPECT_EQ(3, Path[12]);
-    EXPECT_EQ(Case.SubType, Path[13]);
-    EXPECT_EQ(Case.Length, Path[14]);
-    EXPECT_EQ(0, Path[15]);
+    // PciRoot (ACPI PNP0A03, UID 0), the messaging node's header, the end node.
+    EXPECT_EQ((std::vector<uint8_t>{2, 1, 12, 0, 0xD0, 0x41, 0x03, 0x0A, 0, 0, 0, 0, 3, Case.SubType, Case.Length, 0}),
+              std::vector<uint8_t>(Path.begin(), Path.begin() + 16));
     EXPECT_EQ((std::vector<uint8_t>{0x7F, 0xFF, 4, 0}), std::vector<uint8_t>(Path.end() - 4, Path.end()));
   }
 }
@@ -97,7 +95,7 @@ TEST_F(VolumeFileTest, CreateWriteSeekReadAndSize) {
   EXPECT_EQ(EFI_SUCCESS, F->SetPosition(UINT64_MAX));
   uint64_t Position = 0;
   EXPECT_EQ(EFI_SUCCESS, F->GetPosition(&Position));
-  EXPECT_EQ(5u, Position);
+  EXPECT_EQ(5u, Position) << "past the end means the end";
   Size = 3;
   EXPECT_EQ(EFI_SUCCESS, F->Write(&Size, "!!!"));
   EXPECT_EQ(EFI_SUCCESS, F->Flush());

@@ -5,25 +5,18 @@
 namespace {
 
 TEST(VyrfftCompletionLine, NamesWhatTheBiosWasAskedFor) {
-  struct Case {
+  const struct {
     EMU_COMPLETION Completion;
     const char *Line;
-  };
-  const Case Cases[] = {
+  } Cases[] = {
       {{0, 0, 0, 0, 0}, "vyrfft: no completion request was sent"},
       {{0, 2, 0, 0, 0}, "vyrfft: no completion request was accepted (2 malformed)"},
       {{1, 0, 0, 2, 1}, "vyrfft: the platform would now reboot (action 2, status 1 Flash Entire)"},
       {{2, 0, 0, 1, 2}, "vyrfft: the platform would now shut down (action 1, status 2 Flash Partial)"},
       {{1, 0, 1, 9, 7}, "vyrfft: the platform was asked for an unknown action (action 9, status 7, clear CMOS)"},
   };
-  for (const Case &C : Cases) {
-    EXPECT_EQ(C.Line, vyr::fft::DescribeCompletion(C.Completion));
-  }
+  for (const auto &C : Cases) EXPECT_EQ(C.Line, vyr::fft::DescribeCompletion(C.Completion));
 }
-
-}  // namespace
-
-namespace {
 
 TEST(VyrfftBlockLine, CountsEachOutcomeOnce) {
   using vyr::emu::BlockWrite;
@@ -47,20 +40,15 @@ TEST(VyrfftBlockLine, PowerCutNamesTheLastBlock) {
             vyr::fft::DescribePowerCut(Bios));
 }
 
-}  // namespace
-
-namespace {
-
 TEST(VyrfftPowerCutLine, NamesWhatTheFrozenMachineDropped) {
   using vyr::emu::DroppedWrite;
   const DroppedWrite Var{true, "set", "FlashCommand", "G", 1, 2};
   const DroppedWrite Log{false, "write", "\\VyrFFT-Secure.Log", "fs0", 40, 900};
   const DroppedWrite Escape{false, "create", "\\a\x1B[2Jb", "fs0", 1, 0};
-  struct Case {
+  const struct {
     std::vector<DroppedWrite> Dropped;
     const char *Line;
-  };
-  const Case Cases[] = {
+  } Cases[] = {
       {{}, "vyrfft: the machine froze at the cut; the run asked for no variable or file change after it"},
       {{Var, Log, {false, "resize", "\\VyrFFT-Secure.Log", "fs0", 2, 0}},
        "vyrfft: the machine froze at the cut and dropped what the run wrote after it: 1 variable write "
@@ -73,9 +61,7 @@ TEST(VyrfftPowerCutLine, NamesWhatTheFrozenMachineDropped) {
        "vyrfft: the machine froze at the cut and dropped what the run wrote after it: 0 variable writes and 5 file "
        "writes (fs0:\\1, fs0:\\2, fs0:\\3, fs0:\\4, ...)"},
   };
-  for (const Case &C : Cases) {
-    EXPECT_EQ(C.Line, vyr::fft::DescribeDroppedWrites(C.Dropped));
-  }
+  for (const auto &C : Cases) EXPECT_EQ(C.Line, vyr::fft::DescribeDroppedWrites(C.Dropped));
 }
 
 }  // namespace

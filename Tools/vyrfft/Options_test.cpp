@@ -6,7 +6,7 @@ using vyr::fft::Options;
 using vyr::fft::ParseKeys;
 using vyr::fft::ParseOptions;
 
-TEST(VyrfftOptions, UtilityArgumentsStartAtFirstWordWithoutDoubleDash) {
+TEST(VyrfftOptions, UtilityArgumentsStartAtTheFirstUtilityWordOrAfterDoubleDash) {
   Options o;
   std::string error;
   ASSERT_TRUE(ParseOptions({"--machine", "m", "--firmware", "new.fd", "-all", "--machine", "x"}, o, error));
@@ -14,17 +14,15 @@ TEST(VyrfftOptions, UtilityArgumentsStartAtFirstWordWithoutDoubleDash) {
   EXPECT_TRUE(o.firmware);
   // After the first utility word even "--machine" belongs to the utility.
   EXPECT_EQ((std::vector<std::string>{"new.fd", "-all", "--machine", "x"}), o.utilityArgs);
-}
 
-TEST(VyrfftOptions, DoubleDashEndsOptionsAndSingleDashWordsPassThrough) {
-  Options o;
-  std::string error;
-  ASSERT_TRUE(ParseOptions({"--report", "r.json", "--", "--odd", "/dbg"}, o, error));
-  EXPECT_EQ("r.json", o.report);
-  EXPECT_EQ((std::vector<std::string>{"--odd", "/dbg"}), o.utilityArgs);
+  // "--" ends the options; single-dash words are the utility's without it.
   Options p;
-  ASSERT_TRUE(ParseOptions({"-dbg", "-pq"}, p, error));
-  EXPECT_EQ((std::vector<std::string>{"-dbg", "-pq"}), p.utilityArgs);
+  ASSERT_TRUE(ParseOptions({"--report", "r.json", "--", "--odd", "/dbg"}, p, error));
+  EXPECT_EQ("r.json", p.report);
+  EXPECT_EQ((std::vector<std::string>{"--odd", "/dbg"}), p.utilityArgs);
+  Options q;
+  ASSERT_TRUE(ParseOptions({"-dbg", "-pq"}, q, error));
+  EXPECT_EQ((std::vector<std::string>{"-dbg", "-pq"}), q.utilityArgs);
 }
 
 TEST(VyrfftOptions, RefusesUnknownOptionsAndMissingValues) {

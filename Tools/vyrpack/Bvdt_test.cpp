@@ -39,15 +39,9 @@ TEST_F(VyrpackBvdt, UtilityReadsBackTheStamp) {
 
   static BVDT_INFO Info;
   ASSERT_TRUE(GetBvdtInfoFromBuffer(fd.data(), fd.size(), &Info));
-  EXPECT_EQ(Info.BuildYear, 24);
-  EXPECT_EQ(Info.BuildMonth, 5);
-  EXPECT_EQ(Info.BuildDay, 17);
-  EXPECT_EQ(Info.BuildHour, 23);
-  EXPECT_EQ(Info.BuildMinute, 59);
-  EXPECT_EQ(Info.BuildSecond, 8);
-  EXPECT_EQ(Info.ReleaseYear, 25);
-  EXPECT_EQ(Info.ReleaseMonth, 1);
-  EXPECT_EQ(Info.ReleaseDay, 2);
+  EXPECT_EQ((std::vector<int>{24, 5, 17, 23, 59, 8, 25, 1, 2}),
+            (std::vector<int>{Info.BuildYear, Info.BuildMonth, Info.BuildDay, Info.BuildHour, Info.BuildMinute,
+                              Info.BuildSecond, Info.ReleaseYear, Info.ReleaseMonth, Info.ReleaseDay}));
   EXPECT_STREQ(Info.DefaultModelName, "VyrPC-X1");
   EXPECT_EQ(std::string(Info.DefaultVersion), std::string(24, '7'));
   EXPECT_STREQ(Info.ModelName[0], "AlphaPC");
@@ -56,12 +50,9 @@ TEST_F(VyrpackBvdt, UtilityReadsBackTheStamp) {
 
   ASSERT_TRUE(ReadBvdtRomMap(fd.data(), (UINT32)fd.size()));
   ASSERT_EQ(mRomMap.BvdtCount, 2u);
-  EXPECT_EQ(mRomMap.BvdtType[0], 1);
-  EXPECT_EQ(mRomMap.BvdtStart[0], 0xFFFF0000u);
-  EXPECT_EQ(mRomMap.BvdtEnd[0], 0xFFFF0FFFu);
-  EXPECT_EQ(mRomMap.BvdtAction[0], 2);
-  EXPECT_EQ(mRomMap.BvdtType[1], 0x10);
-  EXPECT_EQ(mRomMap.BvdtEnd[1], 0xFFFE1FFFu);
+  EXPECT_EQ(std::make_tuple(1, 0xFFFF0000u, 0xFFFF0FFFu, 2, 0x10, 0xFFFE1FFFu),
+            std::make_tuple(mRomMap.BvdtType[0], mRomMap.BvdtStart[0], mRomMap.BvdtEnd[0], mRomMap.BvdtAction[0],
+                            mRomMap.BvdtType[1], mRomMap.BvdtEnd[1]));
 
   EMU_FLASH Flash{};
   EmuFlashSetContents(&Flash, fd.data(), (UINT32)fd.size());

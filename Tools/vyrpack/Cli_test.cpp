@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "TempDir.h"
 #include "vyrpack/Payload.h"
 
 namespace vyr::pack {
@@ -15,23 +16,16 @@ namespace fs = std::filesystem;
 
 class VyrpackCli : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "vyrpack-cli-XXXXXX").string();
-    ASSERT_NE(nullptr, mkdtemp(tmpl.data()));
-    dir_ = tmpl;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string P(const std::string& name) const { return (dir_ / name).string(); }
+  std::string P(const std::string& name) const { return dir_ / name; }
   void Put(const std::string& name, const std::string& text) { std::ofstream(P(name), std::ios::binary) << text; }
   int Run(std::vector<std::string> args) {
     out_.str("");
     err_.str("");
     return VyrpackMain(args, out_, err_);
   }
-  size_t FileCount() const { return std::distance(fs::directory_iterator(dir_), fs::directory_iterator()); }
+  size_t FileCount() const { return std::distance(fs::directory_iterator(dir_.Path()), fs::directory_iterator()); }
 
-  fs::path dir_;
+  vyr::testing::TempDir dir_;
   std::ostringstream out_, err_;
 };
 

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "Bios/FlashFunctions.h"
-
 namespace vyr::pack {
 namespace {
 
@@ -16,21 +14,16 @@ BvdtStamp Stamp(const std::string &Version) {
   return S;
 }
 
-TEST(ProfileFd, TheMachinesBiosReadsTheIdentityOfTheImage) {
+TEST(ProfileFd, TheBvdtGoesToTheProfilesBvdtRegionAndChangesStayInside) {
   const emu::Profile Profile = emu::Profile::Default();
   EXPECT_EQ(0x250000u, ProfileBvdtOffset(Profile));
   Bytes Image = BuildProfileFd(Profile, nullptr, Stamp("V2.00"), ParseFdChanges("0x300000:0x10000"));
   ASSERT_EQ(size_t(Profile.Flash.Size), Image.size());
   EXPECT_EQ(std::string("VyrFFT VyrPC V2.00 "), std::string(Image.begin() + 0x300000, Image.begin() + 0x300013));
   EXPECT_EQ(0xFF, Image[0x310000]);  // outside the change: erased
-
-  EMU_FLASH Flash;
-  EmuFlashInit(&Flash);
-  EmuFlashSetContents(&Flash, Image.data(), (UINT32)Image.size());
-  CHAR8 Model[EMU_FLASH_MODEL_CHARS], Version[EMU_FLASH_VERSION_CHARS];
-  ASSERT_TRUE(EmuFlashBvdtIdentity(&Flash, Model, sizeof(Model), Version, sizeof(Version)));
-  EXPECT_STREQ("VyrPC", Model);
-  EXPECT_STREQ("V2.00", Version);
+  // That the machine's BIOS names the identity stamped there is the smoke
+  // run's "the machine now reports V1.01" (Tests/vyrfft-smoke.sh).
+  EXPECT_EQ(FindBvdt(Image), std::optional<size_t>(0x250000));
 
   // From a base image: its bytes stay, the BVDT is renewed in place.
   Image[0x100] = 0x42;

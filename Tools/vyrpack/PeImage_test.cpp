@@ -20,13 +20,9 @@ TEST_P(StubImage, ParsesBackAsAMinimalBootServiceDriver) {
   const StubCase c = GetParam();
   const Bytes image = BuildStubDriverImage(c.arch);
   const PeInfo pe = ParsePe(image);
-  EXPECT_EQ(c.machine, pe.machine);
-  EXPECT_EQ(c.magic, pe.magic);
-  EXPECT_EQ(11, pe.subsystem);
-  EXPECT_EQ(0, pe.dllCharacteristics);
-  EXPECT_EQ(0x20u, pe.fileAlignment);
-  EXPECT_EQ(0x20u, pe.sectionAlignment);
-  EXPECT_EQ(0u, pe.certificateTableSize);
+  EXPECT_EQ(std::make_tuple(c.machine, c.magic, 11, 0, 0x20u, 0x20u, 0u),
+            std::make_tuple(pe.machine, pe.magic, pe.subsystem, pe.dllCharacteristics, pe.fileAlignment,
+                            pe.sectionAlignment, pe.certificateTableSize));
   ASSERT_EQ(1u, pe.sections.size());
   const PeSection& s = pe.sections[0];
   EXPECT_EQ(".data", s.name);
@@ -61,11 +57,7 @@ TEST(PeImage, MapImagePlacesSectionsAtTheirAddressesAndZeroFillsTails) {
   EXPECT_EQ(0x3000u, pe.sizeOfImage);
   const Bytes mem = MapImage(image, pe);
   ASSERT_EQ(0x3000u, mem.size());
-  EXPECT_EQ(0xAA, mem[0x100F]);
-  EXPECT_EQ(0x00, mem[0x1010]);
-  EXPECT_EQ(0xBB, mem[0x22FF]);
-  EXPECT_EQ(0x00, mem[0x2300]);
-  EXPECT_EQ('M', mem[0]);
+  EXPECT_EQ((Bytes{'M', 0xAA, 0x00, 0xBB, 0x00}), (Bytes{mem[0], mem[0x100F], mem[0x1010], mem[0x22FF], mem[0x2300]}));
 }
 
 // Each case damages a valid IA32 stub and names a word the error must contain.
@@ -105,32 +97,23 @@ TEST(PeImage, MalformedHeadersAreRefusedWithAReason) {
   for (const Damage& d : cases) {
     Bytes b = good;
     d.apply(b);
+    std::string error = "accepted";
     try {
       ParsePe(b);
-      ADD_FAILURE() << d.what << ": accepted";
     } catch (const PeError& e) {
-      EXPECT_NE(std::string::npos, std::string(e.what()).find(d.expected)) << d.what << ": " << e.what();
+      error = e.what();
     }
+    EXPECT_NE(std::string::npos, error.find(d.expected)) << d.what << ": " << error;
   }
 }
 
-TEST(PeImage, EveryPrefixAndEveryHeaderByteFlipIsHandledWithoutOverrun) {
+// Whatever parses must also map: the VyrpackPe fuzz target checks that on
+// damaged headers; here every cut stub is refused.
+TEST(PeImage, EveryPrefixOfAStubIsRefused) {
   for (Arch arch : {Arch::Ia32, Arch::X64}) {
     const Bytes good = BuildStubDriverImage(arch);
     for (size_t n = 0; n < good.size(); ++n) {
       EXPECT_THROW(ParsePe(Bytes(good.begin(), good.begin() + n)), PeError) << "prefix " << n;
-    }
-    const size_t headers = ParsePe(good).sizeOfHeaders;
-    for (size_t i = 0; i < headers; ++i) {
-      for (uint8_t v : {uint8_t{0x00}, uint8_t{0xFF}, uint8_t{0x80}}) {
-        Bytes b = good;
-        b[i] = v;
-        try {
-          const PeInfo pe = ParsePe(b);
-          MapImage(b, pe);  // whatever parses must also map
-        } catch (const PeError&) {
-        }
-      }
     }
   }
 }

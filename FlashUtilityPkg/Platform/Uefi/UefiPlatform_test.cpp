@@ -21,114 +21,38 @@ namespace {
 
 namespace ub = uefi_backend;
 
-// ---- The fake firmware: records what the backend asked for ----------------------------
-
+// The fake firmware: it records what the backend asked for.
 struct Firmware {
-  // Pool and pages.
-  int PoolType = -1;
-  UINTN PoolSize = 0;
+  int PoolType = -1, PageType = -1, PageMemoryType = -1, SearchType = -1, InterfaceType = -1, PciWidth = -1;
+  UINTN PoolSize = 0, PciCount = 0, QueriedMode = 99;
   bool PoolFails = false;
   std::vector<void *> Freed;
-  int PageType = -1;
-  int PageMemoryType = -1;
   EFI_PHYSICAL_ADDRESS PageCeiling = 0;
   EFI_STATUS PageStatus = EFI_SUCCESS;
-  // Protocols.
-  int SearchType = -1;
-  int InterfaceType = -1;
   std::map<std::string, void *> Protocols;  // by GUID bytes
-  // File information.
-  std::vector<uint8_t> Info;  // the file's EFI_FILE_INFO record
+  std::vector<uint8_t> Info;                // the file's EFI_FILE_INFO record
   int GetInfoCalls = 0;
   EFI_STATUS ProbeStatus = EFI_BUFFER_TOO_SMALL;
   std::vector<uint8_t> SetInfoRecord;
-  // PCI and CPU timer.
   UINT64 PciAddress = 0;
-  int PciWidth = -1;
-  UINTN PciCount = 0;
   UINT32 TimerIndex = 99;
-  // Console.
-  UINTN QueriedMode = 99;
 };
 Firmware *gFw = nullptr;
 
 std::string Key(const EFI_GUID *G) { return std::string(reinterpret_cast<const char *>(G), sizeof(EFI_GUID)); }
 
-EFI_STATUS AllocatePool(EFI_MEMORY_TYPE Type, UINTN Size, VOID **Buffer) {
-  gFw->PoolType = Type;
-  gFw->PoolSize = Size;
-  if (gFw->PoolFails) return EFI_OUT_OF_RESOURCES;
-  *Buffer = std::malloc(Size);
-  return EFI_SUCCESS;
-}
-EFI_STATUS FreePool(VOID *Buffer) {
-  gFw->Freed.push_back(Buffer);
-  std::free(Buffer);
-  return EFI_SUCCESS;
-}
-EFI_STATUS AllocatePages(EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE MemoryType, UINTN Pages, EFI_PHYSICAL_ADDRESS *Memory) {
-  gFw->PageType = Type;
-  gFw->PageMemoryType = MemoryType;
-  gFw->PageCeiling = *Memory;
-  if (gFw->PageStatus == EFI_SUCCESS) *Memory = 0x00200000;
-  return gFw->PageStatus;
-}
-EFI_STATUS LocateProtocol(EFI_GUID *Protocol, VOID *Registration, VOID **Interface) {
-  auto It = gFw->Protocols.find(Key(Protocol));
-  if (It == gFw->Protocols.end()) return EFI_NOT_FOUND;
-  *Interface = It->second;
-  return EFI_SUCCESS;
-}
-EFI_STATUS LocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE SearchType, EFI_GUID *Protocol, VOID *SearchKey, UINTN *Count,
-                              EFI_HANDLE **Buffer) {
-  gFw->SearchType = SearchType;
-  *Count = 2;
-  *Buffer = static_cast<EFI_HANDLE *>(std::malloc(2 * sizeof(EFI_HANDLE)));
-  return EFI_SUCCESS;
-}
-EFI_STATUS InstallProtocolInterface(EFI_HANDLE *Handle, EFI_GUID *Protocol, EFI_INTERFACE_TYPE Type, VOID *Interface) {
-  gFw->InterfaceType = Type;
-  gFw->Protocols[Key(Protocol)] = Interface;
-  return EFI_SUCCESS;
-}
-
-EFI_STATUS GetInfo(EFI_FILE_PROTOCOL *This, EFI_GUID *Type, UINTN *Size, VOID *Buffer) {
+EFI_STATUS GetInfo(EFI_FILE_PROTOCOL *, EFI_GUID *Type, UINTN *Size, VOID *Buffer) {
   gFw->GetInfoCalls++;
   EFI_GUID Expected = EFI_FILE_INFO_ID;
   if (std::memcmp(Type, &Expected, sizeof(EFI_GUID)) != 0) return EFI_UNSUPPORTED;
-  if (*Size < gFw->Info.size()) {
-    *Size = gFw->Info.size();
-    return gFw->ProbeStatus;
-  }
-  std::memcpy(Buffer, gFw->Info.data(), gFw->Info.size());
+  const bool Fits = *Size >= gFw->Info.size();
   *Size = gFw->Info.size();
+  if (!Fits) return gFw->ProbeStatus;
+  std::memcpy(Buffer, gFw->Info.data(), gFw->Info.size());
   return EFI_SUCCESS;
 }
-EFI_STATUS SetInfo(EFI_FILE_PROTOCOL *This, EFI_GUID *Type, UINTN Size, VOID *Buffer) {
+EFI_STATUS SetInfo(EFI_FILE_PROTOCOL *, EFI_GUID *, UINTN Size, VOID *Buffer) {
   gFw->SetInfoRecord.assign(static_cast<uint8_t *>(Buffer), static_cast<uint8_t *>(Buffer) + Size);
-  return EFI_SUCCESS;
-}
-
-EFI_STATUS PciRead(EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *This, EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_WIDTH Width, UINT64 Address,
-                   UINTN Count, VOID *Buffer) {
-  gFw->PciWidth = Width;
-  gFw->PciAddress = Address;
-  gFw->PciCount = Count;
-  *static_cast<UINT32 *>(Buffer) = 0x80868086u;
-  return EFI_SUCCESS;
-}
-
-EFI_STATUS GetTimerValue(EFI_CPU_ARCH_PROTOCOL *This, UINT32 Index, UINT64 *Value, UINT64 *Period) {
-  gFw->TimerIndex = Index;
-  *Value = 1;
-  if (Period != nullptr) *Period = 10000000;  // 10 ns in femtoseconds
-  return EFI_SUCCESS;
-}
-
-EFI_STATUS QueryMode(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, UINTN Mode, UINTN *Columns, UINTN *Rows) {
-  gFw->QueriedMode = Mode;
-  *Columns = 100;
-  *Rows = 31;
   return EFI_SUCCESS;
 }
 
@@ -136,16 +60,52 @@ class UefiPlatform : public ::testing::Test {
  protected:
   void SetUp() override {
     gFw = &Fw;
-    Bs.AllocatePool = AllocatePool;
-    Bs.FreePool = FreePool;
-    Bs.AllocatePages = AllocatePages;
-    Bs.LocateProtocol = LocateProtocol;
-    Bs.LocateHandleBuffer = LocateHandleBuffer;
-    Bs.InstallProtocolInterface = InstallProtocolInterface;
+    Bs.AllocatePool = [](EFI_MEMORY_TYPE Type, UINTN Size, VOID **Buffer) {
+      gFw->PoolType = Type;
+      gFw->PoolSize = Size;
+      if (gFw->PoolFails) return EFI_STATUS(EFI_OUT_OF_RESOURCES);
+      *Buffer = std::malloc(Size);
+      return EFI_STATUS(EFI_SUCCESS);
+    };
+    Bs.FreePool = [](VOID *Buffer) {
+      gFw->Freed.push_back(Buffer);
+      std::free(Buffer);
+      return EFI_STATUS(EFI_SUCCESS);
+    };
+    Bs.AllocatePages = [](EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE MemoryType, UINTN, EFI_PHYSICAL_ADDRESS *Memory) {
+      gFw->PageType = Type;
+      gFw->PageMemoryType = MemoryType;
+      gFw->PageCeiling = *Memory;
+      if (gFw->PageStatus == EFI_SUCCESS) *Memory = 0x00200000;
+      return gFw->PageStatus;
+    };
+    Bs.LocateProtocol = [](EFI_GUID *Protocol, VOID *, VOID **Interface) {
+      auto It = gFw->Protocols.find(Key(Protocol));
+      if (It == gFw->Protocols.end()) return EFI_STATUS(EFI_NOT_FOUND);
+      *Interface = It->second;
+      return EFI_STATUS(EFI_SUCCESS);
+    };
+    Bs.LocateHandleBuffer = [](EFI_LOCATE_SEARCH_TYPE SearchType, EFI_GUID *, VOID *, UINTN *Count,
+                               EFI_HANDLE **Buffer) {
+      gFw->SearchType = SearchType;
+      *Count = 2;
+      *Buffer = static_cast<EFI_HANDLE *>(std::malloc(2 * sizeof(EFI_HANDLE)));
+      return EFI_STATUS(EFI_SUCCESS);
+    };
+    Bs.InstallProtocolInterface = [](EFI_HANDLE *, EFI_GUID *Protocol, EFI_INTERFACE_TYPE Type, VOID *Interface) {
+      gFw->InterfaceType = Type;
+      gFw->Protocols[Key(Protocol)] = Interface;
+      return EFI_STATUS(EFI_SUCCESS);
+    };
     Mode.Mode = 2;
     Mode.CursorColumn = 7;
     Mode.CursorRow = 3;
-    Out.QueryMode = QueryMode;
+    Out.QueryMode = [](EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, UINTN Mode, UINTN *Columns, UINTN *Rows) {
+      gFw->QueriedMode = Mode;
+      *Columns = 100;
+      *Rows = 31;
+      return EFI_STATUS(EFI_SUCCESS);
+    };
     Out.Mode = &Mode;
     St.BootServices = &Bs;
     St.RuntimeServices = &Rt;
@@ -191,8 +151,8 @@ TEST_F(UefiPlatform, TheBackendLayoutsMatchTheFirmwaresOffsets) {
 TEST_F(UefiPlatform, PoolAndPagesAreBootServicesData) {
   void *Buffer = ub::PlatformAllocatePool(0);
   ASSERT_NE(Buffer, nullptr);
-  EXPECT_EQ(Fw.PoolType, EfiBootServicesData);
-  EXPECT_EQ(Fw.PoolSize, 1u);  // a zero-size request still yields a freeable buffer
+  // A zero-size request still yields a freeable buffer.
+  EXPECT_EQ(std::make_tuple(int(EfiBootServicesData), UINTN(1)), std::make_tuple(Fw.PoolType, Fw.PoolSize));
   ub::PlatformFreePool(Buffer);
   EXPECT_EQ(Fw.Freed, std::vector<void *>{Buffer});
   Fw.PoolFails = true;
@@ -200,10 +160,8 @@ TEST_F(UefiPlatform, PoolAndPagesAreBootServicesData) {
 
   EFI_PHYSICAL_ADDRESS Address = 0;
   EXPECT_EQ(ub::PlatformAllocatePagesBelow(0x0FFFFFFF, 32, &Address), EFI_SUCCESS);
-  EXPECT_EQ(Fw.PageType, AllocateMaxAddress);
-  EXPECT_EQ(Fw.PageMemoryType, EfiBootServicesData);
-  EXPECT_EQ(Fw.PageCeiling, 0x0FFFFFFFu);
-  EXPECT_EQ(Address, 0x00200000u);
+  EXPECT_EQ(std::make_tuple(int(AllocateMaxAddress), int(EfiBootServicesData), 0x0FFFFFFFull, 0x00200000ull),
+            std::make_tuple(Fw.PageType, Fw.PageMemoryType, Fw.PageCeiling, Address));
   Fw.PageStatus = EFI_NOT_FOUND;
   Address = 0x77;
   EXPECT_EQ(ub::PlatformAllocatePagesBelow(0x0FFFFFFF, 32, &Address), EFI_NOT_FOUND);
@@ -220,18 +178,17 @@ TEST_F(UefiPlatform, PhysicalMemoryIsReachedDirectlyAndRangesMustFit) {
   ASSERT_TRUE(ub::PlatformWritePhysical(Address + 8, Pattern, 4));
   EXPECT_EQ(std::memcmp(Memory + 8, Pattern, 4), 0);
 
-  struct Case {
+  const struct {
     EFI_PHYSICAL_ADDRESS Address;
     UINTN Length;
     bool Fits;
-  };
-  const Case Cases[] = {
+  } Cases[] = {
       {~0ull - 3, 4, true},   // ends on the last byte
       {~0ull - 3, 5, false},  // wraps
       {~0ull, 0, true},
       {0, 0, true},
   };
-  for (const Case &C : Cases) {
+  for (const auto &C : Cases) {
     EXPECT_EQ(ub::PhysicalRangeFits(C.Address, C.Length) != 0, C.Fits) << std::hex << C.Address << " " << C.Length;
   }
   EXPECT_FALSE(ub::PlatformReadPhysical(~0ull - 3, Copy, 8));
@@ -241,17 +198,16 @@ TEST_F(UefiPlatform, PhysicalMemoryIsReachedDirectlyAndRangesMustFit) {
 TEST_F(UefiPlatform, ProtocolServicesAskTheFirmwareTheRightWay) {
   EFI_HANDLE Handle = nullptr;
   int Interface = 0;
-  EXPECT_EQ(ub::PlatformInstallProtocolInterface(&Handle, &gNamedFunctionProtocolGuid, &Interface), EFI_SUCCESS);
-  EXPECT_EQ(Fw.InterfaceType, EFI_NATIVE_INTERFACE);
   void *Found = nullptr;
+  EXPECT_EQ(ub::PlatformInstallProtocolInterface(&Handle, &gNamedFunctionProtocolGuid, &Interface), EFI_SUCCESS);
   EXPECT_EQ(ub::PlatformLocateProtocol(&gNamedFunctionProtocolGuid, &Found), EFI_SUCCESS);
-  EXPECT_EQ(Found, &Interface);
+  EXPECT_EQ(std::make_tuple(int(EFI_NATIVE_INTERFACE), static_cast<void *>(&Interface)),
+            std::make_tuple(Fw.InterfaceType, Found));
 
   UINTN Count = 0;
   EFI_HANDLE *Handles = nullptr;
   EXPECT_EQ(ub::PlatformLocateHandleBuffer(&gEfiSimpleFileSystemProtocolGuid, &Count, &Handles), EFI_SUCCESS);
-  EXPECT_EQ(Fw.SearchType, ByProtocol);
-  EXPECT_EQ(Count, 2u);
+  EXPECT_EQ(std::make_tuple(int(ByProtocol), UINTN(2)), std::make_tuple(Fw.SearchType, Count));
   ub::PlatformFreePool(Handles);  // the caller frees the firmware's list with FreePool
   EXPECT_EQ(Fw.Freed.back(), static_cast<void *>(Handles));
 }
@@ -291,11 +247,10 @@ TEST_F(UefiPlatform, ConfigurationTableIsFoundByGuid) {
                                        {gEfiAcpiTableGuid, reinterpret_cast<void *>(0x7FE14000)}};
   St.NumberOfTableEntries = 2;
   St.ConfigurationTable = Tables;
-  EFI_PHYSICAL_ADDRESS Table = 0;
-  EXPECT_EQ(ub::PlatformGetConfigurationTable(&gEfiAcpiTableGuid, &Table), EFI_SUCCESS);
-  EXPECT_EQ(Table, 0x7FE14000u);
-  EXPECT_EQ(ub::PlatformGetConfigurationTable(&gEfiAcpi10TableGuid, &Table), EFI_SUCCESS);
-  EXPECT_EQ(Table, 0xF0000u);
+  EFI_PHYSICAL_ADDRESS Table20 = 0, Table10 = 0, Table = 0;
+  EXPECT_EQ(ub::PlatformGetConfigurationTable(&gEfiAcpiTableGuid, &Table20), EFI_SUCCESS);
+  EXPECT_EQ(ub::PlatformGetConfigurationTable(&gEfiAcpi10TableGuid, &Table10), EFI_SUCCESS);
+  EXPECT_EQ(std::make_tuple(0x7FE14000ull, 0xF0000ull), std::make_tuple(Table20, Table10));
   EXPECT_EQ(ub::PlatformGetConfigurationTable(&gNamedFunctionProtocolGuid, &Table), EFI_NOT_FOUND);
 }
 
@@ -306,36 +261,45 @@ TEST_F(UefiPlatform, TimerPeriodAndPciNeedTheirProtocols) {
   EXPECT_EQ(ub::PlatformPciRead32(0, 31, 0, 0, &Value), EFI_NOT_FOUND);
 
   EFI_CPU_ARCH_PROTOCOL Cpu{};
-  Cpu.GetTimerValue = GetTimerValue;
+  Cpu.GetTimerValue = [](EFI_CPU_ARCH_PROTOCOL *, UINT32 Index, UINT64 *Value, UINT64 *Period) {
+    gFw->TimerIndex = Index;
+    *Value = 1;
+    if (Period != nullptr) *Period = 10000000;  // 10 ns in femtoseconds
+    return EFI_STATUS(EFI_SUCCESS);
+  };
   EFI_GUID CpuGuid = EFI_CPU_ARCH_PROTOCOL_GUID;
   Fw.Protocols[Key(&CpuGuid)] = &Cpu;
   EXPECT_EQ(ub::PlatformGetTimerPeriod(&Period), EFI_SUCCESS);
-  EXPECT_EQ(Period, 10000000u);
-  EXPECT_EQ(Fw.TimerIndex, 0u);
+  EXPECT_EQ(std::make_tuple(10000000ull, 0u), std::make_tuple(Period, Fw.TimerIndex));
 
   EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL RootBridge{};
-  RootBridge.Pci.Read = PciRead;
+  RootBridge.Pci.Read = [](EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *, EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_WIDTH Width,
+                           UINT64 Address, UINTN Count, VOID *Buffer) {
+    gFw->PciWidth = Width;
+    gFw->PciAddress = Address;
+    gFw->PciCount = Count;
+    *static_cast<UINT32 *>(Buffer) = 0x80868086u;
+    return EFI_STATUS(EFI_SUCCESS);
+  };
   EFI_GUID PciGuid = EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_GUID;
   Fw.Protocols[Key(&PciGuid)] = &RootBridge;
-  struct Case {
+  const struct {
     UINT8 Bus, Device, Function;
     UINT16 Register;
     UINT64 Address;
-  };
-  const Case Cases[] = {
+  } Cases[] = {
       {0, 31, 0, 0x00, 0x001F0000ull},
       {1, 2, 3, 0x40, 0x01020340ull},
       {0xFF, 0, 7, 0xFC, 0xFF0007FCull},
       {0, 0, 0, 0x100, 0x0000010000000000ull},  // extended register, low byte 0
       {2, 1, 0, 0xFFC, 0x00000FFC02010000ull},
   };
-  for (const Case &C : Cases) {
+  for (const auto &C : Cases) {
     Value = 0;
     ASSERT_EQ(ub::PlatformPciRead32(C.Bus, C.Device, C.Function, C.Register, &Value), EFI_SUCCESS);
-    EXPECT_EQ(Fw.PciAddress, C.Address) << std::hex << C.Register;
-    EXPECT_EQ(Fw.PciWidth, EfiPciWidthUint32);
-    EXPECT_EQ(Fw.PciCount, 1u);
-    EXPECT_EQ(Value, 0x80868086u);
+    EXPECT_EQ(std::make_tuple(C.Address, int(EfiPciWidthUint32), UINTN(1), 0x80868086u),
+              std::make_tuple(Fw.PciAddress, Fw.PciWidth, Fw.PciCount, Value))
+        << std::hex << C.Register;
   }
   EXPECT_EQ(ub::PlatformPciRead32(0, 32, 0, 0, &Value), EFI_INVALID_PARAMETER);
   EXPECT_EQ(ub::PlatformPciRead32(0, 0, 8, 0, &Value), EFI_INVALID_PARAMETER);
@@ -343,17 +307,11 @@ TEST_F(UefiPlatform, TimerPeriodAndPciNeedTheirProtocols) {
 }
 
 TEST_F(UefiPlatform, ConsoleModeAndCursorComeFromTheOutputMode) {
-  UINTN Columns = 0;
-  UINTN Rows = 0;
+  UINTN Columns = 0, Rows = 0, Column = 0, Row = 0;
   EXPECT_EQ(ub::PlatformConsoleQueryMode(&Columns, &Rows), EFI_SUCCESS);
-  EXPECT_EQ(Fw.QueriedMode, 2u);  // the current mode, not mode 0
-  EXPECT_EQ(Columns, 100u);
-  EXPECT_EQ(Rows, 31u);
-  UINTN Column = 0;
-  UINTN Row = 0;
   ub::PlatformConsoleGetCursorPosition(&Column, &Row);
-  EXPECT_EQ(Column, 7u);
-  EXPECT_EQ(Row, 3u);
+  // The current mode's size (not mode 0's), and the cursor of the output mode.
+  EXPECT_EQ((std::vector<UINTN>{2, 100, 31, 7, 3}), (std::vector<UINTN>{Fw.QueriedMode, Columns, Rows, Column, Row}));
   // No console input on this system table.
   EFI_INPUT_KEY Key;
   EXPECT_EQ(ub::PlatformConsoleReadKey(&Key), EFI_NOT_READY);
