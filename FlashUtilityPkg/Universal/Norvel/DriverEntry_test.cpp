@@ -73,10 +73,7 @@ TEST_F(DriverEntryTest, ComponentNameAnswersEnglishOnly) {
 }
 
 TEST_F(DriverEntryTest, MissingBiosOrIniRecordFailsTheEntry) {
-  struct {
-    std::vector<PayloadRecord> Records;
-    const char *Reason;
-  } Cases[] = {
+  struct { std::vector<PayloadRecord> Records; const char *Reason; } Cases[] = {
       {{{RecordKind::Ini, Text("[x]")}}, "BIOS image pointer is NULL"},
       {{{RecordKind::Bios, Bytes(16, 1)}}, "ini image pointer is NULL"},
   };

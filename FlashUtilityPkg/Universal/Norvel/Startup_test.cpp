@@ -54,10 +54,7 @@ TEST_F(StartupTest, QueriesRunInOrderOnceAndLaunchIsAnnouncedEveryTime) {
 }
 
 TEST_F(StartupTest, FailedQueriesStopWithTheirMessagesAndReleaseTheBuffers) {
-  struct {
-    UINT8 Function;
-    const char *Message;
-  } Cases[] = {
+  struct { UINT8 Function; const char *Message; } Cases[] = {
       {0x10, "\r\nError: Initialize\r\nFWSMI 10h failed.\r\n"},
       {0x11, "\r\nError: Initialize\r\nFWSMI 11h failed.\r\n"},
       {0x1C, "\r\n\r\nError: FWSMI 1Ch failed.\r\nInternal Error Code 0x26.\r\nFBTS: Erase bios failed.\r\n"
@@ -93,10 +90,7 @@ TEST_F(StartupTest, MissingSmiPortStopsTheStartUp) {
 }
 
 TEST_F(StartupTest, LargeBufferFailures) {
-  struct {
-    UINT64 FailingSize;
-    const char *Message;
-  } Cases[] = {
+  struct { UINT64 FailingSize; const char *Message; } Cases[] = {
       {0x2000000, "\r\nError: Initialize\r\nAllocate memory failed. (32MB)\r\n"},
       {0x200000, "\r\nError: Initialize\r\nAllocate memory failed. (2MB)\r\n"},
   };

@@ -8,10 +8,7 @@ namespace {
 
 using vyr::testing::CommandLineTest;
 
-struct FilterWord {
-  const char16_t *Word;
-  int Byte, Bit;
-};
+struct FilterWord { const char16_t *Word; int Byte, Bit; };
 
 // Every option the filter knows, with the bit that allows it.
 const FilterWord kFilterWords[] = {

@@ -14,12 +14,7 @@ enum Kind { kFlag, kOwner, kType, kNothing };
 
 // A word that sets one entry of the record; it echoes " Command " and the
 // word in lower case unless Echo says otherwise.
-struct PlainOption {
-  const char16_t *Word;
-  Kind What;
-  int Index;
-  const char *Echo = nullptr;
-};
+struct PlainOption { const char16_t *Word; Kind What; int Index; const char *Echo = nullptr; };
 
 const PlainOption kPlain[] = {
     {u"-h", kFlag, 1},          {u"-H", kFlag, 1, " Command -h"}, {u"-?", kFlag, 1},       {u"-ab", kFlag, 20},
@@ -113,10 +108,7 @@ TEST_F(CommandLineTest, ProtectionOptionsNameWhatTheyUnprotectAndAcbClearsAc) {
 }
 
 TEST_F(CommandLineTest, RefusedWordsChangeNothing) {
-  const struct {
-    std::u16string Word;
-    const char *Reason;
-  } Cases[] = {
+  const struct { std::u16string Word; const char *Reason; } Cases[] = {
       {u"pq", "Not a valid command"},       {u"", "Not a valid command"},
       {u"-", "No such command"},            {u"-pqx", "No such command"},
       {u"-h2", "No such command"},          {u"-zz", "No such command"},
@@ -184,10 +176,7 @@ TEST_F(CommandLineTest, AccessorsBeforeAndAfterValuesAndTheLongestValuesThatFit)
 }
 
 TEST_F(CommandLineTest, HexadecimalValues) {
-  const struct {
-    const char16_t *Text;
-    UINT32 Value;
-  } Cases[] = {
+  const struct { const char16_t *Text; UINT32 Value; } Cases[] = {
       {u"1A", 0x1A},   {u"0x1a", 0x1A},  {u"0X1A", 0x1A}, {u" \t 0x10", 0x10}, {u"", 0},   {u"0x", 0},
       {u"zz", 0},      {u"1g", 0},       {u"12 ", 0},     {u"0x0x1", 0},       {u"-1", 0}, {u"x10", 0},
       {u"FFFFFFFF", 0xFFFFFFFF}, {u"100000000", 0xFFFFFFFF}, {u"0000000000001", 1},

@@ -125,11 +125,7 @@ TEST_F(ConsoleUiTest, ProgressBarRedrawsCellsOnlyWhenTheirCountChanges) {
 
 // ---- Centred lines ------------------------------------------------------------------
 
-struct CenterCase {
-  UINTN Width;
-  std::u16string In;
-  std::u16string Out;
-};
+struct CenterCase { UINTN Width; std::u16string In; std::u16string Out; };
 
 TEST_F(ConsoleUiTest, CenterLinesSlots) {
   const CenterCase Cases[] = {

@@ -20,10 +20,7 @@ std::string Narrow(const CHAR16 *Text) {
 class FileAccessTest : public UtilityTest {};
 
 TEST_F(FileAccessTest, CurrentDirectoryForms) {
-  struct {
-    const char16_t *Path;
-    const char *Expected;
-  } Cases[] = {
+  struct { const char16_t *Path; const char *Expected; } Cases[] = {
       {u"fs0:\\Tools", ".\\Tools\\"},
       {u"fs1:", ".\\"},
       {u"Tools\\Sub", "Tools\\Sub"},
@@ -134,10 +131,7 @@ Profile Volumes(std::initializer_list<std::pair<const char *, VolumeKind>> List)
 }
 
 TEST_F(FileAccessTest, SelectionPrefersTheFirstUsbVolumeElseTheFirstHandle) {
-  struct {
-    Profile P;
-    const char *Expected;
-  } Cases[] = {
+  struct { Profile P; const char *Expected; } Cases[] = {
       {Volumes({{"sata0", VolumeKind::Sata}, {"nvme0", VolumeKind::Nvme}, {"usb0", VolumeKind::Usb}, {"usb1", VolumeKind::Usb}}), "usb0"},
       {Volumes({{"emmc0", VolumeKind::Emmc}, {"sata0", VolumeKind::Sata}, {"cd0", VolumeKind::Atapi}}), "emmc0"},
   };

@@ -44,11 +44,7 @@ std::string A(const CHAR8 *Format, ...) {
   return Buffer;
 }
 
-struct Case {
-  std::string Got;
-  const char *Want;
-  int Line;
-};
+struct Case { std::string Got; const char *Want; int Line; };
 
 void CheckAll(const Case *Cases, size_t Count) {
   for (size_t I = 0; I < Count; I++) {

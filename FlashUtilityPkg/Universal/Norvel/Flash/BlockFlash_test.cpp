@@ -453,12 +453,7 @@ TEST_F(RegionFlashTest, ExternalEcRegion) {
 
 TEST_F(RegionFlashTest, BiosRegionOnlyImage) {
   // The new image's map is the current one (no descriptor in these images): BIOS 0x20000.
-  const struct {
-    const char *Name;
-    std::vector<UINT8> Image;
-    bool Result;
-    const char *Reason;
-  } Cases[] = {
+  const struct { const char *Name; std::vector<UINT8> Image; bool Result; const char *Reason; } Cases[] = {
       {"BIOS-region sized", std::vector<UINT8>(2 * kBlock, 0x11), true, nullptr},
       {"ROM sized", std::vector<UINT8>(kRom, 0x11), false, "Image size = ROM size"},
       {"other size", std::vector<UINT8>(kBlock, 0x11), false, "Size not match"},
@@ -513,11 +508,7 @@ class CommandETest : public RegionFlashTest {
 };
 
 TEST_F(CommandETest, ParsesThreeFields) {
-  const struct {
-    const char16_t *Text;
-    bool Given;
-    UINT32 Offset, Size, Address;
-  } Cases[] = {
+  const struct { const char16_t *Text; bool Given; UINT32 Offset, Size, Address; } Cases[] = {
       {u"10,200,FFF00000", true, 0x10, 0x200, 0xFFF00000},
       {u" 0x10,  0X2000 ,0xfffc0000", true, 0x10, 0, 0xFFFC0000},  // a blank after a number spoils it
       {u"8,,FFFC1000", true, 8, 0, 0xFFFC1000},
@@ -538,11 +529,7 @@ TEST_F(CommandETest, ParsesThreeFields) {
 }
 
 TEST_F(CommandETest, Refusals) {
-  const struct {
-    const char16_t *Text;
-    UINT32 FileSize;
-    const char *Shown;
-  } Cases[] = {
+  const struct { const char16_t *Text; UINT32 FileSize; const char *Shown; } Cases[] = {
       {u"0,0,0", 0x10000, "Error: Bad argument. Update Address is 0.\r\n"},
       {u"0,0,FFFBFFFF", 0x10000, "Error: Bad argument. Update Address must higher than 0xfffc0000.\r\n"},
       {u"10001,0,FFFC0000", 0x10000, "Error: File offest 0x10001 is bigger than file size 0x10000.\r\n"},

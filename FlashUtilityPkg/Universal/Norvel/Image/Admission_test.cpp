@@ -152,11 +152,7 @@ TEST_F(AdmissionTest, DefaultLogsStatusAndConfig) {
 }
 
 TEST_F(AdmissionTest, AcOptionsAndOrder) {
-  struct Case {
-    std::vector<const char16_t *> Words;
-    bool Passes;
-    const char *LogLine;
-  } Cases[] = {
+  struct Case { std::vector<const char16_t *> Words; bool Passes; const char *LogLine; } Cases[] = {
       {{u"-ac"}, true, "Not Check AC (command)\r\n"},
       {{u"-ac", u"-acb"}, false, "Check DC (command)\r\n"},  // AC tested again: box A
       {{u"-acb", u"-ac"}, true, "Not Check AC (command)\r\n"},
@@ -219,10 +215,7 @@ TEST_F(AdmissionTest, ItemsBufferBytes) {
 }
 
 TEST_F(AdmissionTest, SwitchListEncoding) {
-  struct Case {
-    const char *Text;
-    std::string Expected;
-  } Cases[] = {
+  struct Case { const char *Text; std::string Expected; } Cases[] = {
       {"", std::string("\xFF\0\0\0\0\0", 6)},
       {"-a", std::string("-a\0\xFF\0\0", 6)},
       {" x ", std::string("x\0\xFF\0\0\0", 6)},
@@ -281,11 +274,7 @@ TEST_F(AdmissionTest, PermitCheckMessages) {
 }
 
 TEST_F(AdmissionTest, ActionOverride) {
-  struct Case {
-    UINT16 Permit, Action;
-    UINT8 In, Out;
-    bool Applies;
-  } Cases[] = {
+  struct Case { UINT16 Permit, Action; UINT8 In, Out; bool Applies; } Cases[] = {
       {1, 1, 2, 0, true}, {1, 2, 0, 1, true}, {1, 3, 2, 1, true}, {1, 0, 2, 2, true},
       {1, 7, 3, 3, true}, {0, 1, 2, 2, false},
   };

@@ -204,11 +204,7 @@ TEST_F(BvdtTest, SetBvdtInfoChoosesIdentity) {
   }
 }
 
-struct VersionCase {
-  const char *New;
-  const char *Current;
-  INTN Expect;
-};
+struct VersionCase { const char *New; const char *Current; INTN Expect; };
 
 TEST(BiosVerCmp, DefaultRule) {
   const VersionCase Cases[] = {
@@ -223,12 +219,7 @@ TEST(BiosVerCmp, DefaultRule) {
   }
 }
 
-struct FormatCase {
-  const char *Format;
-  const char *New;
-  const char *Current;
-  INTN Expect;
-};
+struct FormatCase { const char *Format; const char *New; const char *Current; INTN Expect; };
 
 TEST(BiosVerFmtCmp, FormatRules) {
   const FormatCase Cases[] = {

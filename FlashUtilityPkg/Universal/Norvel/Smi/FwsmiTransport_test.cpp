@@ -111,9 +111,7 @@ TEST_F(FwsmiTest, ResultRegistersAreReadBackPerRow) {
 }
 
 TEST_F(FwsmiTest, RetryPolicyAttemptsWaitsAndStops) {
-  const struct {
-    UINT32 Retry, Attempts;
-  } Cases[] = {{0, 1}, {5, 6}, {253, 254}, {254, 255}, {255, 255}, {1000, 255}};
+  const struct { UINT32 Retry, Attempts; } Cases[] = {{0, 1}, {5, 6}, {253, 254}, {254, 255}, {255, 255}, {1000, 255}};
   for (const auto &Case : Cases) {
     SCOPED_TRACE(Case.Retry);
     BootWith([](Profile &P) { P.BiosFaults = {Fault(0x1F, 0x25)}; });
@@ -242,11 +240,7 @@ TEST_F(FwsmiTest, AcpiTablesAndTheCommandPort) {
 }
 
 TEST_F(FwsmiTest, ReservedMemorySplitsIntoTheTwoBuffers) {
-  const struct {
-    UINT32 Size;
-    bool Taken;
-    UINT32 Size1, Size2;
-  } Cases[] = {
+  const struct { UINT32 Size; bool Taken; UINT32 Size1, Size2; } Cases[] = {
       {0xFFFF, false, 0x20000, 0x20000}, {0x20000, true, 0x10000, 0x10000}, {0x40000, true, 0x30000, 0x10000},
       {0x10000, true, 0x10000, 0},       {0x18000, true, 0x10000, 0x8000},  // the last one stays for the check below
   };

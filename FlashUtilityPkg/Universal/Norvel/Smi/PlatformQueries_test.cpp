@@ -197,12 +197,7 @@ TEST_F(PlatformQueryTest, PowerValuesAndDcLifeValidity) {
 }
 
 TEST_F(PlatformQueryTest, BiosCheckCountsOnlyAtOffsetThirteen) {
-  const struct {
-    bool Present;
-    UINT32 Offset, Size;
-    UINT8 CheckBvdt, Skip;
-    bool SizeTraced;
-  } Cases[] = {
+  const struct { bool Present; UINT32 Offset, Size; UINT8 CheckBvdt, Skip; bool SizeTraced; } Cases[] = {
       {true, 13, 13, 0, 1, true}, {true, 13, 0x40, 0, 1, true}, {true, 13, 12, 0, 0, true},
       {true, 13, 13, 1, 0, true}, {true, 14, 13, 0, 0, false},  {true, 100, 13, 0, 0, false},
       {false, 13, 13, 0, 0, false},
@@ -286,11 +281,7 @@ TEST_F(PlatformQueryTest, CommandFilterLengthAndBitmapStayInsideTheirBounds) {
 }
 
 TEST_F(PlatformQueryTest, AcerOemVendorIdIsRevisedOnlyOnAnAcerDsdt) {
-  const struct {
-    UINT16 Reported;
-    const char *OemId;
-    UINT16 Kept;
-  } Cases[] = {
+  const struct { UINT16 Reported; const char *OemId; UINT16 Kept; } Cases[] = {
       {0x1656, "ACRSYS", 0x1025}, {0x1656, "VYRPC ", 0x1656}, {0x1656, "ACRSYZ", 0x1656},
       {0x1025, "VYRPC ", 0x1025}, {0x1028, "ACRSYS", 0x1028},
   };
@@ -335,10 +326,7 @@ TEST_F(PlatformQueryTest, PlatformInformationBuffersAsTheBiosSeesThem) {
 }
 
 TEST_F(PlatformQueryTest, EmptyNamesBecomeNotAvailable) {
-  const struct {
-    const char *Name, *Version;
-    const char16_t *KeptName, *KeptVersion;
-  } Cases[] = {
+  const struct { const char *Name, *Version; const char16_t *KeptName, *KeptVersion; } Cases[] = {
       {"", "V1.0", u"N/A", u"V1.0"},
       {"Box", "", u"Box", u"N/A"},
       {"", "", u"N/A", u"N/A"},
@@ -436,12 +424,7 @@ TEST_F(PlatformQueryTest, PlatformInfoIsAskedOnceAlsoAfterAFailure) {
 // ---- 1Ch ---------------------------------------------------------------------
 
 TEST_F(PlatformQueryTest, AntiTheftStatusDecidesWithItsMessages) {
-  const struct {
-    UINT8 T;
-    bool Result;
-    UINT8 Present;
-    const char *Console;
-  } Cases[] = {
+  const struct { UINT8 T; bool Result; UINT8 Present; const char *Console; } Cases[] = {
       {0x00, true, 0, ""},          {0x80, true, 1, ""},      {0x81, false, 0, kStolen},
       {0x83, false, 0, kProtected}, {0xC3, false, 0, kTimer}, {0xC7, true, 1, ""},
       {0x01, true, 0, ""},          {0x85, false, 0, kStolen}, {0x87, false, 0, kProtected},
