@@ -39,26 +39,16 @@ class DriverEntryTest : public UtilityTest {
   }
 };
 
-TEST_F(DriverEntryTest, EntryInstallsBothProtocolsAndSetsUnload) {
+TEST_F(DriverEntryTest, EntryInstallsBothProtocolsOnceAndUnloadRemovesThem) {
   Boot();
   EFI_HANDLE Image = Load(DefaultImage());
   EXPECT_EQ(EFI_SUCCESS, NorvelDriverEntry(Image, nullptr));
   void *Interface = nullptr;
   EXPECT_EQ(EFI_SUCCESS, M().Protocols().HandleProtocol(Image, gNamedFunctionProtocolGuid, &Interface));
   EXPECT_EQ(&mNamedFunctionProtocol, Interface);
-  EXPECT_EQ(EFI_SUCCESS, M().Protocols().HandleProtocol(Image, gEfiComponentNameProtocolGuid, &Interface));
   EXPECT_EQ(NorvelUnload, M().LoadedImage(Image)->Unload);
   EXPECT_EQ("", Console());
-  // Unloading runs the routine, which uninstalls both protocols.
-  EXPECT_EQ(EFI_SUCCESS, M().UnloadImage(Image));
-  EXPECT_NE(EFI_SUCCESS, M().Protocols().LocateProtocol(gNamedFunctionProtocolGuid, &Interface));
-  EXPECT_NE(EFI_SUCCESS, M().Protocols().LocateProtocol(gEfiComponentNameProtocolGuid, &Interface));
-}
-
-TEST_F(DriverEntryTest, ComponentNameAnswersEnglishOnly) {
-  Boot();
-  EFI_HANDLE Image = Load(DefaultImage());
-  ASSERT_EQ(EFI_SUCCESS, NorvelDriverEntry(Image, nullptr));
+  // The component name answers English only.
   struct Protocol {
     EFI_STATUS(EFIAPI *GetDriverName)(Protocol *, CHAR8 *, CHAR16 **);
     EFI_STATUS(EFIAPI *GetControllerName)(Protocol *, EFI_HANDLE, EFI_HANDLE, CHAR8 *, CHAR16 **);
@@ -73,13 +63,20 @@ TEST_F(DriverEntryTest, ComponentNameAnswersEnglishOnly) {
   EXPECT_EQ(EFI_UNSUPPORTED, Name->GetDriverName(Name, Fra, &Driver));
   EXPECT_EQ(EFI_UNSUPPORTED, Name->GetDriverName(Name, En, &Driver));
   EXPECT_EQ(EFI_UNSUPPORTED, Name->GetControllerName(Name, Image, nullptr, Eng, &Driver));
+  // A second load keeps the first named-function interface.
+  EFI_HANDLE Second = Load(DefaultImage());
+  ASSERT_EQ(EFI_SUCCESS, NorvelDriverEntry(Second, nullptr));
+  EXPECT_NE(EFI_SUCCESS, M().Protocols().HandleProtocol(Second, gNamedFunctionProtocolGuid, &Interface));
+  EXPECT_EQ(EFI_SUCCESS, M().Protocols().HandleProtocol(Second, gEfiComponentNameProtocolGuid, &Interface));
+  EXPECT_EQ(EFI_SUCCESS, M().UnloadImage(Second));
+  // Unloading runs the routine, which uninstalls both protocols.
+  EXPECT_EQ(EFI_SUCCESS, M().UnloadImage(Image));
+  EXPECT_NE(EFI_SUCCESS, M().Protocols().LocateProtocol(gNamedFunctionProtocolGuid, &Interface));
+  EXPECT_NE(EFI_SUCCESS, M().Protocols().LocateProtocol(gEfiComponentNameProtocolGuid, &Interface));
 }
 
 TEST_F(DriverEntryTest, MissingBiosOrIniRecordFailsTheEntry) {
-  struct {
-    std::vector<PayloadRecord> Records;
-    const char *Reason;
-  } Cases[] = {
+  struct { std::vector<PayloadRecord> Records; const char *Reason; } Cases[] = {
       {{{RecordKind::Ini, Text("[x]")}}, "BIOS image pointer is NULL"},
       {{{RecordKind::Bios, Bytes(16, 1)}}, "ini image pointer is NULL"},
   };
@@ -113,17 +110,6 @@ TEST_F(DriverEntryTest, MissingBiosOrIniRecordFailsTheEntry) {
     void *Interface = nullptr;
     EXPECT_EQ(EFI_SUCCESS, M().Protocols().LocateProtocol(gNamedFunctionProtocolGuid, &Interface));
   }
-}
-
-TEST_F(DriverEntryTest, SecondLoadKeepsTheFirstInterface) {
-  Boot();
-  EFI_HANDLE First = Load(DefaultImage());
-  ASSERT_EQ(EFI_SUCCESS, NorvelDriverEntry(First, nullptr));
-  EFI_HANDLE Second = Load(DefaultImage());
-  ASSERT_EQ(EFI_SUCCESS, NorvelDriverEntry(Second, nullptr));
-  void *Interface = nullptr;
-  EXPECT_NE(EFI_SUCCESS, M().Protocols().HandleProtocol(Second, gNamedFunctionProtocolGuid, &Interface));
-  EXPECT_EQ(EFI_SUCCESS, M().Protocols().HandleProtocol(Second, gEfiComponentNameProtocolGuid, &Interface));
 }
 
 TEST_F(DriverEntryTest, NamesAreLookedUpCaseInsensitivelyAsWholeNames) {
@@ -206,48 +192,41 @@ TEST_F(PayloadTest, OptionalRecordsAreFoundInBothArchitectures) {
     EXPECT_FALSE(HasPfatImage());  // needs the certificate too
     EXPECT_FALSE(HasIshImage());
   }
-}
-
-TEST_F(PayloadTest, EmptyBiosRecordIsAccepted) {
-  Boot();
+  // A BIOS record of size 0 is accepted.
   Bytes Image = PackedImage({{RecordKind::Ini, Text("ini")}, {RecordKind::Ish, Bytes(10, 9)}}, Arch::Ia32, true);
   ASSERT_TRUE(Scan(Image));
   EXPECT_TRUE(IsBiosRecordEmpty());
   EXPECT_TRUE(HasIshImage());
 }
 
-TEST_F(PayloadTest, RecordsClaimingMoreThanTheImageAreNotTaken) {
+TEST_F(PayloadTest, MalformedImagesFailTheScan) {
   Boot();
-  Bytes Image = DefaultImage();
-  // The INI record's size now runs past the image's end.
-  auto At = std::search(Image.begin(), Image.end(), std::begin("$_NORVEL_INI_IMG"), std::end("$_NORVEL_INI_IMG") - 1);
-  ASSERT_NE(Image.end(), At);
-  size_t Offset = size_t(At - Image.begin());
-  WriteUnaligned32(&Image[Offset + 20], 0xFFFFFFF0u);
-  std::string Reason;
-  EXPECT_FALSE(Scan(Image, &Reason));
-  EXPECT_EQ("ini image pointer is NULL", Reason);
-
-  // An image cut inside a record header.
-  Bytes Cut = DefaultImage();
-  At = std::search(Cut.begin(), Cut.end(), std::begin("$_NORVEL_INI_IMG"), std::end("$_NORVEL_INI_IMG") - 1);
-  Cut.resize(size_t(At - Cut.begin()) + 18);
-  EXPECT_FALSE(Scan(Cut, &Reason));
-}
-
-TEST_F(PayloadTest, MalformedHeadersFailTheScan) {
-  Boot();
-  Bytes Image = DefaultImage();
-  std::string Reason;
-  Bytes NoMz = Image;
-  NoMz[0] = 'X';
-  EXPECT_FALSE(Scan(NoMz, &Reason));
-  Bytes FarPe = Image;
-  WriteUnaligned32(&FarPe[0x3C], 0x7FFFFFF0u);
-  EXPECT_FALSE(Scan(FarPe, &Reason));
-  Bytes Tiny(Image.begin(), Image.begin() + 0x30);
-  EXPECT_FALSE(Scan(Tiny, &Reason));
-  EXPECT_EQ("image header not valid", Reason);
+  const Bytes Good = DefaultImage();
+  const size_t Ini = size_t(std::search(Good.begin(), Good.end(), std::begin("$_NORVEL_INI_IMG"),
+                                        std::end("$_NORVEL_INI_IMG") - 1) - Good.begin());
+  ASSERT_LT(Ini, Good.size());
+  const struct {
+    const char *Name;
+    std::function<void(Bytes &)> Spoil;
+    const char *Reason;  // nullptr: not looked at
+  } Cases[] = {
+      {"INI record past the image's end", [&](Bytes &I) { WriteUnaligned32(&I[Ini + 20], 0xFFFFFFF0u); },
+       "ini image pointer is NULL"},
+      {"cut inside a record header", [&](Bytes &I) { I.resize(Ini + 18); }, nullptr},
+      {"no MZ", [](Bytes &I) { I[0] = 'X'; }, nullptr},
+      {"PE header far away", [](Bytes &I) { WriteUnaligned32(&I[0x3C], 0x7FFFFFF0u); }, nullptr},
+      {"smaller than a header", [](Bytes &I) { I.resize(0x30); }, "image header not valid"},
+  };
+  for (const auto &Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    Bytes Image = Good;
+    Case.Spoil(Image);
+    std::string Reason;
+    EXPECT_FALSE(Scan(Image, &Reason));
+    if (Case.Reason) {
+      EXPECT_EQ(Case.Reason, Reason);
+    }
+  }
 }
 
 }  // namespace

@@ -44,13 +44,6 @@ class ShellFlowTest : public UtilityTest {
 
 const char kSecureBootMessage[] = "Current platform supports secure boot feature,";
 
-TEST_F(ShellFlowTest, QueryCommandsEndTheRunWithTrue) {
-  Boot();
-  EXPECT_TRUE(Run({u"/PQ"}));
-  EXPECT_TRUE(Printed("                Protection Region MAP\r\n"));
-  EXPECT_FALSE(Printed("Usage:"));
-}
-
 TEST_F(ShellFlowTest, HelpComesFirstAndNeedsNoFile) {
   Boot();
   EXPECT_TRUE(Run({u"missing.fd", u"-pq", u"-h"}));
@@ -86,19 +79,15 @@ TEST_F(ShellFlowTest, BiosCommandFilterRefusesAnOptionAfterStartUp) {
 }
 
 TEST_F(ShellFlowTest, RomMapFailuresStopTheRun) {
-  struct {
-    UINT8 Function;
-    const char *Message;
-  } Cases[] = {{0x12, "\r\nError: Initialize\r\nFWSMI 12h failed.\r\n"},
+  struct { UINT8 Function; const char *Message; } Cases[] = {{0x12, "\r\nError: Initialize\r\nFWSMI 12h failed.\r\n"},
                {0x13, "\r\nError: Initialize\r\nFWSMI 13h failed.\r\n"}};
   for (const auto &Case : Cases) {
     ResetModuleState();
     Profile P = Profile::Default();
-    vyr::emu::BiosFaultConfig Fault;
-    Fault.Function = Case.Function;
-    Fault.Status = 0x22;
-    Fault.Count = 0;
-    P.BiosFaults = {Fault};
+    P.BiosFaults.resize(1);
+    P.BiosFaults[0].Function = Case.Function;
+    P.BiosFaults[0].Status = 0x22;
+    P.BiosFaults[0].Count = 0;
     Boot(P);
     EXPECT_FALSE(Run({u"-pq"}));
     EXPECT_TRUE(Printed(Case.Message)) << Console();

@@ -4,10 +4,7 @@
 #include "Config/IniSettings.h"
 #include "Smi/FwsmiTransport.h"
 #include "UtilityFixture.h"
-#include "Base/Banner.h"
 #include "Base/RunState.h"
-#include "Base/Settings.h"
-#include "Flash/EcUpdate.h"
 
 namespace {
 
@@ -57,82 +54,59 @@ TEST_F(StartupTest, QueriesRunInOrderOnceAndLaunchIsAnnouncedEveryTime) {
   EXPECT_EQ(Ec, mEcUpdate.ImageBuffer);
 }
 
-TEST_F(StartupTest, FailedQueriesStopWithTheirMessagesAndReleaseTheBuffers) {
-  struct {
-    UINT8 Function;
+// Each failure stops the start-up with its message. A failed query gives the
+// large buffers back; the FWSMI buffers fail after them and keep them.
+TEST_F(StartupTest, FailuresStopWithTheirMessages) {
+  auto Query = [](UINT8 Function) {
+    return [Function](Profile &P) {
+      P.BiosFaults.resize(1);
+      P.BiosFaults[0].Function = Function;
+      P.BiosFaults[0].Status = 0x26;
+      P.BiosFaults[0].Count = 0;
+    };
+  };
+  auto Pool = [](UINT64 Size) {
+    return [Size](Profile &P) {
+      P.PoolFaults.resize(1);
+      P.PoolFaults[0].Size = Size;  // when the 2 MiB buffer fails, the 32 MiB reserve is released first
+      P.PoolFaults[0].Count = 0;
+    };
+  };
+  const struct {
+    std::function<void(Profile &)> Edit;
     const char *Message;
+    int Reserve, Ec;  // 1 kept, 0 released, -1 not looked at
+    bool Smi;
   } Cases[] = {
-      {0x10, "\r\nError: Initialize\r\nFWSMI 10h failed.\r\n"},
-      {0x11, "\r\nError: Initialize\r\nFWSMI 11h failed.\r\n"},
-      {0x1C, "\r\n\r\nError: FWSMI 1Ch failed.\r\nInternal Error Code 0x26.\r\nFBTS: Erase bios failed.\r\n"
-             "\r\nError: Initialize\r\nFWSMI 1Ch failed.\r\n"},
+      {Query(0x10), "\r\nError: Initialize\r\nFWSMI 10h failed.\r\n", 0, 0, true},
+      {Query(0x11), "\r\nError: Initialize\r\nFWSMI 11h failed.\r\n", 0, 0, true},
+      {Query(0x1C), "\r\n\r\nError: FWSMI 1Ch failed.\r\nInternal Error Code 0x26.\r\nFBTS: Erase bios failed.\r\n"
+                    "\r\nError: Initialize\r\nFWSMI 1Ch failed.\r\n", 0, 0, true},
+      {[](Profile &P) { P.Acpi.SmiCmd = 0; },
+       "Error: SMI command port not found!\r\n\r\nError: Initialize\r\nFind SMI port failed.\r\n", -1, -1, false},
+      {Pool(0x2000000), "\r\nError: Initialize\r\nAllocate memory failed. (32MB)\r\n", 0, -1, false},
+      {Pool(0x200000), "\r\nError: Initialize\r\nAllocate memory failed. (2MB)\r\n", 0, -1, false},
+      {[](Profile &P) {
+         P.PageFaults.resize(1);
+         P.PageFaults[0].Count = 0;
+       },
+       "Error: Allocate physical memory for FWSMI failed!\r\n", 1, 1, false},
   };
   for (const auto &Case : Cases) {
-    SCOPED_TRACE(int(Case.Function));
+    SCOPED_TRACE(Case.Message);
     ResetModuleState();
     Profile P = Profile::Default();
-    vyr::emu::BiosFaultConfig Fault;
-    Fault.Function = Case.Function;
-    Fault.Status = 0x26;
-    Fault.Count = 0;
-    P.BiosFaults = {Fault};
+    Case.Edit(P);
     Boot(P);
     InitialIniConfig();
     mIniSettings.Others.SMIErrorRetry = 0;
     EXPECT_FALSE(Initialize());
+    // The print library writes the lone LF of a message as CR LF.
     EXPECT_EQ(Case.Message, Console());
-    EXPECT_EQ(nullptr, mStartup.ReserveBuffer);
-    EXPECT_EQ(nullptr, mEcUpdate.ImageBuffer);
+    EXPECT_TRUE(Case.Reserve < 0 || (Case.Reserve == 1) == (mStartup.ReserveBuffer != nullptr));
+    EXPECT_TRUE(Case.Ec < 0 || (Case.Ec == 1) == (mEcUpdate.ImageBuffer != nullptr));
+    EXPECT_EQ(Case.Smi, !M().SmiTranscript().empty());
   }
-}
-
-TEST_F(StartupTest, MissingSmiPortStopsTheStartUp) {
-  Profile P = Profile::Default();
-  P.Acpi.SmiCmd = 0;
-  Boot(P);
-  InitialIniConfig();
-  EXPECT_FALSE(Initialize());
-  EXPECT_EQ("Error: SMI command port not found!\r\n\r\nError: Initialize\r\nFind SMI port failed.\r\n", Console());
-  EXPECT_TRUE(M().SmiTranscript().empty());
-}
-
-TEST_F(StartupTest, LargeBufferFailures) {
-  struct {
-    UINT64 FailingSize;
-    const char *Message;
-  } Cases[] = {
-      {0x2000000, "\r\nError: Initialize\r\nAllocate memory failed. (32MB)\r\n"},
-      {0x200000, "\r\nError: Initialize\r\nAllocate memory failed. (2MB)\r\n"},
-  };
-  for (const auto &Case : Cases) {
-    ResetModuleState();
-    Profile P = Profile::Default();
-    vyr::emu::AllocFaultConfig Fault;
-    Fault.Size = Case.FailingSize;
-    Fault.Count = 0;
-    P.PoolFaults = {Fault};
-    Boot(P);
-    InitialIniConfig();
-    EXPECT_FALSE(Initialize());
-    EXPECT_EQ(Case.Message, Console());
-    // The print library writes the lone LF of the message as CR LF.
-    // When the 2 MiB buffer fails, the 32 MiB reserve is released first.
-    EXPECT_EQ(nullptr, mStartup.ReserveBuffer);
-    EXPECT_TRUE(M().SmiTranscript().empty());
-  }
-}
-
-TEST_F(StartupTest, FwsmiBufferFailureKeepsTheLargeBuffers) {
-  Profile P = Profile::Default();
-  vyr::emu::AllocFaultConfig Fault;
-  Fault.Count = 0;
-  P.PageFaults = {Fault};
-  Boot(P);
-  InitialIniConfig();
-  EXPECT_FALSE(Initialize());
-  EXPECT_EQ("Error: Allocate physical memory for FWSMI failed!\r\n", Console());
-  EXPECT_NE(nullptr, mStartup.ReserveBuffer);
-  EXPECT_NE(nullptr, mEcUpdate.ImageBuffer);
 }
 
 TEST_F(StartupTest, BannerWithAndWithoutBuild) {

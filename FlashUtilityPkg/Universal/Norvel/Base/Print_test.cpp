@@ -44,11 +44,7 @@ std::string A(const CHAR8 *Format, ...) {
   return Buffer;
 }
 
-struct Case {
-  std::string Got;
-  const char *Want;
-  int Line;
-};
+struct Case { std::string Got; const char *Want; int Line; };
 
 void CheckAll(const Case *Cases, size_t Count) {
   for (size_t I = 0; I < Count; I++) {
@@ -64,29 +60,21 @@ const EFI_GUID kGuid = {0x530D4469, 0x5683, 0x4EAD, {0xAF, 0x79, 0x54, 0xD1, 0x8
 TEST(Print, EveryConversion) {
   const EFI_TIME Time = {2024, 3, 7, 9, 5, 59, 0, 0, 0, 0, 0};
   const Case Cases[] = {
-      ROW("[wide]", U(u"[%s]", u"wide")),
-      ROW("[narrow]", U(u"[%a]", "narrow")),
-      ROW("<null string>|<null string>", U(u"%s|%a", (CHAR16 *)NULL, (CHAR8 *)NULL)),
-      ROW("Z", U(u"%c", u'Z')),
+      ROW("[wide]", U(u"[%s]", u"wide")), ROW("[narrow]", U(u"[%a]", "narrow")),
+      ROW("<null string>|<null string>", U(u"%s|%a", (CHAR16 *)NULL, (CHAR8 *)NULL)), ROW("Z", U(u"%c", u'Z')),
       ROW("A", U(u"%c", (UINTN)0x10041)),  // low 16 bits only
-      ROW("-42 42 0", U(u"%d %d %d", -42, 42, 0)),
-      ROW("4294967295", U(u"%u", (UINT32)0xFFFFFFFF)),
+      ROW("-42 42 0", U(u"%d %d %d", -42, 42, 0)), ROW("4294967295", U(u"%u", (UINT32)0xFFFFFFFF)),
       ROW("-2147483648", U(u"%d", (INT32)0x80000000)),
       ROW("ffffffff 1f 1F", U(u"%x %x %X", (UINT32)0xFFFFFFFF, 0x1F, 0x1F)),
       ROW("123456789abcdef0", U(u"%lx", (UINT64)0x123456789ABCDEF0ULL)),
       ROW("123456789ABCDEF0", U(u"%llX", (UINT64)0x123456789ABCDEF0ULL)),
-      ROW("FFFFFFFFFFFFFFFF", U(u"%LX", (UINT64)~0ULL)),
-      ROW("18446744073709551615", U(u"%lu", (UINT64)~0ULL)),
-      ROW("-9223372036854775808", U(u"%ld", (INT64)(1ULL << 63))),
-      ROW("10000000000", U(u"%ld", (INT64)10000000000LL)),
-      ROW("100%", U(u"100%%")),
-      ROW("530D4469-5683-4EAD-AF79-54D1882B8A35", U(u"%g", &kGuid)),
-      ROW("<null guid>", U(u"%g", (EFI_GUID *)NULL)),
-      ROW("03/07/2024  09:05", U(u"%t", &Time)),
+      ROW("FFFFFFFFFFFFFFFF", U(u"%LX", (UINT64)~0ULL)), ROW("18446744073709551615", U(u"%lu", (UINT64)~0ULL)),
+      ROW("-9223372036854775808", U(u"%ld", (INT64)(1ULL << 63))), ROW("10000000000", U(u"%ld", (INT64)10000000000LL)),
+      ROW("100%", U(u"100%%")), ROW("530D4469-5683-4EAD-AF79-54D1882B8A35", U(u"%g", &kGuid)),
+      ROW("<null guid>", U(u"%g", (EFI_GUID *)NULL)), ROW("03/07/2024  09:05", U(u"%t", &Time)),
       ROW("Not Found", U(u"%r", EFI_NOT_FOUND)),
       // Unknown conversions print themselves; a conversion cut by the end prints nothing.
-      ROW("q    q", U(u"%q%5q")),
-      ROW("ab", U(u"ab%")),
+      ROW("q    q", U(u"%q%5q")), ROW("ab", U(u"ab%")),
       ROW(" ", U(u"%c", 0)),
   };
   CheckAll(Cases, ARRAY_SIZE(Cases));
@@ -100,47 +88,35 @@ TEST(Print, EveryConversion) {
 
 TEST(Print, WidthsFlagsAndPrecision) {
   const Case Cases[] = {
-      ROW("[   42]", U(u"[%5d]", 42)),
-      ROW("[42   ]", U(u"[%-5d]", 42)),
-      ROW("[-0042]", U(u"[%05d]", -42)),
-      ROW("[+42] [ 42] [-42]", U(u"[%+d] [% d] [%+d]", 42, 42, -42)),
+      ROW("[   42]", U(u"[%5d]", 42)), ROW("[42   ]", U(u"[%-5d]", 42)),
+      ROW("[-0042]", U(u"[%05d]", -42)), ROW("[+42] [ 42] [-42]", U(u"[%+d] [% d] [%+d]", 42, 42, -42)),
       ROW("[+0042]", U(u"[%+05d]", 42)),
       ROW("[42   ]", U(u"[%-05d]", 42)),  // left justify wins over zero padding
       ROW("[0000001F] [1F] [1F      ]", U(u"[%8X] [%X] [%-8X]", 0x1F, 0x1F, 0x1F)),
       ROW("[      1f] [0000001f]", U(u"[%8x] [%08x]", 0x1F, 0x1F)),
       ROW("[00000000DEADBEEF]", U(u"[%16lX]", (UINT64)0xDEADBEEFULL)),
-      ROW("[042] [  042] [  042]", U(u"[%.3d] [%5.3d] [%05.3d]", 42, 42, 42)),
-      ROW("[] [0]", U(u"[%.0d] [%d]", 0, 0)),
+      ROW("[042] [  042] [  042]", U(u"[%.3d] [%5.3d] [%05.3d]", 42, 42, 42)), ROW("[] [0]", U(u"[%.0d] [%d]", 0, 0)),
       ROW("[    7] [7    ]", U(u"[%*d] [%-*d]", (UINTN)5, 7, (UINTN)5, 7)),
       ROW("[abc]", U(u"[%.*s]", (UINTN)3, u"abcdef")),
       ROW("[      wide] [narrow    ]", U(u"[%10s] [%-10a]", u"wide", "narrow")),
       ROW("[abc] [abc]", U(u"[%.3s] [%.3a]", u"abcdef", "abcdef")),
       ROW("[ hi]", U(u"[%.3s]", u"hi")),  // a string precision is also a minimum
       ROW("[   ab]", U(u"[%05s]", u"ab")),  // strings pad with spaces only
-      ROW("[1,234,567] [-1,234] [999]", U(u"[%,d] [%,d] [%,d]", 1234567, -1234, 999)),
-      ROW("[   %]", U(u"[%4%]")),
+      ROW("[1,234,567] [-1,234] [999]", U(u"[%,d] [%,d] [%,d]", 1234567, -1234, 999)), ROW("[   %]", U(u"[%4%]")),
   };
   CheckAll(Cases, ARRAY_SIZE(Cases));
 }
 
 TEST(Print, StatusNames) {
   const Case Cases[] = {
-      ROW("Success", U(u"%r", EFI_SUCCESS)),
-      ROW("Unsupported", U(u"%r", EFI_UNSUPPORTED)),
-      ROW("Buffer Too Small", U(u"%r", EFI_BUFFER_TOO_SMALL)),
-      ROW("Out of Resources", U(u"%r", EFI_OUT_OF_RESOURCES)),
-      ROW("Volume Corrupt", U(u"%r", EFI_VOLUME_CORRUPTED)),
-      ROW("Media changed", U(u"%r", EFI_MEDIA_CHANGED)),
-      ROW("Time out", U(u"%r", EFI_TIMEOUT)),
-      ROW("Access Denied", U(u"%r", EFI_ACCESS_DENIED)),
-      ROW("Security Violation", U(u"%r", EFI_SECURITY_VIOLATION)),
-      ROW("End of File", U(u"%r", EFI_END_OF_FILE)),
-      ROW("Compromised Data", U(u"%r", EFI_COMPROMISED_DATA)),
-      ROW("Warning Stale Data", U(u"%r", EFI_WARN_STALE_DATA)),
-      ROW("80000055", U(u"%r", ENCODE_ERROR(0x55))),
-      ROW("80000000", U(u"%r", ENCODE_ERROR(0))),
-      ROW("00001234", U(u"%r", ENCODE_WARNING(0x1234))),
-      ROW("[Not Found     ]", U(u"[%-14r]", EFI_NOT_FOUND)),
+      ROW("Success", U(u"%r", EFI_SUCCESS)), ROW("Unsupported", U(u"%r", EFI_UNSUPPORTED)),
+      ROW("Buffer Too Small", U(u"%r", EFI_BUFFER_TOO_SMALL)), ROW("Out of Resources", U(u"%r", EFI_OUT_OF_RESOURCES)),
+      ROW("Volume Corrupt", U(u"%r", EFI_VOLUME_CORRUPTED)), ROW("Media changed", U(u"%r", EFI_MEDIA_CHANGED)),
+      ROW("Time out", U(u"%r", EFI_TIMEOUT)), ROW("Access Denied", U(u"%r", EFI_ACCESS_DENIED)),
+      ROW("Security Violation", U(u"%r", EFI_SECURITY_VIOLATION)), ROW("End of File", U(u"%r", EFI_END_OF_FILE)),
+      ROW("Compromised Data", U(u"%r", EFI_COMPROMISED_DATA)), ROW("Warning Stale Data", U(u"%r", EFI_WARN_STALE_DATA)),
+      ROW("80000055", U(u"%r", ENCODE_ERROR(0x55))), ROW("80000000", U(u"%r", ENCODE_ERROR(0))),
+      ROW("00001234", U(u"%r", ENCODE_WARNING(0x1234))), ROW("[Not Found     ]", U(u"[%-14r]", EFI_NOT_FOUND)),
       ROW("Open file [a.ini] fail - Not Found\r\n", U(u"Open file [%s] fail - %r\n", u"a.ini", EFI_NOT_FOUND)),
   };
   CheckAll(Cases, ARRAY_SIZE(Cases));
@@ -152,16 +128,12 @@ TEST(Print, StatusNames) {
 
 TEST(Print, LineEndsOfTheFormatOnly) {
   const Case Cases[] = {
-      ROW("a\r\nb", U(u"a\nb")),
-      ROW("a\r\nb", U(u"a\r\nb")),
-      ROW("a\r\nb", U(u"a\n\rb")),
-      ROW("a\rb", U(u"a\rb")),
-      ROW("\r\n\r\n", U(u"\n\n")),
-      ROW("\r\n\r\n", U(u"\n\r\n")),
+      ROW("a\r\nb", U(u"a\nb")), ROW("a\r\nb", U(u"a\r\nb")),
+      ROW("a\r\nb", U(u"a\n\rb")), ROW("a\rb", U(u"a\rb")),
+      ROW("\r\n\r\n", U(u"\n\n")), ROW("\r\n\r\n", U(u"\n\r\n")),
       ROW("\r\r\n", U(u"\r\r\n")),
       ROW("x\ny|x\ny", U(u"%s|%a", u"x\ny", "x\ny")),  // arguments pass through
-      ROW("a\r\nb", A("a\nb")),
-      ROW("a\r\nb\r", A("a\n\rb\r")),
+      ROW("a\r\nb", A("a\nb")), ROW("a\r\nb\r", A("a\n\rb\r")),
   };
   CheckAll(Cases, ARRAY_SIZE(Cases));
 }
@@ -172,19 +144,6 @@ TEST(Print, AsciiFormsFollowTheSameRules) {
       ROW("0x00B2 ffffffffffffffff 3%", A("0x%04X %lx %d%%", 0xB2, (UINT64)~0ULL, 3)),
       ROW("<null string> Z", A("%a %c", (CHAR8 *)NULL, u'Z')),
       ROW("530D4469-5683-4EAD-AF79-54D1882B8A35 Not Found", A("%g %r", &kGuid, EFI_NOT_FOUND)),
-  };
-  CheckAll(Cases, ARRAY_SIZE(Cases));
-}
-
-TEST(Print, ProjectMessages) {
-  const Case Cases[] = {
-      ROW(" SMI command port = 0x00B2\r\n", U(u" SMI command port = 0x%04X\r\n", 0xB2)),
-      ROW("0010:  00 01 02                                            ...\r\n",
-          U(u"%04X:  %-48s    %s\r\n", 0x10, u"00 01 02", u"...")),
-      ROW("  5%", U(u"%3d%%", 5)),
-      ROW("100%", U(u"%3d%%", 100)),
-      ROW("Call FWSMI failed. Error Code: 0x8A, Retry Count: 03",
-          U(u"Call FWSMI failed. Error Code: 0x%02X, Retry Count: %02d", (UINT8)0x8A, 3)),
   };
   CheckAll(Cases, ARRAY_SIZE(Cases));
 }

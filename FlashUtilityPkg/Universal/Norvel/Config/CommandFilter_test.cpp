@@ -12,10 +12,7 @@ namespace {
 
 using vyr::testing::CommandLineTest;
 
-struct FilterWord {
-  const char16_t *Word;
-  int Byte, Bit;
-};
+struct FilterWord { const char16_t *Word; int Byte, Bit; };
 
 // Every option the filter knows, with the bit that allows it.
 const FilterWord kFilterWords[] = {
@@ -38,11 +35,6 @@ class CommandFilterTest : public CommandLineTest {
   }
 };
 
-TEST_F(CommandFilterTest, WithoutFilterEverythingPasses) {
-  EXPECT_TRUE(Check(u" -dbg -zz /nonsense"));
-  EXPECT_EQ("", Console());
-}
-
 TEST_F(CommandFilterTest, EachOptionNeedsItsOwnBit) {
   for (const FilterWord &Case : kFilterWords) {
     SCOPED_TRACE(A(Case.Word));
@@ -58,14 +50,40 @@ TEST_F(CommandFilterTest, EachOptionNeedsItsOwnBit) {
   }
 }
 
-TEST_F(CommandFilterTest, OnlyHelpAllowed) {
-  SetFilter(16, {0, 0, 0, 0, 0, 0, 0x01});
-  EXPECT_TRUE(Check(u" -h"));
-  EXPECT_TRUE(Check(u"  -?  /h "));
-  EXPECT_EQ("", Console());
-  EXPECT_FALSE(Check(u" -h -dbg -pq"));
-  std::string Printed = Console();
-  EXPECT_EQ(NotSupported("-dbg"), Printed);
+TEST_F(CommandFilterTest, WordsAreCheckedWholeAndTheRefusalNamesTheFirstOneAsGiven) {
+  const std::vector<UINT8> HelpOnly = {0, 0, 0, 0, 0, 0, 0x01}, All(16, 0xFF);
+  const std::u16string Wide = std::u16string(u" -e:") + u'\u0100' + u" -all";  // a low byte of 0 ends no text
+  const struct {
+    UINT32 Length;  // 0: no filter
+    std::vector<UINT8> Bits;
+    std::u16string Options;
+    const char *Refused;  // nullptr: allowed
+  } Cases[] = {
+      {0, {}, u" -dbg -zz /nonsense", nullptr},
+      {16, HelpOnly, u" -h", nullptr},
+      {16, HelpOnly, u"  -?  /h ", nullptr},
+      {16, HelpOnly, u" -h -dbg -pq", "-dbg"},
+      {8, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0xFF}, u" -all /PQ", "/PQ"},
+      {8, {0x00, 0x08}, Wide, "-all"},
+      {16, All, u" -" + std::u16string(300, u'a'), ""},  // cut safely
+      {16, All, u" -e:" + std::u16string(300, u'1'), nullptr},
+      // Words past the 512-byte text are checked too.
+      {16, All, u" " + std::u16string(600, u' ') + u"-r", nullptr},
+      {16, All, u" " + std::u16string(600, u' ') + u"-dbg", ""},
+  };
+  for (const auto &Case : Cases) {
+    SCOPED_TRACE(A(Case.Options.c_str()).substr(0, 40));
+    ResetModuleState();
+    Boot();
+    if (Case.Length != 0) SetFilter(Case.Length, Case.Bits);
+    EXPECT_EQ(Case.Refused == nullptr, Check(Case.Options));
+    std::string Printed = Console();
+    if (Case.Refused == nullptr) {
+      EXPECT_EQ("", Printed);
+    } else if (*Case.Refused != 0) {
+      EXPECT_EQ(NotSupported(Case.Refused), Printed);
+    }
+  }
 }
 
 TEST_F(CommandFilterTest, OptionsOutsideTheTableAreAlwaysRefused) {
@@ -99,31 +117,6 @@ TEST_F(CommandFilterTest, ReportedLengthBeyondTheBitmapIsBounded) {
   EXPECT_FALSE(LogLines("===== Filter Table =====").empty());
 }
 
-TEST_F(CommandFilterTest, RefusalNamesTheWordAsGiven) {
-  SetFilter(8, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0xFF});
-  EXPECT_FALSE(Check(u" -all /PQ"));
-  std::string Printed = Console();
-  EXPECT_EQ(NotSupported("/PQ"), Printed);
-}
-
-TEST_F(CommandFilterTest, WideCharactersDoNotHideLaterWords) {
-  // -e: is allowed, -all is not; a character whose low byte is 0 must not end the text.
-  SetFilter(8, {0x00, 0x08});
-  std::u16string Options = u" -e:";
-  Options.push_back(u'\u0100');
-  Options += u" -all";
-  EXPECT_FALSE(Check(Options));
-}
-
-TEST_F(CommandFilterTest, LongWordsAreCutSafely) {
-  SetFilter(16, std::vector<UINT8>(16, 0xFF));
-  EXPECT_FALSE(Check(u" -" + std::u16string(300, u'a')));
-  EXPECT_TRUE(Check(u" -e:" + std::u16string(300, u'1')));
-  // Words past the 512-byte text are checked too.
-  EXPECT_TRUE(Check(u" " + std::u16string(600, u' ') + u"-r"));
-  EXPECT_FALSE(Check(u" " + std::u16string(600, u' ') + u"-dbg"));
-}
-
 // ---- The INI side ------------------------------------------------------------
 
 class IniFilterTest : public CommandLineTest {
@@ -152,12 +145,16 @@ class IniFilterTest : public CommandLineTest {
   }
 };
 
-TEST_F(IniFilterTest, NoFilterLeavesTheSettings) {
+TEST_F(IniFilterTest, NoFilterOrAFullOneLeavesTheSettings) {
+  EnableLog();
   SetOpposites();
   static INI_SETTINGS Before;
   std::memcpy(&Before, &mIniSettings, sizeof(Before));
   EXPECT_TRUE(ChkFilterTblIni());
+  SetFilter(8, std::vector<UINT8>(8, 0xFF));
+  EXPECT_TRUE(ChkFilterTblIni());
   EXPECT_EQ(0, std::memcmp(&Before, &mIniSettings, sizeof(Before)));
+  EXPECT_TRUE(LogLines("filter ini").empty());
 }
 
 TEST_F(IniFilterTest, EmptyFilterForcesEverySetting) {
@@ -197,17 +194,6 @@ TEST_F(IniFilterTest, EmptyFilterForcesEverySetting) {
       "filter ini 7, 4"};
   EXPECT_EQ(Traces, LogLines("filter ini"));
   EXPECT_EQ(std::vector<std::string>{"INI filter() |enable|"}, LogLines("INI filter()"));
-}
-
-TEST_F(IniFilterTest, FullFilterForcesNothing) {
-  EnableLog();
-  SetOpposites();
-  static INI_SETTINGS Before;
-  std::memcpy(&Before, &mIniSettings, sizeof(Before));
-  SetFilter(8, std::vector<UINT8>(8, 0xFF));
-  EXPECT_TRUE(ChkFilterTblIni());
-  EXPECT_EQ(0, std::memcmp(&Before, &mIniSettings, sizeof(Before)));
-  EXPECT_TRUE(LogLines("filter ini").empty());
 }
 
 TEST_F(IniFilterTest, WithoutTheFtBitOnlyNamedTypesSurvive) {

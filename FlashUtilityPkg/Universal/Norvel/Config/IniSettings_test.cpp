@@ -229,10 +229,7 @@ TEST_F(IniSettingsTest, ForceFlashTypesFromAnEarlierLoadStay) {
 }
 
 TEST_F(IniSettingsTest, DeviceOrder) {
-  struct {
-    const char *Value;
-    std::vector<UINT8> Order;
-  } Cases[] = {
+  struct { const char *Value; std::vector<UINT8> Order; } Cases[] = {
       {"NVMe, \"USB\", floppy", {2, 5, 3, 4, 5, 0, 0, 0, 0, 0}},
       {"usb", {5, 2, 3, 4, 5, 0, 0, 0, 0, 0}},
       {"\t\"eMMC\" ,SATA", {1, 3, 3, 4, 5, 0, 0, 0, 0, 0}},

@@ -51,9 +51,7 @@ class IniStoreTest : public UtilityTest {
 };
 
 TEST_F(IniStoreTest, CleaningRemovesCommentsAndSqueezesBlanksAroundEquals) {
-  struct {
-    const char *In, *Out;
-  } Cases[] = {
+  struct { const char *In, *Out; } Cases[] = {
       {"  Key  =  Value  \n", "Key=Value\n"},
       {"a = b  =  c d\n", "a=b=c d\n"},
       {"Key\t= v\n", "Key\t=v\n"},
@@ -102,11 +100,7 @@ const char kLookUpIni[] =
 
 TEST_F(IniStoreTest, LookUpRules) {
   Load(kLookUpIni);
-  struct {
-    const char *Section, *Key;
-    bool Found;
-    const char *Value;
-  } Cases[] = {
+  struct { const char *Section, *Key; bool Found; const char *Value; } Cases[] = {
       {"Log_file", "Flag", true, "7"},      // substring match: CMOS_Flag comes first
       {"log_FILE", "cmos_flag", true, "7"},
       {"Log_file", "Indented", true, "5"},  // an indented comment is an ordinary line
@@ -131,11 +125,7 @@ TEST_F(IniStoreTest, LookUpRules) {
 
 TEST_F(IniStoreTest, NumbersHexAndFlags) {
   Load(kLookUpIni);
-  struct {
-    const char *Key;
-    UINT32 Int, Hex;
-    bool Flag;
-  } Cases[] = {
+  struct { const char *Key; UINT32 Int, Hex; bool Flag; } Cases[] = {
       {"Pct", 25, 0, false},     {"Abc", 0, 0xABC, false}, {"Tab", 42, 0x42, false},
       {"Hex1", 0, 0, false},     {"Hex2", 0, 0xFF, false}, {"Hex3", 0, 0, false},
       {"Two", 2, 2, false},      {"One", 1, 1, true},      {"Onex", 1, 0, true},
@@ -204,9 +194,7 @@ TEST_F(IniStoreTest, MessagesAreUnquotedAndUnescaped) {
 }
 
 TEST_F(IniStoreTest, SetProfileStringChangesInsertsAndAppends) {
-  struct {
-    const char *Before, *Section, *Key, *NewValue, *After, *Note;
-  } Cases[] = {
+  struct { const char *Before, *Section, *Key, *NewValue, *After, *Note; } Cases[] = {
       {"[Region]\r\nBIOS=0\r\nGbE=0\r\n", "Region", "BIOS", "1", "[Region]\r\nBIOS=1\r\nGbE=0\r\n", ""},
       {"[A]\r\nK=long\r\nZ=1\r\n", "A", "K", "s", "[A]\r\nK=s\r\nZ=1\r\n", ""},
       {"[A]\r\nK=s\r\nZ=1\r\n", "a", "k", "MuchLonger", "[A]\r\nK=MuchLonger\r\nZ=1\r\n", ""},

@@ -35,20 +35,17 @@ class OverrideTest : public UtilityTest {
 
 TEST_F(OverrideTest, SectionsLeftOutOfTheIniVariable) {
   Boot();
-  EXPECT_EQ("[Log_file]\r\nFlag=1\r\n[Others]\r\nSMIErrorRetry=2\r\n",
-            Filtered("\r\n[Log_file]\r\nFlag=1\r\n[Options]\r\nX=1\r\n[MULTI_FD]\r\nFlag=1\r\nFD#00=a\r\n"
-                     "[Others]\r\nSMIErrorRetry=2\r\n[version]\r\nA=1\r\n[PasswordCheckX]\r\n"));
-  // The text before the first section never travels.
-  EXPECT_EQ("[UI]\r\nElapse=1\r\n", Filtered("Flag=1\r\n[UI]\r\nElapse=1\r\n"));
-}
-
-TEST_F(OverrideTest, TextsBeginningWithABracketAndLongSectionsStayWhole) {
-  Boot();
-  EXPECT_EQ("[UI]\r\nElapse=1\r\n[Region]\r\nBIOS=1\r\n", Filtered("[UI]\r\nElapse=1\r\n[Region]\r\nBIOS=1\r\n"));
-  std::string Long = "[MessageStringTable]\r\nmessagestringA02=\"" + std::string(2000, 'w') + "\"\r\n";
-  EXPECT_EQ(Long, Filtered("\r\n" + Long));
-  // An empty piece ends the walk.
-  EXPECT_EQ("[UI]\r\n", Filtered("\r\n[UI]\r\n[[Region]\r\n"));
+  const std::string Long = "[MessageStringTable]\r\nmessagestringA02=\"" + std::string(2000, 'w') + "\"\r\n";
+  const struct { std::string In, Out; } Cases[] = {
+      {"\r\n[Log_file]\r\nFlag=1\r\n[Options]\r\nX=1\r\n[MULTI_FD]\r\nFlag=1\r\nFD#00=a\r\n"
+       "[Others]\r\nSMIErrorRetry=2\r\n[version]\r\nA=1\r\n[PasswordCheckX]\r\n",
+       "[Log_file]\r\nFlag=1\r\n[Others]\r\nSMIErrorRetry=2\r\n"},
+      {"Flag=1\r\n[UI]\r\nElapse=1\r\n", "[UI]\r\nElapse=1\r\n"},  // the text before the first section never travels
+      {"[UI]\r\nElapse=1\r\n[Region]\r\nBIOS=1\r\n", "[UI]\r\nElapse=1\r\n[Region]\r\nBIOS=1\r\n"},
+      {"\r\n" + Long, Long},
+      {"\r\n[UI]\r\n[[Region]\r\n", "[UI]\r\n"},  // an empty piece ends the walk
+  };
+  for (const auto &Case : Cases) EXPECT_EQ(Case.Out, Filtered(Case.In)) << Case.In.substr(0, 40);
 }
 
 TEST_F(OverrideTest, IniVariableIsWrittenWithAttributes7AndWithoutTerminator) {
@@ -62,15 +59,11 @@ TEST_F(OverrideTest, IniVariableIsWrittenWithAttributes7AndWithoutTerminator) {
   EXPECT_EQ("<absent>", Variable(u"FlashINISettings"));
   // Clearing what is not there is no failure.
   EXPECT_TRUE(ClearIniOverrideVariable());
-}
-
-TEST_F(OverrideTest, CommandVariableHoldsTheWideStringWithItsTerminator) {
-  Boot();
+  // The command variable holds the wide string with its terminator.
   std::u16string Command = u" -all -forceit -n -r";
-  ASSERT_EQ(20u, Command.size());
   ASSERT_TRUE(SetCommandOverrideVariable(Command.c_str(), (UINT32)(Command.size() * 2 + 2)));
   std::string Stored = Variable(u"FlashCommand");
-  EXPECT_EQ(42u, Stored.size());
+  ASSERT_EQ(42u, Stored.size());
   EXPECT_EQ(0, std::memcmp(Stored.data(), Command.c_str(), 42));
 }
 

@@ -97,11 +97,7 @@ TEST_F(ProgressTest, RomPhasesReportAcrossBiosDeviceFirmwareAndEc) {
   Records_.Set(PayloadEc, Rom / 2);
   ASSERT_TRUE(InitRomCapsuleUpdateProgress());
   EXPECT_EQ(mProgress.TotalSize, 2 * Rom);
-  struct Step {
-    UINT8 Phase;
-    UINT32 Done;
-    UINT32 Percent;
-  } Steps[] = {
+  struct Step { UINT8 Phase; UINT32 Done; UINT32 Percent; } Steps[] = {
       {ProgressPhaseBios, 0, 0},
       {ProgressPhaseBios, Rom / 2, 25},
       {ProgressPhaseDeviceFirmware, 0, 50},          // base: BIOS base + device FW done (0)
@@ -158,13 +154,7 @@ TEST_F(ProgressTest, PassUpdateProgressSendsTheLongRequest) {
 }
 
 TEST_F(ProgressTest, PassUpdateProgressTurnsItselfOffAtTheFirstFailure) {
-  struct Case {
-    const char *Name;
-    UINT8 Al;
-    std::string Signature;
-    UINT16 Status;
-    const char *Reason;
-  } Cases[] = {
+  struct Case { const char *Name; UINT8 Al; std::string Signature; UINT16 Status; const char *Reason; } Cases[] = {
       {"call failed", 0x05, "$EDO", 0, "FWSMI 41h failed"},
       {"signature", 0, "$EDX", 0, "FWSMI 41h output buffer signature incorrect"},
       {"data type", 0, "$EDO", 0x8000, "Not support this data type"},
@@ -189,12 +179,7 @@ TEST_F(ProgressTest, PassUpdateProgressTurnsItselfOffAtTheFirstFailure) {
 }
 
 TEST_F(ProgressTest, PfatSupportQuery) {
-  struct Case {
-    UINT8 Al;
-    UINT16 Status;
-    bool Supported;
-    const char *Reason;
-  } Cases[] = {{0, 0, true, nullptr},
+  struct Case { UINT8 Al; UINT16 Status; bool Supported; const char *Reason; } Cases[] = {{0, 0, true, nullptr},
                {0, 0x2000, true, nullptr},
                {0, 0x8000, false, "Not support this data type"},
                {0xEF, 0, false, "41h not implement"}};

@@ -95,6 +95,10 @@ TEST_F(ReadRomTest, OtherFailuresFollowTheRetryPolicy) {
   EXPECT_TRUE(Logged(" Call FWSMI failed. Error Code: 0x24, Retry Count: 03\r\n"));
   EXPECT_TRUE(Logged("<=== Fwsmi_14h (BIOS return not success)\r\n<=== SMI_ReadRom (FWSMI 14h failed)\r\n"));
   EXPECT_EQ(0, IsMeLockedSeen());
+  // A read outside the ROM is the BIOS's read failure too.
+  Start();
+  EXPECT_FALSE(SMI_ReadRom(0xFF7FF000, 0x2000, nullptr, nullptr));
+  EXPECT_EQ("\r\n\r\nError: FWSMI 14h failed.\r\nInternal Error Code 0x24.\r\nFBTS: Read bios failed.\r\n", Console());
 }
 
 TEST_F(ReadRomTest, AFailedFirstAttemptThenALockedOne) {
@@ -107,12 +111,6 @@ TEST_F(ReadRomTest, AFailedFirstAttemptThenALockedOne) {
   ASSERT_TRUE(SMI_ReadRom(0xFF800000, 0x100, nullptr, &Locked));
   EXPECT_EQ(1, Locked);
   EXPECT_EQ(3u, CallsOf(0x14));  // failed, locked, locked again
-}
-
-TEST_F(ReadRomTest, ReadsOutsideTheRomFail) {
-  Start();
-  EXPECT_FALSE(SMI_ReadRom(0xFF7FF000, 0x2000, nullptr, nullptr));
-  EXPECT_EQ("\r\n\r\nError: FWSMI 14h failed.\r\nInternal Error Code 0x24.\r\nFBTS: Read bios failed.\r\n", Console());
 }
 
 TEST_F(ReadRomTest, ChunkedReadsUseTheBlockUnit) {
@@ -138,36 +136,27 @@ const char kReadStart[] = "\r\n                           Read Current ROM Start
 const char kCompleted[] = "\r                           Read Progress: Completed\r\n\r\n";
 const char kMeWarning[] = "Warning!\r\nME is locked. The ME region of the saved file is invalid.\r\n";
 
-TEST_F(ReadRomTest, SaveWritesTheWholeRom) {
-  StartWithMaps(SmallPart);
-  Pattern();
-  ASSERT_TRUE(SaveRomToFile(u"rom.bin"));
-  EXPECT_EQ(std::string(kReadStart) + "\r                           Read Progress:  50% " +
-                "\r                           Read Progress: 100% " + kCompleted,
-            Console());
-  const std::vector<uint8_t> &Flash = M().FlashContents();
-  EXPECT_EQ(std::string(Flash.begin(), Flash.end()), ReadVolumeFile("rom.bin"));
-  EXPECT_EQ((std::vector<UINT32>{0x10000, 0x10000}), ReadCounts());
-  UINT32 Hook = 0;
-  ASSERT_TRUE(EmuBiosRecentHookCode(&M().Bios(), 0, &Hook));
-  EXPECT_EQ(HOOK_BEFORE_READ_ROM, Hook);
-}
-
-TEST_F(ReadRomTest, SaveOfALockedMe) {
-  StartWithMaps([](Profile &P) {
-    SmallPart(P);
-    P.Flash.LockedRanges = {{0xFFFF0000, 0x10000}};
-  });
-  Pattern();
-  WriteVolumeFile("rom.bin", std::string(0x30000, 'x'));  // longer: replaced, not kept
-  ASSERT_TRUE(SaveRomToFile(u"rom.bin"));
-  EXPECT_EQ(std::string(kReadStart) + "\r                           Read Progress:  50% " +
-                "\r                           Read Progress: 100% " + kCompleted + kMeWarning,
-            Console());
-  std::string Saved = ReadVolumeFile("rom.bin");
-  ASSERT_EQ(0x20000u, Saved.size());
-  EXPECT_EQ(FlashBytes(0xFFFE0000, 0x10000), Saved.substr(0, 0x10000));
-  EXPECT_EQ(std::string(0x10000, '\0'), Saved.substr(0x10000));
+TEST_F(ReadRomTest, SaveWritesTheWholeRomAndZerosForALockedMe) {
+  const std::string Progress = std::string(kReadStart) + "\r                           Read Progress:  50% " +
+                               "\r                           Read Progress: 100% " + kCompleted;
+  for (bool Locked : {false, true}) {
+    SCOPED_TRACE(Locked);
+    StartWithMaps([&](Profile &P) {
+      SmallPart(P);
+      if (Locked) P.Flash.LockedRanges = {{0xFFFF0000, 0x10000}};
+    });
+    Pattern();
+    WriteVolumeFile("rom.bin", std::string(0x30000, 'x'));  // longer: replaced, not kept
+    ASSERT_TRUE(SaveRomToFile(u"rom.bin"));
+    EXPECT_EQ(Locked ? Progress + kMeWarning : Progress, Console());
+    std::string Expected = FlashBytes(0xFFFE0000, 0x20000);
+    if (Locked) Expected.replace(0x10000, 0x10000, std::string(0x10000, '\0'));
+    EXPECT_EQ(Expected, ReadVolumeFile("rom.bin"));
+    EXPECT_EQ((std::vector<UINT32>{0x10000, 0x10000}), ReadCounts());
+    UINT32 Hook = 0;
+    ASSERT_TRUE(EmuBiosRecentHookCode(&M().Bios(), 0, &Hook));
+    EXPECT_EQ(HOOK_BEFORE_READ_ROM, Hook);
+  }
 }
 
 TEST_F(ReadRomTest, SaveRefusals) {

@@ -11,19 +11,32 @@
 namespace {
 
 using vyr::emu::FlashBlocksConfig;
-using vyr::emu::FlashRegionConfig;
 using vyr::emu::Profile;
 using vyr::testing::FlashTest;
 
-class RomMapTest : public FlashTest {};
+class RomMapTest : public FlashTest {
+ protected:
+  void SecureBoot(UINT8 SetupMode) {
+    ASSERT_EQ(EFI_SUCCESS, M().Variables().Set(u"SetupMode", &gEfiGlobalVariableGuid, EFI_VARIABLE_BOOTSERVICE_ACCESS,
+                                                1, &SetupMode));
+  }
+};
+
+vyr::emu::BiosFaultConfig Fails(UINT8 Function, UINT8 Status) {
+  vyr::emu::BiosFaultConfig F;
+  F.Function = Function;
+  F.Status = Status;
+  F.Count = 0;
+  return F;
+}
 
 // ---- 13h: flash part and block table --------------------------------------------
 // The records are byte-packed: their 32-bit fields are compared by value.
 
-TEST_F(RomMapTest, SixteenMegabytesBySpecifiedSize) {
+TEST_F(RomMapTest, FlashPartGeometryAndItsTrace) {
   Start([](Profile &P) {
     P.Flash.Size = 0x1000000;
-    P.Flash.SizeIndex = 0xFF;
+    P.Flash.SizeIndex = 0xFF;  // the size is the one specified
     P.Flash.BlockMap = {{0x10000, 0x100}};
   });
   ASSERT_TRUE(SMI_GetFlashPartInfo());
@@ -52,14 +65,12 @@ TEST_F(RomMapTest, SixteenMegabytesBySpecifiedSize) {
       LogBlock("Flash part information (13h)", "    Block Count"));
   EXPECT_TRUE(Logged("===== Flash Part Information =====\r\n"));
   EXPECT_TRUE(Logged("===== Flash Part Block Map =====\r\n0000:  00 01 00 01 00 00 00 00"));
-
   BLOCK_ENTRY *Copy = nullptr;
   ASSERT_TRUE(GetBlockTableCopy(&Copy));
   EXPECT_EQ(0, std::memcmp(Copy, mRomMap.BlockTable, BLOCK_TABLE_BYTES));
   FreePool(Copy);
-}
 
-TEST_F(RomMapTest, TwoThousandBlocksOf64KFillA128MegabytePart) {
+  // 2048 blocks of 64 KiB fill a 128 MiB part.
   Start([](Profile &P) {
     P.Flash.Size = 0x8000000;
     P.Flash.BlockMap = {{0x10000, 0x800}};
@@ -68,22 +79,16 @@ TEST_F(RomMapTest, TwoThousandBlocksOf64KFillA128MegabytePart) {
   EXPECT_EQ(11, mRomMap.FlashPartInfo.SizeIndex);
   EXPECT_EQ(0xF8000000u, GetRomBase());
   EXPECT_EQ(0x800u, GetBlockCount());
-  EXPECT_EQ(0x10000u, GetBlockUnit());
   EXPECT_EQ(0xFFFF0000u, UINT32(GetBlockEntry(0x7FF)->Address));
 }
 
-struct SizeIndexCase {
-  UINT8 Index;
-  UINT32 Specified;
-  UINT32 RomSize;
-};
-
 TEST_F(RomMapTest, SizeIndexGivesTheRomSize) {
-  const SizeIndexCase Cases[] = {
-      {1, 0, 0x20000}, {2, 0, 0x40000}, {7, 0x1234, 0x800000}, {11, 0, 0x8000000},
-      {12, 0x800000, 0}, {0, 0x800000, 0}, {0xFF, 0x300000, 0x300000},
-  };
-  for (const SizeIndexCase &Case : Cases) {
+  const struct {
+    UINT8 Index;
+    UINT32 Specified, RomSize;
+  } Cases[] = {{1, 0, 0x20000},  {2, 0, 0x40000},       {7, 0x1234, 0x800000},     {11, 0, 0x8000000},
+               {12, 0x800000, 0}, {0, 0x800000, 0}, {0xFF, 0x300000, 0x300000}};
+  for (const auto &Case : Cases) {
     SCOPED_TRACE(int(Case.Index));
     Start([&](Profile &P) {
       P.Flash.Size = 0x20000;
@@ -97,79 +102,52 @@ TEST_F(RomMapTest, SizeIndexGivesTheRomSize) {
   }
 }
 
-struct BlockMapCase {
-  const char *Name;
-  std::vector<FlashBlocksConfig> Map;
-  bool Accepted;
-  UINT32 Blocks;
-  const char *Console;
-  const char *Reason;  // SMI_GetFlashPartInfo's exit line
-};
-
 TEST_F(RomMapTest, BlockMapsThatCannotOverrunTheTable) {
-  const BlockMapCase Cases[] = {
-      {"0x8000 in one entry", {{0x100, 0x8000}}, true, 0x8000, "", nullptr},
-      {"0x8001 in one entry", {{0x100, 0x8001}}, false, 0, "", "Block count > 0x8000"},
-      {"0x8000 over two entries", {{0x100, 0x4000}, {0x100, 0x4000}}, true, 0x8000, "", nullptr},
-      {"0x8001 over two entries",
-       {{0x100, 0x4000}, {0x100, 0x4001}},
-       false,
-       0,
-       "\r\nError: The flash part has 0x8001 blocks, more than the 0x8000 the block table holds.\r\n",
-       "Total block count > 0x8000"},
-      {"one block past the ROM",
-       {{0x10000, 0x81}},
-       false,
-       0,
-       "\r\nError: The flash part blocks (0x810000 bytes) do not fit in the ROM size 0x800000.\r\n",
-       "Block map larger than ROM"},
-      // 0x200 blocks of 8 MiB are 4 GiB: 0 in 32 bits.
-      {"4 GiB of blocks",
-       {{0x800000, 0x200}},
-       false,
-       0,
-       "\r\nError: The flash part blocks (0x100000000 bytes) do not fit in the ROM size 0x800000.\r\n",
-       "Block map larger than ROM"},
-      {"less than the ROM", {{0x10000, 0x40}}, true, 0x40, "", nullptr},
-      {"0x800 blocks of 64 KiB in 8 MiB",
-       {{0x10000, 0x800}},
-       false,
-       0,
-       "\r\nError: The flash part blocks (0x8000000 bytes) do not fit in the ROM size 0x800000.\r\n",
-       "Block map larger than ROM"},
-      {"ends at a size of 0xFFFF", {{0x10000, 0x10}, {0xFFFF00, 1}, {0x10000, 0x10}}, true, 0x10, "", nullptr},
-      {"ends at an entry of size 0", {{0x1000, 0x10}}, true, 0x10, "", nullptr},
+  const char kTooMany[] = "\r\nError: The flash part has 0x8001 blocks, more than the 0x8000 the block table holds.\r\n";
+  auto TooLarge = [](const char *Bytes) {
+    return std::string("\r\nError: The flash part blocks (") + Bytes + " bytes) do not fit in the ROM size 0x800000.\r\n";
   };
-  for (const BlockMapCase &Case : Cases) {
+  const struct {
+    const char *Name;
+    std::vector<FlashBlocksConfig> Map;
+    UINT32 Blocks;          // 0: refused
+    std::string Console;
+    const char *Reason;     // SMI_GetFlashPartInfo's exit line when refused
+  } Cases[] = {
+      {"0x8000 in one entry", {{0x100, 0x8000}}, 0x8000, "", nullptr},
+      {"0x8001 in one entry", {{0x100, 0x8001}}, 0, "", "Block count > 0x8000"},
+      {"0x8000 over two entries", {{0x100, 0x4000}, {0x100, 0x4000}}, 0x8000, "", nullptr},
+      {"0x8001 over two entries", {{0x100, 0x4000}, {0x100, 0x4001}}, 0, kTooMany, "Total block count > 0x8000"},
+      {"one block past the ROM", {{0x10000, 0x81}}, 0, TooLarge("0x810000"), "Block map larger than ROM"},
+      // 0x200 blocks of 8 MiB are 4 GiB: 0 in 32 bits.
+      {"4 GiB of blocks", {{0x800000, 0x200}}, 0, TooLarge("0x100000000"), "Block map larger than ROM"},
+      {"less than the ROM", {{0x10000, 0x40}}, 0x40, "", nullptr},
+      {"0x800 blocks of 64 KiB in 8 MiB", {{0x10000, 0x800}}, 0, TooLarge("0x8000000"), "Block map larger than ROM"},
+      {"ends at a size of 0xFFFF", {{0x10000, 0x10}, {0xFFFF00, 1}, {0x10000, 0x10}}, 0x10, "", nullptr},
+      {"ends at an entry of size 0", {{0x1000, 0x10}}, 0x10, "", nullptr},
+  };
+  for (const auto &Case : Cases) {
     SCOPED_TRACE(Case.Name);
     Start([&](Profile &P) { P.Flash.BlockMap = Case.Map; });
-    EXPECT_EQ(Case.Accepted, SMI_GetFlashPartInfo() != 0);
+    EXPECT_EQ(Case.Blocks != 0, SMI_GetFlashPartInfo() != 0);
     EXPECT_EQ(Case.Blocks, GetBlockCount());
     EXPECT_EQ(Case.Console, Console());
     if (Case.Reason != nullptr) {
       EXPECT_TRUE(Logged(std::string("<=== SMI_GetFlashPartInfo (") + Case.Reason + ")\r\n"));
-      EXPECT_EQ(0u, GetRomSize());
-      EXPECT_EQ(0u, GetBlockUnit());
+      EXPECT_EQ(0u, GetRomSize() | GetBlockUnit());
     } else {
       EXPECT_EQ(Case.Map[0].Size, GetBlockUnit());
     }
   }
-}
-
-TEST_F(RomMapTest, AtMost255BlockMapEntriesAreRead) {
+  // At most 255 entries are read.
   Start([](Profile &P) { P.Flash.BlockMap.assign(256, FlashBlocksConfig{0x100, 1}); });
   ASSERT_TRUE(SMI_GetFlashPartInfo());
   EXPECT_EQ(255u, GetBlockCount());
   EXPECT_EQ(0xFF800000u + 254 * 0x100, UINT32(GetBlockEntry(254)->Address));
-}
-
-TEST_F(RomMapTest, FailedThirteenHLeavesNoGeometry) {
-  Start();
-  ASSERT_TRUE(SMI_GetFlashPartInfo());
+  // A later failed 13h leaves no geometry behind.
   M().Bios().Flash.BlockMap[0].Count = 0x8001;
   EXPECT_FALSE(SMI_GetFlashPartInfo());
-  EXPECT_EQ(0u, GetBlockCount());
-  EXPECT_EQ(0u, GetRomBase());
+  EXPECT_EQ(0u, GetBlockCount() | GetRomBase());
   EXPECT_EQ(0, GetBlockProtectFlagAt(0xFF800000));
 }
 
@@ -178,22 +156,17 @@ TEST_F(RomMapTest, FailedThirteenHLeavesNoGeometry) {
 TEST_F(RomMapTest, PlatformMapsAreReadWithinTheirLimits) {
   Start([](Profile &P) {
     P.Flash.ProtectMap.clear();
-    for (UINT32 Index = 0; Index < 227; Index++) {
-      P.Flash.ProtectMap.push_back({UINT8(Index % 3), 0xFF800000 + Index * 0x1000, 0x1000, 0});
-    }
+    for (UINT32 Index = 0; Index < 227; Index++) P.Flash.ProtectMap.push_back({UINT8(Index % 3), 0xFF800000 + Index * 0x1000, 0x1000, 0});
     P.Flash.PrivateMap.clear();
-    for (UINT32 Index = 0; Index < 256; Index++) {
-      P.Flash.PrivateMap.push_back({0xFF900000 + Index * 0x1000, 0x800});
-    }
+    for (UINT32 Index = 0; Index < 256; Index++) P.Flash.PrivateMap.push_back({0xFF900000 + Index * 0x1000, 0x800});
   });
   ASSERT_TRUE(SMI_GetPlatformRomMap());
   EXPECT_EQ(200u, mRomMap.ProtectCount);
   EXPECT_EQ(200u, mRomMap.PrivateCount);
   EXPECT_EQ(0xFF800000u + 199 * 0x1000, UINT32(mRomMap.ProtectMap[199].Address));
   EXPECT_EQ(0xFF900000u + 199 * 0x1000, UINT32(mRomMap.PrivateMap[199].Address));
-}
 
-TEST_F(RomMapTest, EmptyRegionsAndEndMarks) {
+  // Empty regions are skipped; type FFh and address FFh end the maps.
   Start([](Profile &P) {
     P.Flash.ProtectMap = {{0x06, 0xFFA00000, 0, 0}, {0x07, 0xFFA30000, 0x10000, 0}, {0xFF, 0xFFA40000, 0x10000, 0},
                           {0x08, 0xFFA50000, 0x10000, 0}};
@@ -216,10 +189,8 @@ TEST_F(RomMapTest, EmptyRegionsAndEndMarks) {
       "------+------------+------------+------------+-------------\r\n"
       "  FEh | 0xFFA70000 | 0xFFA70FFF | 0x00001000 |  Private Map\r\n",
       LogBlock("Get Platform ROM map protection. (12h)", "  FEh"));
-}
 
-TEST_F(RomMapTest, FailedTwelveHIsReported) {
-  Start([](Profile &P) { P.BiosFaults = {{0x12, 0x22, 1, 0, {}, {}, {}, {}, {}}}; });
+  Start([](Profile &P) { P.BiosFaults = {Fails(0x12, 0x22)}; });
   EXPECT_FALSE(SMI_GetPlatformRomMap());
   EXPECT_EQ("\r\n\r\nError: FWSMI 12h failed.\r\nInternal Error Code 0x22.\r\nFBTS: Unknown platform rom map.\r\n",
             Console());
@@ -236,9 +207,8 @@ TEST_F(RomMapTest, WholeMapIsAskedOnceAndRebasedWhenTheBaseIsKnown) {
   ASSERT_TRUE(SMI_GetWholeRomMap(Records, &Count));
   ASSERT_EQ(8u, Count);
   EXPECT_EQ(0xFFA00000u, UINT32(Records[0].Offset));
-  EXPECT_EQ(
-      "  06h | 0xFFA00000 | 0xFFA2FFFF | 0x00030000 | 0xFFA00000 |   1  |   NV Storage\r\n",
-      LogBlock("  06h | 0xFFA00000", "  06h"));
+  EXPECT_EQ("  06h | 0xFFA00000 | 0xFFA2FFFF | 0x00030000 | 0xFFA00000 |   1  |   NV Storage\r\n",
+            LogBlock("  06h | 0xFFA00000", "  06h"));
   ASSERT_TRUE(SMI_GetFlashPartInfo());
   ASSERT_TRUE(SMI_GetWholeRomMap(Records, &Count));
   EXPECT_EQ(1u, CallsOf(0x1E));
@@ -246,10 +216,21 @@ TEST_F(RomMapTest, WholeMapIsAskedOnceAndRebasedWhenTheBaseIsKnown) {
   EXPECT_EQ(0xFFA2FFFFu, UINT32(Records[0].End));
   EXPECT_EQ(0x7C0000u, UINT32(Records[7].Offset));
   EXPECT_EQ(0x16, Records[5].Type);
+
+  // At most 201 entries; empty ones are skipped.
+  Start([](Profile &P) {
+    P.Flash.WholeMap = {{0x03, 0xFF900000, 0, 0}};
+    for (UINT32 Index = 0; Index < 314; Index++) P.Flash.WholeMap.push_back({0x03, 0xFF800000 + Index * 0x100, 0x100, Index});
+  });
+  ASSERT_TRUE(SMI_GetWholeRomMap(Records, &Count));
+  EXPECT_EQ(201u, Count);
+  EXPECT_EQ(0xFF800000u, UINT32(Records[0].Start));
+  EXPECT_EQ(200u, UINT32(Records[200].Attribute));
+  EXPECT_EQ(0xFF800000u + 200 * 0x100, UINT32(mRomMap.WholeRaw[200].Address));
 }
 
 TEST_F(RomMapTest, FailedWholeMapIsNotAskedAgain) {
-  Start([](Profile &P) { P.BiosFaults = {{0x1E, 0xEF, 1, 0, {}, {}, {}, {}, {}}}; });
+  Start([](Profile &P) { P.BiosFaults = {Fails(0x1E, 0xEF)}; });
   UINT32 Count = 99;
   EXPECT_FALSE(SMI_GetWholeRomMap(nullptr, &Count));
   EXPECT_FALSE(SMI_GetWholeRomMap(nullptr, &Count));
@@ -259,23 +240,6 @@ TEST_F(RomMapTest, FailedWholeMapIsNotAskedAgain) {
   EXPECT_TRUE(Logged("<=== FuncGetWholeRomMap (FWSMI fail)\r\n"));
   EXPECT_FALSE(SetTypeReserve_1Eh(ROM_TYPE_NV_STORAGE, 1));
   EXPECT_TRUE(Logged("<=== SetTypeReserve_1Eh (Count is 0)\r\n"));
-}
-
-TEST_F(RomMapTest, WholeMapKeepsAtMost201EntriesAndSkipsEmptyOnes) {
-  Start([](Profile &P) {
-    P.Flash.WholeMap.clear();
-    P.Flash.WholeMap.push_back({0x03, 0xFF900000, 0, 0});
-    for (UINT32 Index = 0; Index < 314; Index++) {
-      P.Flash.WholeMap.push_back({0x03, 0xFF800000 + Index * 0x100, 0x100, Index});
-    }
-  });
-  UINT32 Count = 0;
-  WHOLE_ROM_RECORD Records[WHOLE_MAP_MAX_RECORDS];
-  ASSERT_TRUE(SMI_GetWholeRomMap(Records, &Count));
-  EXPECT_EQ(201u, Count);
-  EXPECT_EQ(0xFF800000u, UINT32(Records[0].Start));
-  EXPECT_EQ(200u, UINT32(Records[200].Attribute));
-  EXPECT_EQ(0xFF800000u + 200 * 0x100, UINT32(mRomMap.WholeRaw[200].Address));
 }
 
 // ---- 17h --------------------------------------------------------------------------
@@ -289,13 +253,9 @@ TEST_F(RomMapTest, ExternalMapsOfTheCurrentFlashAndTheNewImage) {
   std::vector<UINT8> Image(0x5000, 0xFF);
   const UINT8 Signature[] = {0x5A, 0xA5, 0xF0, 0x0F};
   std::memcpy(&Image[0x10], Signature, 4);
-  WriteUnaligned32(&Image[0x14], 0x00040000);
-  WriteUnaligned32(&Image[0x40], 0x00000000);  // descriptor 0-FFFh
-  WriteUnaligned32(&Image[0x44], 0x07FF0400);
-  WriteUnaligned32(&Image[0x48], 0x03FF0001);
-  WriteUnaligned32(&Image[0x4C], 0x00007FFF);  // GbE unused
-  WriteUnaligned32(&Image[0x50], 0x00007FFF);
-  WriteUnaligned32(&Image[0x60], 0x00007FFF);  // no EC region
+  const UINT32 Words[][2] = {{0x14, 0x00040000}, {0x40, 0x00000000}, {0x44, 0x07FF0400}, {0x48, 0x03FF0001},
+                             {0x4C, 0x00007FFF}, {0x50, 0x00007FFF}, {0x60, 0x00007FFF}};  // no GbE, no EC
+  for (const auto &W : Words) WriteUnaligned32(&Image[W[0]], W[1]);
   ASSERT_TRUE(GetExternalRegionMap(Image.data(), UINT32(Image.size())));
   EXPECT_EQ(0, std::memcmp(M().Bios().Flash.Last17hImage, Image.data(), 16));
   EXPECT_EQ(4096u, M().SmiTranscript().back().In.Ecx);
@@ -328,17 +288,13 @@ TEST_F(RomMapTest, ExternalTypeLookUpUsesTheRomBase) {
   ASSERT_TRUE(GetExternalRegionMap(nullptr, 0));
   const struct {
     UINT32 Address;
-    bool Found;
-    UINT8 Type;
-  } Cases[] = {
-      {0xFF800000, true, 0x00}, {0xFF800FFF, true, 0x00}, {0xFF801000, true, 0x02},
-      {0xFF9FFFFF, true, 0x02}, {0xFFA00000, true, 0x01}, {0xFFFFFFFF, true, 0x01},
-      {0xFF7FFFFF, false, 0},
-  };
+    UINT8 Type;  // 0xEE: none
+  } Cases[] = {{0xFF800000, 0x00}, {0xFF800FFF, 0x00}, {0xFF801000, 0x02}, {0xFF9FFFFF, 0x02},
+               {0xFFA00000, 0x01}, {0xFFFFFFFF, 0x01}, {0xFF7FFFFF, 0xEE}};
   for (const auto &Case : Cases) {
     UINT8 Type = 0xEE;
-    EXPECT_EQ(Case.Found, GetExternalTypeAt(Case.Address, &Type) != 0) << std::hex << Case.Address;
-    if (Case.Found) {
+    EXPECT_EQ(Case.Type != 0xEE, GetExternalTypeAt(Case.Address, &Type) != 0) << std::hex << Case.Address;
+    if (Case.Type != 0xEE) {
       EXPECT_EQ(Case.Type, Type) << std::hex << Case.Address;
     }
   }
@@ -348,9 +304,7 @@ TEST_F(RomMapTest, ExternalTypeLookUpUsesTheRomBase) {
 
 TEST_F(RomMapTest, BvdtMapIsReadInsideTheImage) {
   Start();
-  std::vector<UINT8> Image = BvdtImage({{0x06, 0xFFB00000, 0x10000, 1},
-                                        {0x07, 0, 0, 0},
-                                        {0xFE, 0xFFB10000, 0x8000, 2},
+  std::vector<UINT8> Image = BvdtImage({{0x06, 0xFFB00000, 0x10000, 1}, {0x07, 0, 0, 0}, {0xFE, 0xFFB10000, 0x8000, 2},
                                         {0x0A, 0xFFB20000, 0, 0}});
   ASSERT_TRUE(ReadBvdtRomMap(Image.data(), UINT32(Image.size())));
   ASSERT_EQ(2u, mRomMap.BvdtCount);
@@ -364,8 +318,7 @@ TEST_F(RomMapTest, BvdtMapIsReadInsideTheImage) {
   EXPECT_EQ(1u, mRomMap.BvdtCount);
 
   // 201 entries without an end mark: 200 are read.
-  std::vector<BvdtEntry> Many(201, BvdtEntry{0x06, 0xFFB00000, 0x1000, 0});
-  Image = BvdtImage(Many, 0, false);
+  Image = BvdtImage(std::vector<BvdtEntry>(201, BvdtEntry{0x06, 0xFFB00000, 0x1000, 0}), 0, false);
   ASSERT_TRUE(ReadBvdtRomMap(Image.data(), UINT32(Image.size())));
   EXPECT_EQ(200u, mRomMap.BvdtCount);
 
@@ -376,21 +329,9 @@ TEST_F(RomMapTest, BvdtMapIsReadInsideTheImage) {
 
 // ---- Protection ------------------------------------------------------------------------
 
-struct ProtectCase {
-  const char *Name;
-  std::function<void(Profile &)> Machine;
-  std::function<void()> Options;  // after the maps are read
-  const char *Expected;           // blocks 32-39, 40-47, 48-51 | 124-127
-};
-
-std::string Layout() {
-  return FlashTest::Flags(32, 8) + " " + FlashTest::Flags(40, 8) + " " + FlashTest::Flags(48, 4) + " | " +
-         FlashTest::Flags(124, 4);
-}
-
 TEST_F(RomMapTest, ProtectFlagsFromMapsOptionsAndSettings) {
   // Default flash: NV 32-34, FTW 35-36, OEM data 37, private 38, factory copy 39
-  // (whole map only), boot block 124-127.
+  // (whole map only), boot block 124-127. Expected: blocks 32-39, 40-47, 48-51 | 124-127.
   const auto BvdtMap = [] {
     std::vector<UINT8> Image = BvdtImage({{0x06, 0xFFB00000, 0x10000, 0}, {0xFE, 0xFFB10000, 0x10000, 0}});
     ASSERT_TRUE(ReadBvdtRomMap(Image.data(), UINT32(Image.size())));
@@ -398,59 +339,56 @@ TEST_F(RomMapTest, ProtectFlagsFromMapsOptionsAndSettings) {
   const auto AllowAlp = [] { mPlatformQuery.Switches.AllowAlpCommand = 1; };
   const auto WithFactoryCopy = [](Profile &P) { P.Flash.ProtectMap.push_back({0x16, 0xFFA70000, 0x10000, 0}); };
   const auto WithoutNv = [](Profile &P) { P.Flash.ProtectMap.erase(P.Flash.ProtectMap.begin()); };
-  const ProtectCase Cases[] = {
+  auto &Opt = mCommandLine.Flags;
+  auto &Force = mIniSettings.ForceFlash;
+  const struct {
+    const char *Name;
+    std::function<void(Profile &)> Machine;
+    std::function<void()> Options;  // after the maps are read
+    const char *Expected;
+  } Cases[] = {
       {"maps as given", nullptr, nullptr, "RRRRRRR. ........ .... | RRRR"},
-      {"-all", nullptr, [] { mCommandLine.Flags[OPT_ALL] = 1; }, "......R. ........ .... | ...."},
-      {"[ForceFlash] ALL", nullptr, [] { mIniSettings.ForceFlash.ALL = 1; }, "......R. ........ .... | ...."},
-      {"-alp allowed", nullptr, [&] { AllowAlp(); mCommandLine.Flags[OPT_ALP] = 1; }, "........ ........ .... | ...."},
-      {"[ForceFlash] ALP allowed", nullptr, [&] { AllowAlp(); mIniSettings.ForceFlash.ALP = 1; },
-       "........ ........ .... | ...."},
-      {"-alp not allowed", nullptr, [] { mCommandLine.Flags[OPT_ALP] = 1; }, "RRRRRRR. ........ .... | RRRR"},
+      {"-all", nullptr, [&] { Opt[OPT_ALL] = 1; }, "......R. ........ .... | ...."},
+      {"[ForceFlash] ALL", nullptr, [&] { Force.ALL = 1; }, "......R. ........ .... | ...."},
+      {"-alp allowed", nullptr, [&] { AllowAlp(); Opt[OPT_ALP] = 1; }, "........ ........ .... | ...."},
+      {"[ForceFlash] ALP allowed", nullptr, [&] { AllowAlp(); Force.ALP = 1; }, "........ ........ .... | ...."},
+      {"-alp not allowed", nullptr, [&] { Opt[OPT_ALP] = 1; }, "RRRRRRR. ........ .... | RRRR"},
       {"protection movement", nullptr, [] { mIniSettings.Others.EnableProtectionRegionMovement = 1; },
        "......R. ........ .... | ...."},
       {"private movement", nullptr, [] { mIniSettings.Others.EnablePrivateRegionMovement = 1; },
        "RRRRRR.. ........ .... | RRRR"},
       {"-ft 06", nullptr, [] { mCommandLine.ForceFlashType[0x06] = 1; }, "...RRRR. ........ .... | RRRR"},
-      {"[ForceFlash] BB_PEI", nullptr, [] { mIniSettings.ForceFlash.Type[0x00] = 1; },
-       "RRRRRRR. ........ .... | ...."},
+      {"[ForceFlash] BB_PEI", nullptr, [&] { Force.Type[0x00] = 1; }, "RRRRRRR. ........ .... | ...."},
       {"secure boot, NV not in the 12h map", WithoutNv, [] {}, "RRRRRRR. ........ .... | RRRR"},
-      {"secure boot, -all", nullptr, [] { mCommandLine.Flags[OPT_ALL] = 1; }, "RRR...R. ........ .... | ...."},
-      {"secure boot, -all -unvs", nullptr,
-       [] { mCommandLine.Flags[OPT_ALL] = 1; mCommandLine.Owner[OWNER_UNVS] = 1; }, "......R. ........ .... | ...."},
+      {"secure boot, -all", nullptr, [&] { Opt[OPT_ALL] = 1; }, "RRR...R. ........ .... | ...."},
+      {"secure boot, -all -unvs", nullptr, [&] { Opt[OPT_ALL] = 1; mCommandLine.Owner[OWNER_UNVS] = 1; },
+       "......R. ........ .... | ...."},
       {"secure boot, UpdateNvStorage", nullptr, [] { mIniSettings.SecurityFlashFactoryUpdate.UpdateNvStorage = 1; },
        "...RRRR. ........ .... | RRRR"},
       {"factory copy protected", WithFactoryCopy, nullptr, "RRRRRRRR ........ .... | RRRR"},
-      {"factory copy, -ufc", WithFactoryCopy, [] { mCommandLine.Owner[OWNER_UFC] = 1; },
-       "RRRRRRR. ........ .... | RRRR"},
+      {"factory copy, -ufc", WithFactoryCopy, [] { mCommandLine.Owner[OWNER_UFC] = 1; }, "RRRRRRR. ........ .... | RRRR"},
       {"factory copy, UpdateFactoryCopy", WithFactoryCopy,
        [] { mIniSettings.SecurityFlashFactoryUpdate.UpdateFactoryCopy = 1; }, "RRRRRRR. ........ .... | RRRR"},
-      {"UseBvdtRomMap 0 with a BVDT map, -all", nullptr, [&] { BvdtMap(); mCommandLine.Flags[OPT_ALL] = 1; },
+      {"UseBvdtRomMap 0 with a BVDT map, -all", nullptr, [&] { BvdtMap(); Opt[OPT_ALL] = 1; },
        "......R. ........ .... | ...."},
-      {"UseBvdtRomMap 1", nullptr, [&] { BvdtMap(); mIniSettings.ForceFlash.UseBvdtRomMap = 1; },
-       "........ ........ RR.. | ...."},
-      {"UseBvdtRomMap 1, -all", nullptr,
-       [&] { BvdtMap(); mIniSettings.ForceFlash.UseBvdtRomMap = 1; mCommandLine.Flags[OPT_ALL] = 1; },
+      {"UseBvdtRomMap 1", nullptr, [&] { BvdtMap(); Force.UseBvdtRomMap = 1; }, "........ ........ RR.. | ...."},
+      {"UseBvdtRomMap 1, -all", nullptr, [&] { BvdtMap(); Force.UseBvdtRomMap = 1; Opt[OPT_ALL] = 1; },
        "........ ........ .R.. | ...."},
-      {"UseBvdtRomMap 1 without a BVDT map", nullptr, [] { mIniSettings.ForceFlash.UseBvdtRomMap = 1; },
-       "RRRRRRR. ........ .... | RRRR"},
+      {"UseBvdtRomMap 1 without a BVDT map", nullptr, [&] { Force.UseBvdtRomMap = 1; }, "RRRRRRR. ........ .... | RRRR"},
   };
-  for (const ProtectCase &Case : Cases) {
+  for (const auto &Case : Cases) {
     SCOPED_TRACE(Case.Name);
     StartWithMaps(Case.Machine);
-    if (std::string(Case.Name).rfind("secure boot", 0) == 0) {
-      UINT8 Mode = 0;
-      ASSERT_EQ(EFI_SUCCESS, M().Variables().Set(u"SetupMode", &gEfiGlobalVariableGuid, EFI_VARIABLE_BOOTSERVICE_ACCESS, 1, &Mode));
-    }
+    if (std::string(Case.Name).rfind("secure boot", 0) == 0) SecureBoot(0);
     if (Case.Options) Case.Options();
     ASSERT_TRUE(SetRsvd_13h());
-    EXPECT_EQ(Case.Expected, Layout());
+    EXPECT_EQ(Case.Expected, Flags(32, 8) + " " + Flags(40, 8) + " " + Flags(48, 4) + " | " + Flags(124, 4));
   }
 }
 
 TEST_F(RomMapTest, ProtectionTraces) {
   StartWithMaps();
-  UINT8 Mode = 1;
-  ASSERT_EQ(EFI_SUCCESS, M().Variables().Set(u"SetupMode", &gEfiGlobalVariableGuid, EFI_VARIABLE_BOOTSERVICE_ACCESS, 1, &Mode));
+  SecureBoot(1);
   mCommandLine.ForceFlashType[0x07] = 1;
   ASSERT_TRUE(SetRsvd_13h());
   EXPECT_TRUE(Logged("<=== IsSecureBootSupport (Support)\r\n"));
@@ -514,27 +452,21 @@ TEST_F(RomMapTest, BlockFlagOperations) {
   EXPECT_TRUE(Logged(" Unprotect All Block\r\n"));
 }
 
-TEST_F(RomMapTest, NvReleaseKeepsAPrivateRegionInTheSameBlock) {
-  // -unvs opens the NV storage, but its last block also holds the start of a
-  // private region: that block stays.
-  StartWithMaps([](Profile &P) { P.Flash.PrivateMap = {{0xFFA2F000, 0x1000}}; });
-  mCommandLine.Owner[OWNER_UNVS] = 1;
-  ASSERT_TRUE(SetRsvd_13h());
-  EXPECT_EQ("..R", Flags(0x20, 3));
-}
-
 TEST_F(RomMapTest, ProtectTypeLookUpPrefersPrivateRegions) {
   StartWithMaps([](Profile &P) { P.Flash.PrivateMap = {{0xFFA58000, 0x8000}}; });
-  UINT8 Type = 0;
   // The block at 0xFFA50000 holds the OEM data region and, from its middle,
   // the private region: the private one is shown.
-  EXPECT_TRUE(GetProtectTypeAt(0xFFA50000, &Type));
-  EXPECT_EQ(ROM_TYPE_PRIVATE_HIT, Type);
-  EXPECT_TRUE(GetProtectTypeAt(0xFFA40000, &Type));
-  EXPECT_EQ(0x08, Type);
-  EXPECT_TRUE(GetProtectTypeAt(0xFFFFFFFF, &Type));
-  EXPECT_EQ(0x00, Type);
-  EXPECT_FALSE(GetProtectTypeAt(0xFFA60000, &Type));
+  const struct {
+    UINT32 Address;
+    UINT8 Type;  // 0xEE: none
+  } Cases[] = {{0xFFA50000, ROM_TYPE_PRIVATE_HIT}, {0xFFA40000, 0x08}, {0xFFFFFFFF, 0x00}, {0xFFA60000, 0xEE}};
+  for (const auto &Case : Cases) {
+    UINT8 Type = 0xEE;
+    EXPECT_EQ(Case.Type != 0xEE, GetProtectTypeAt(Case.Address, &Type) != 0) << std::hex << Case.Address;
+    if (Case.Type != 0xEE) {
+      EXPECT_EQ(Case.Type, Type) << std::hex << Case.Address;
+    }
+  }
 }
 
 TEST_F(RomMapTest, SpecifiedProtectAreaByTypeAndIndex) {
@@ -560,20 +492,16 @@ TEST_F(RomMapTest, SpecifiedProtectAreaByTypeAndIndex) {
 
 // ---- 17h region selection ---------------------------------------------------------------
 
-struct RegionCase {
-  const char *Name;
-  UINT8 Selection;
-  bool MeSkipped;
-  bool Ignition;  // the current map has Ignition ME in place of ME
-  const char *Expected;  // blocks 0-3 | 30-33 | 124-127
-  const char *Refused;   // the console line when a selected region shares a block with kept bytes
-};
-
 TEST_F(RomMapTest, RegionReserveUnprotectsTheSelectedRegions) {
-  // The descriptor (4 KiB) and the ME region share the first 64 KiB block.
-  const char *SharesBlock0 = "\r\nError: The %s region cannot be updated alone: flash block 0xFF800000 also holds "
-                             "bytes that must be kept.\r\n";
-  const RegionCase Cases[] = {
+  // The descriptor (4 KiB) and the ME region share the first 64 KiB block; a
+  // selected region sharing a block with kept bytes is refused.
+  const struct {
+    const char *Name;
+    UINT8 Selection;
+    bool MeSkipped, Ignition;  // Ignition: the current map has Ignition ME in place of ME
+    const char *Expected;      // blocks 0-3 | 30-33 | 124-127
+    const char *Refused;
+  } Cases[] = {
       {"nothing selected", 0, false, false, ".... | .... | ....", nullptr},
       {"BIOS", REGION_SELECT_BIOS, false, false, "RRRR | RR.. | ....", nullptr},
       {"descriptor", REGION_SELECT_DESCRIPTOR, false, false, "RRRR | RRRR | RRRR", "Descriptor"},
@@ -584,7 +512,7 @@ TEST_F(RomMapTest, RegionReserveUnprotectsTheSelectedRegions) {
       {"EC and GbE absent", REGION_SELECT_EC | REGION_SELECT_GBE, false, false, "RRRR | RRRR | RRRR", nullptr},
       {"all", 0x3F, false, false, ".... | .... | ....", nullptr},
   };
-  for (const RegionCase &Case : Cases) {
+  for (const auto &Case : Cases) {
     SCOPED_TRACE(Case.Name);
     StartWithMaps([&](Profile &P) {
       if (Case.Ignition) P.Flash.ExternalRegions[1].Type = 0x20;
@@ -597,7 +525,8 @@ TEST_F(RomMapTest, RegionReserveUnprotectsTheSelectedRegions) {
     std::snprintf(Line, sizeof(Line), "Set Rsvd 17h |enable| (0x%X)\r\n", Case.Selection);
     EXPECT_TRUE(Logged(Line));
     if (Case.Refused != nullptr) {
-      std::snprintf(Line, sizeof(Line), SharesBlock0, Case.Refused);
+      std::snprintf(Line, sizeof(Line), "\r\nError: The %s region cannot be updated alone: flash block 0xFF800000 also "
+                    "holds bytes that must be kept.\r\n", Case.Refused);
       EXPECT_EQ(Line, Console());
     }
   }

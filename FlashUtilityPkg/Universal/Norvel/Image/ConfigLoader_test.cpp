@@ -61,9 +61,7 @@ Bytes SkuImage(const std::string &Model, UINT8 Fill) {
   return vyr::pack::StampBvdt(Bytes(0x200, Fill), 0x40, Stamp);
 }
 
-struct SkuEntry {
-  UINT32 Offset, Size;
-};
+struct SkuEntry { UINT32 Offset, Size; };
 
 // "$MULTISC", an unread word, the count, the entries, then the images. Offsets
 // count from the signature; Entries empty: the images' true places.
@@ -197,13 +195,7 @@ TEST_F(ConfigLoaderTest, SecureImageClearsBothOverrideVariablesOnlyWhenItHasAnIn
 }
 
 TEST_F(ConfigLoaderTest, PayloadIniRecord) {
-  struct Case {
-    const char *Name;
-    std::string Ini;
-    bool Result;
-    std::string Console, Trace;
-    UINT32 Retry;
-  } Cases[] = {
+  struct Case { const char *Name; std::string Ini; bool Result; std::string Console, Trace; UINT32 Retry; } Cases[] = {
       {"empty record", "", false, "Error:\r\nSettings buffer is empty!\r\n",
        "<=== LoadConfigFromCapsule (ini in capsule is empty)", 0},
       {"settings", kImageIni, true, "", "Reference configure from capsule\r\n", 9},
@@ -300,10 +292,7 @@ TEST_F(ConfigLoaderTest, DellFdFileConfiguredFromTheModelsImage) {
     return Cat({SkuImage(Model, 0x5A), SecureImage(&Ini)});
   };
   const Bytes Fd = MultiSku({Sku("ModelA", IniA), Sku("ModelB", IniB)}, 2);
-  struct {
-    UINT16 Vendor;
-    UINT32 Retry;
-  } Cases[] = {{0x1028, 2}, {0x1234, 1}};
+  struct { UINT16 Vendor; UINT32 Retry; } Cases[] = {{0x1028, 2}, {0x1234, 1}};
   for (const auto &C : Cases) {
     SCOPED_TRACE(C.Vendor);
     StartPlatform(C.Vendor, "ModelB");

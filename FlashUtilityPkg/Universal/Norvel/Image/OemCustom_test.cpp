@@ -83,11 +83,7 @@ TEST_F(OemCustomTest, WireForm) {
 
 TEST_F(OemCustomTest, ReplyParse) {
   std::string Long(40, 'L');
-  struct Case {
-    const char *Name;
-    std::vector<UINT8> Reply;
-    std::vector<std::string> Entries;
-  } Cases[] = {
+  struct Case { const char *Name; std::vector<UINT8> Reply; std::vector<std::string> Entries; } Cases[] = {
       {"two strings", Text(std::string("OK1\0GO\0\xFF", 8)), {"OK1", "GO"}},
       {"first byte FFh", Text(std::string("\xFF" "A\0B\0", 5)), {}},
       {"empty string", Text(std::string("\0\xFF", 2)), {""}},

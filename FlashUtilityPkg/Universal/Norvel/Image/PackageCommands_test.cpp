@@ -59,19 +59,12 @@ TEST_F(CommandLineTest, PrePassesConsumeTheirWords) {
   }
 }
 
-TEST_F(CommandLineTest, PrePassesThroughTheArgumentCheck) {
-  SetArgs({u"bios.fd", u"-OemCus", u"V", u"-extrFD", u"D", u"-pq"});
-  CHAR16 FileName[FILE_NAME_CHARS], Options[OPTION_STRING_CHARS];
-  ASSERT_TRUE(ArgumentCheck(FileName, Options));
-  EXPECT_EQ("bios.fd", A(FileName));
-  EXPECT_EQ(" -pq", A(Options));
-
-  // A directory that does not fit stays behind and is refused as a word.
-  ResetModuleState();
-  ResetCommandLine();
-  Boot();
+// A directory that does not fit stays behind and is refused as a word; the
+// words the pre-passes take are gone before the check (CommandLine_test).
+TEST_F(CommandLineTest, OverlongExtrFdDirectoryFailsTheArgumentCheck) {
   std::u16string LongDir(128, u'd');
   SetArgs({u"-extrFD", LongDir});
+  CHAR16 FileName[FILE_NAME_CHARS], Options[OPTION_STRING_CHARS];
   EXPECT_FALSE(ArgumentCheck(FileName, Options));
   std::string Printed = Console();
   EXPECT_EQ(Banner() + "Error command: " + A(LongDir.c_str()) + " (Invalid command)\r\n", Printed);

@@ -97,11 +97,7 @@ TEST_F(PackageTest, PlainApplicationAndBadInisAreNotPackages) {
 }
 
 TEST_F(PackageTest, PackageFilterAcceptsOnlyItsOptions) {
-  struct {
-    std::vector<std::u16string> Args;
-    bool Accepted;
-    const char *Console;
-  } Cases[] = {
+  struct { std::vector<std::u16string> Args; bool Accepted; const char *Console; } Cases[] = {
       {{u"VyrFFT.efi", u"-B", u"/ec=file"}, true, ""},
       {{u"VyrFFT.efi", u"-b", u"-all"}, false, "Error command: -all (Not supports on current package)\r\n"},
       {{u"VyrFFT.efi", u"/EC:x"}, true, ""},

@@ -7,11 +7,41 @@
 
 namespace {
 
+using vyr::emu::AllocFaultConfig;
+using vyr::emu::BiosFaultConfig;
 using vyr::emu::Profile;
 using vyr::testing::UtilityTest;
 
+// Function answers Status from its Call-th call on, Count times (0: always).
+BiosFaultConfig Fault(UINT8 Function, UINT8 Status, UINT32 Count = 0, std::optional<UINT8> Ah = {},
+                      std::optional<UINT32> Ecx = {}) {
+  BiosFaultConfig F;
+  F.Function = Function;
+  F.Status = Status;
+  F.Count = Count;
+  F.Ah = Ah;
+  F.Ecx = Ecx;
+  return F;
+}
+
+AllocFaultConfig PageFault(UINT32 Call, UINT32 Count, bool ZeroAddress = false) {
+  AllocFaultConfig F;
+  F.Call = Call;
+  F.Count = Count;
+  F.ZeroAddress = ZeroAddress;
+  return F;
+}
+
 class FwsmiTest : public UtilityTest {
  protected:
+  // A fresh module on a default machine that Edit has changed.
+  template <typename F>
+  void BootWith(F Edit) {
+    ResetModuleState();
+    Profile P = Profile::Default();
+    Edit(P);
+    Boot(P);
+  }
   // Buffers and SMI set-up as start-up does it.
   void StartSmi() {
     InitialIniConfig();
@@ -44,16 +74,16 @@ const CatalogueRow kRows[] = {
     {0x49, 0xC1C2C3C4, 0, 0},          {0x4C, 0xC1C2C3C4, 0x51525354, 0xD1D2D3D4},
 };
 
-TEST_F(FwsmiTest, EveryCatalogueRowLoadsItsRegisters) {
+TEST_F(FwsmiTest, EveryCatalogueRowLoadsItsRegistersAndNoOtherFunctionIsIssued) {
   Boot();
   StartSmi();
   FWSMI_ARGS Args = {0xC1C2C3C4, 0x51525354, 0xD1D2D3D4};
   for (const CatalogueRow &Row : kRows) {
+    SCOPED_TRACE(testing::Message() << "function " << std::hex << int(Row.Function));
     size_t Before = Calls().size();
     FwsmiCall(Row.Function, &Args, nullptr);
-    ASSERT_EQ(Before + 1, Calls().size()) << std::hex << int(Row.Function);
+    ASSERT_EQ(Before + 1, Calls().size());
     const SMI_REGISTERS &In = Calls().back().In;
-    SCOPED_TRACE(testing::Message() << "function " << std::hex << int(Row.Function));
     EXPECT_EQ((UINT32(Row.Function) << 8) | 0xEF, In.Eax);
     EXPECT_EQ(0x24567972u, In.Ebx);  // "$Vyr"
     EXPECT_EQ(0xB2u, In.Edx & 0xFFFF);
@@ -61,11 +91,6 @@ TEST_F(FwsmiTest, EveryCatalogueRowLoadsItsRegisters) {
     EXPECT_EQ(Row.Esi, In.Esi);
     EXPECT_EQ(Row.Edi, In.Edi);
   }
-}
-
-TEST_F(FwsmiTest, FunctionsOutsideTheCatalogueAreNeverIssued) {
-  Boot();
-  StartSmi();
   size_t Before = Calls().size();
   EXPECT_EQ(0xEFu, FwsmiCall(0x18, nullptr, nullptr) & 0xFF);
   EXPECT_EQ(0xEFu, FwsmiCall(0x4D, nullptr, nullptr) & 0xFF);
@@ -73,41 +98,24 @@ TEST_F(FwsmiTest, FunctionsOutsideTheCatalogueAreNeverIssued) {
 }
 
 TEST_F(FwsmiTest, ResultRegistersAreReadBackPerRow) {
-  Profile P = Profile::Default();
   // 10h: AH permission and CH/CL version; 1Ch: CL folded into AH; 4Ch: CX:AX.
-  vyr::emu::BiosFaultConfig F10;
-  F10.Function = 0x10; F10.Status = 0; F10.Count = 0; F10.Ah = 0x01; F10.Ecx = 0x1504;
-  vyr::emu::BiosFaultConfig F1C;
-  F1C.Function = 0x1C; F1C.Status = 0; F1C.Count = 0; F1C.Ah = 0x00; F1C.Ecx = 0xAB00C7;
-  vyr::emu::BiosFaultConfig F4C;
-  F4C.Function = 0x4C; F4C.Status = 0x05; F4C.Count = 0; F4C.Ah = 0x12; F4C.Ecx = 0xFFFF3456;
-  P.BiosFaults = {F10, F1C, F4C};
-  Boot(P);
+  BootWith([](Profile &P) {
+    P.BiosFaults = {Fault(0x10, 0, 0, 0x01, 0x1504), Fault(0x1C, 0, 0, 0x00, 0xAB00C7), Fault(0x4C, 0x05, 0, 0x12, 0xFFFF3456)};
+  });
   StartSmi();
   UINT32 Ecx = 0;
   UINT32 Eax = FwsmiCall(0x10, nullptr, &Ecx);
-  EXPECT_EQ(0x00u, Eax & 0xFF);
-  EXPECT_EQ(0x01u, (Eax >> 8) & 0xFF);
+  EXPECT_EQ(0x0100u, Eax & 0xFFFF);
   EXPECT_EQ(0x1504u, Ecx & 0xFFFF);
   EXPECT_EQ(0xC7u, (FwsmiCall(0x1C, nullptr, nullptr) >> 8) & 0xFF);
   EXPECT_EQ(0x34561205u, FwsmiCall(0x4C, nullptr, nullptr));
 }
 
-struct RetryCase {
-  UINT32 Retry;
-  UINT32 Attempts;
-};
-
-TEST_F(FwsmiTest, RetryPolicyAttemptsAndWaits) {
-  const RetryCase Cases[] = {{0, 1}, {5, 6}, {253, 254}, {254, 255}, {255, 255}, {1000, 255}};
-  for (const RetryCase &Case : Cases) {
+TEST_F(FwsmiTest, RetryPolicyAttemptsWaitsAndStops) {
+  const struct { UINT32 Retry, Attempts; } Cases[] = {{0, 1}, {5, 6}, {253, 254}, {254, 255}, {255, 255}, {1000, 255}};
+  for (const auto &Case : Cases) {
     SCOPED_TRACE(Case.Retry);
-    ResetModuleState();
-    Profile P = Profile::Default();
-    vyr::emu::BiosFaultConfig Always;
-    Always.Function = 0x1F; Always.Status = 0x25; Always.Count = 0;
-    P.BiosFaults = {Always};
-    Boot(P);
+    BootWith([](Profile &P) { P.BiosFaults = {Fault(0x1F, 0x25)}; });
     StartSmi();
     mIniSettings.Others.SMIErrorRetry = Case.Retry;
     mIniSettings.Others.SMIErrorRetryDelay = 3;
@@ -119,25 +127,14 @@ TEST_F(FwsmiTest, RetryPolicyAttemptsAndWaits) {
     // One wait of 3 x 1000 us after every failed attempt, the last included.
     EXPECT_EQ(Case.Attempts * 3, M().Counters().Stalls - Stalls);
   }
-}
-
-TEST_F(FwsmiTest, RetryStopsAtSuccessAndAtTheStopStatus) {
-  Profile P = Profile::Default();
-  vyr::emu::BiosFaultConfig TwoFailures;
-  TwoFailures.Function = 0x1F; TwoFailures.Status = 0x24; TwoFailures.Count = 2;
-  vyr::emu::BiosFaultConfig Skip;
-  Skip.Function = 0x15; Skip.Status = 0x29; Skip.Count = 0;
-  P.BiosFaults = {TwoFailures, Skip};
-  Boot(P);
+  // Two failures, then the BIOS's hook-point handler succeeds; 29h is the stop status.
+  BootWith([](Profile &P) { P.BiosFaults = {Fault(0x1F, 0x24, 2), Fault(0x15, 0x29)}; });
   StartSmi();
-  size_t Before = Calls().size();
   FWSMI_ARGS Args = {1, 0, 0};
-  // The third attempt reaches the BIOS's hook-point handler, which succeeds.
   EXPECT_EQ(0u, FwsmiCallWithRetry(0x1F, &Args, nullptr, 0) & 0xFF);
-  EXPECT_EQ(3u, Calls().size() - Before);
-  Before = Calls().size();
+  EXPECT_EQ(3u, Calls().size());
   EXPECT_EQ(0x29u, FwsmiCallWithRetry(0x15, &Args, nullptr, 0x29) & 0xFF);
-  EXPECT_EQ(1u, Calls().size() - Before);
+  EXPECT_EQ(4u, Calls().size());
 }
 
 TEST_F(FwsmiTest, NoCallBeforeInitialSmi) {
@@ -150,119 +147,92 @@ TEST_F(FwsmiTest, NoCallBeforeInitialSmi) {
   EXPECT_EQ(0u, M().Counters().SmiTriggers);
 }
 
-struct ErrorCase {
-  UINT8 Function, Status;
-  const char *Expected;
-};
-
 TEST_F(FwsmiTest, ErrorReportPrintsTableMessageAfterTheTwoLines) {
-  const ErrorCase Cases[] = {
-      {0x12, 0x01,
-       "\r\n\r\nError: FWSMI 12h failed.\r\nInternal Error Code 0x01.\r\n"
-       "Access prohibited. (Need provide secure mechanism to work for it, EBX='$Vyr')\r\n"},
-      {0x14, 0x21, "\r\n\r\nError: FWSMI 14h failed.\r\nInternal Error Code 0x21.\r\n"},
-      {0x1C, 0xEF, "\r\n\r\nError: FWSMI 1Ch failed.\r\nInternal Error Code 0xEF.\r\nFunction not supported.\r\n"},
-      {0x32, 0x27, "\r\n\r\nError: FWSMI 32h failed.\r\nInternal Error Code 0x27.\r\nFBTS: Cannot skip module check.\r\n"},
-      {0x15, 0xFF, "\r\n\r\nError: FWSMI 15h failed.\r\nInternal Error Code 0xFF.\r\n"},
+  const struct {
+    UINT8 Function, Status;
+    const char *Message;  // after the two lines
+  } Cases[] = {
+      {0x12, 0x01, "Access prohibited. (Need provide secure mechanism to work for it, EBX='$Vyr')\r\n"},
+      {0x14, 0x21, ""},
+      {0x1C, 0xEF, "Function not supported.\r\n"},
+      {0x12, 0x22, "FBTS: Unknown platform rom map.\r\n"},
+      {0x14, 0x24, "FBTS: Read bios failed.\r\n"},
+      {0x15, 0x25, "FBTS: Write bios failed.\r\n"},
+      {0x1C, 0x26, "FBTS: Erase bios failed.\r\n"},
+      {0x32, 0x27, "FBTS: Cannot skip module check.\r\n"},
+      {0x15, 0xFF, ""},
   };
-  for (const ErrorCase &Case : Cases) {
-    ResetModuleState();
-    Boot();
+  for (const auto &Case : Cases) {
+    BootWith([](Profile &) {});
     ReportFwsmiError(Case.Function, Case.Status);
-    EXPECT_EQ(Case.Expected, Console());
+    char Lines[80];
+    snprintf(Lines, sizeof(Lines), "\r\n\r\nError: FWSMI %02Xh failed.\r\nInternal Error Code 0x%02X.\r\n",
+             Case.Function, Case.Status);
+    EXPECT_EQ(Lines + std::string(Case.Message), Console());
   }
 }
 
-TEST_F(FwsmiTest, MainFunctionNumberFromTheFSegment) {
-  {
-    Boot();
-    EXPECT_EQ(0xEF, GetSmiMainFunctionNumberFromPhysicalMemory());
-  }
-  for (UINT32 Address : {0xE0000u, 0xF1230u, 0xFFFF0u}) {
-    ResetModuleState();
-    Profile P = Profile::Default();
-    P.Fsegment.SignatureAddress = Address;
-    P.Fsegment.MainFunction = 0xD5;
-    P.BiosMainFunction = 0xD5;
-    Boot(P);
-    EXPECT_EQ(0xD5, GetSmiMainFunctionNumberFromPhysicalMemory()) << std::hex << Address;
-  }
-  // Only 16-byte steps are examined.
-  ResetModuleState();
-  Profile P = Profile::Default();
-  P.Fsegment.SignatureAddress = 0xF0008;
-  P.Fsegment.MainFunction = 0xD5;
-  Boot(P);
+TEST_F(FwsmiTest, MainFunctionNumberFromTheFSegmentOnSixteenByteSteps) {
+  Boot();
   EXPECT_EQ(0xEF, GetSmiMainFunctionNumberFromPhysicalMemory());
-}
-
-TEST_F(FwsmiTest, SmiCallsUseTheFoundMainFunctionNumber) {
-  Profile P = Profile::Default();
-  P.Fsegment.SignatureAddress = 0xFFFF0;
-  P.Fsegment.MainFunction = 0xD5;
-  P.BiosMainFunction = 0xD5;
-  Boot(P);
-  StartSmi();
-  FwsmiCall(0x1F, nullptr, nullptr);
-  EXPECT_EQ(0x1FD5u, Calls().back().In.Eax & 0xFFFF);
+  const struct {
+    UINT32 Address;
+    UINT8 Found;
+  } Cases[] = {{0xE0000, 0xD5}, {0xF1230, 0xD5}, {0xFFFF0, 0xD5}, {0xF0008, 0xEF}};
+  for (const auto &Case : Cases) {
+    SCOPED_TRACE(Case.Address);
+    BootWith([&](Profile &P) {
+      P.Fsegment.SignatureAddress = Case.Address;
+      P.Fsegment.MainFunction = 0xD5;
+      P.BiosMainFunction = Case.Found;
+    });
+    EXPECT_EQ(Case.Found, GetSmiMainFunctionNumberFromPhysicalMemory());
+    StartSmi();
+    FwsmiCall(0x1F, nullptr, nullptr);
+    EXPECT_EQ(0x1F00u | Case.Found, Calls().back().In.Eax & 0xFFFF);
+  }
 }
 
 TEST_F(FwsmiTest, RsdpOfTheAcpi20EntryWins) {
-  Profile P = Profile::Default();
-  P.Acpi.Rsdp10 = true;
-  P.Acpi.Rsdp20 = true;
-  Boot(P);
+  Boot();
   // Spoil the 1.0 copy: a walk that used it would find no RSDT.
   UINT32 Zero = 0;
   ASSERT_TRUE(M().WritePhysical(M().Acpi().Rsdp10 + 16, &Zero, 4));
   UINT32 Facp = 0;
   EXPECT_TRUE(GetFacpTableAddress(&Facp));
   EXPECT_EQ("", Console());
-
-  struct { bool Has10, Has20; } Entries[] = {{true, false}, {false, true}, {false, false}};
-  for (const auto &E : Entries) {
-    ResetModuleState();
-    Profile Q = Profile::Default();
-    Q.Acpi.Rsdp10 = E.Has10;
-    Q.Acpi.Rsdp20 = E.Has20;
-    Boot(Q);
-    Facp = 0;
-    EXPECT_EQ(E.Has10 || E.Has20, GetFacpTableAddress(&Facp));
-    EXPECT_EQ(E.Has10 || E.Has20 ? "" : "Error: RSDP not found!\r\n", Console());
+  for (bool Has10 : {true, false}) {
+    for (bool Has20 : {true, false}) {
+      BootWith([&](Profile &P) {
+        P.Acpi.Rsdp10 = Has10;
+        P.Acpi.Rsdp20 = Has20;
+      });
+      EXPECT_EQ(Has10 || Has20, GetFacpTableAddress(&Facp));
+      EXPECT_EQ(Has10 || Has20 ? "" : "Error: RSDP not found!\r\n", Console());
+    }
   }
 }
 
-TEST_F(FwsmiTest, CommandPortIsTheLowWordOfSmiCmd) {
-  Profile P = Profile::Default();
-  P.Acpi.SmiCmd = 0xABCD00B2;
-  Boot(P);
+TEST_F(FwsmiTest, AcpiTablesAndTheCommandPort) {
+  BootWith([](Profile &P) { P.Acpi.SmiCmd = 0xABCD00B2; });
   EXPECT_TRUE(FindSMICommandPort());
   EXPECT_EQ(0xB2, mFwsmi.CommandPort);
-
-  ResetModuleState();
-  P.Acpi.SmiCmd = 0x00B20000;
-  Boot(P);
-  EXPECT_FALSE(FindSMICommandPort());
-  EXPECT_EQ("Error: SMI command port not found!\r\n", Console());
-}
-
-TEST_F(FwsmiTest, MissingTablesStopTheSetUpWithTheirMessages) {
-  Profile P = Profile::Default();
-  P.Acpi.Facp = false;
-  Boot(P);
-  EXPECT_FALSE(InitialSmi());
-  EXPECT_EQ("Error: FACP not found!\r\n", Console());
-
-  ResetModuleState();
-  P = Profile::Default();
-  P.Acpi.Rsdt = false;
-  Boot(P);
-  EXPECT_FALSE(InitialSmi());
-  EXPECT_EQ("Error: RSDT not found!\r\nError: FACP not found!\r\n", Console());
-
+  const struct {
+    void (*Edit)(Profile &);
+    const char *Console;
+  } Cases[] = {
+      {[](Profile &P) { P.Acpi.SmiCmd = 0x00B20000; }, "Error: SMI command port not found!\r\n"},
+      {[](Profile &P) { P.Acpi.Facp = false; }, "Error: FACP not found!\r\n"},
+      {[](Profile &P) { P.Acpi.Rsdt = false; }, "Error: RSDT not found!\r\nError: FACP not found!\r\n"},
+  };
+  for (const auto &Case : Cases) {
+    SCOPED_TRACE(Case.Console);
+    BootWith(Case.Edit);
+    EXPECT_FALSE(InitialSmi());
+    EXPECT_EQ(Case.Console, Console());
+  }
   // The reserved-memory walk names the missing table differently.
-  ResetModuleState();
-  Boot(P);
+  BootWith(Cases[2].Edit);
   UINT8 *Copy = nullptr;
   UINT32 Length = 0;
   EXPECT_FALSE(GetAcpiFwsmTable(&Copy, &Length));
@@ -270,28 +240,17 @@ TEST_F(FwsmiTest, MissingTablesStopTheSetUpWithTheirMessages) {
   EXPECT_FALSE(InitBiosReservedMemory());
 }
 
-struct ReservedCase {
-  UINT32 Size;
-  bool Taken;
-  UINT32 Size1, Size2;
-};
-
 TEST_F(FwsmiTest, ReservedMemorySplitsIntoTheTwoBuffers) {
-  const ReservedCase Cases[] = {
-      {0x18000, true, 0x10000, 0x8000},
-      {0x20000, true, 0x10000, 0x10000},
-      {0x40000, true, 0x30000, 0x10000},
-      {0x10000, true, 0x10000, 0},
-      {0xFFFF, false, 0x20000, 0x20000},
+  const struct { UINT32 Size; bool Taken; UINT32 Size1, Size2; } Cases[] = {
+      {0xFFFF, false, 0x20000, 0x20000}, {0x20000, true, 0x10000, 0x10000}, {0x40000, true, 0x30000, 0x10000},
+      {0x10000, true, 0x10000, 0},       {0x18000, true, 0x10000, 0x8000},  // the last one stays for the check below
   };
-  for (const ReservedCase &Case : Cases) {
+  for (const auto &Case : Cases) {
     SCOPED_TRACE(Case.Size);
-    ResetModuleState();
-    Profile P = Profile::Default();
-    P.Acpi.Fwsm = true;
-    P.Acpi.FwsmAddress = 0x0FF00000;
-    P.Acpi.FwsmSize = Case.Size;
-    Boot(P);
+    BootWith([&](Profile &P) {
+      P.Acpi.Fwsm = true;
+      P.Acpi.FwsmSize = Case.Size;
+    });
     StartSmi();
     EXPECT_EQ(Case.Taken, mFwsmi.Reserved != 0);
     EXPECT_EQ(Case.Size1, mFwsmi.Buffer[0].Size);
@@ -305,25 +264,17 @@ TEST_F(FwsmiTest, ReservedMemorySplitsIntoTheTwoBuffers) {
       EXPECT_LT(mFwsmi.Buffer[0].Address, 0x10000000u);
     }
   }
-}
-
-TEST_F(FwsmiTest, EnlargementUnderReservedMemoryFailsWithoutAnySmi) {
-  Profile P = Profile::Default();
-  P.Acpi.Fwsm = true;
-  P.Acpi.FwsmSize = 0x18000;
-  Boot(P);
-  StartSmi();
+  // Reserved buffers are never enlarged, and no SMI is spent finding that out.
   std::vector<UINT8> Big(0x10001, 0x5A);
   UINT32 Address = 0;
   EXPECT_FALSE(CopyToFwsmiBuffer(1, Big.data(), (UINT32)Big.size(), &Address));
-  EXPECT_TRUE(M().SmiTranscript().empty());
+  EXPECT_TRUE(Calls().empty());
   EXPECT_EQ(0x10000u, mFwsmi.Buffer[0].Size);
 }
 
 TEST_F(FwsmiTest, BuffersCopyInEnlargeAndCopyOutWithinTheirSize) {
   Boot();
   StartSmi();
-  UINT32 First = mFwsmi.Buffer[1].Address;
   std::vector<UINT8> Data(0x30000);
   for (size_t I = 0; I < Data.size(); I++) Data[I] = UINT8(I * 7);
   UINT32 Address = 0;
@@ -331,7 +282,6 @@ TEST_F(FwsmiTest, BuffersCopyInEnlargeAndCopyOutWithinTheirSize) {
   EXPECT_EQ(mFwsmi.Buffer[1].Address, Address);
   EXPECT_EQ(0x30000u, mFwsmi.Buffer[1].Size);
   EXPECT_LE(Address + 0x30000u, 0x10000000u);
-  (void)First;
   std::vector<UINT8> Back(0x30000);
   ASSERT_TRUE(CopyFromFwsmiBuffer(Address, 0x30000, Back.data()));
   EXPECT_EQ(Data, Back);
@@ -347,13 +297,9 @@ TEST_F(FwsmiTest, BuffersCopyInEnlargeAndCopyOutWithinTheirSize) {
   EXPECT_EQ(Data[5], Head[5]);
 }
 
-TEST_F(FwsmiTest, FailedEnlargementKeepsTheOldBuffer) {
-  Profile P = Profile::Default();
-  vyr::emu::AllocFaultConfig Fail;
-  Fail.Call = 3;  // the two buffers succeed, the enlargement fails
-  Fail.Count = 0;
-  P.PageFaults = {Fail};
-  Boot(P);
+TEST_F(FwsmiTest, AllocationFailures) {
+  // The two buffers succeed, the enlargement fails: the old buffer stays usable.
+  BootWith([](Profile &P) { P.PageFaults = {PageFault(3, 0)}; });
   StartSmi();
   FWSMI_BUFFER Before = mFwsmi.Buffer[0];
   std::vector<UINT8> Big(0x20001, 1);
@@ -361,50 +307,29 @@ TEST_F(FwsmiTest, FailedEnlargementKeepsTheOldBuffer) {
   EXPECT_FALSE(CopyToFwsmiBuffer(1, Big.data(), (UINT32)Big.size(), &Address));
   EXPECT_EQ(Before.Address, mFwsmi.Buffer[0].Address);
   EXPECT_EQ(Before.Size, mFwsmi.Buffer[0].Size);
-  UINT8 Small[4] = {9, 9, 9, 9};
-  EXPECT_TRUE(CopyToFwsmiBuffer(1, Small, 4, &Address));
-}
+  EXPECT_TRUE(CopyToFwsmiBuffer(1, Big.data(), 4, &Address));
 
-TEST_F(FwsmiTest, BufferAllocationRules) {
-  Profile P = Profile::Default();
-  vyr::emu::AllocFaultConfig Second;
-  Second.Call = 2;
-  P.PageFaults = {Second};
-  Boot(P);
+  BootWith([](Profile &P) { P.PageFaults = {PageFault(2, 1)}; });
   EXPECT_FALSE(AllocateFwsmiBuffers());
   EXPECT_EQ(0u, mFwsmi.Buffer[0].Address);
   EXPECT_EQ(0u, M().PagesInUse());  // buffer 1 was given back
-
-  ResetModuleState();
-  P = Profile::Default();
-  vyr::emu::AllocFaultConfig Zero;
-  Zero.ZeroAddress = true;
-  P.PageFaults = {Zero};
-  Boot(P);
-  EXPECT_FALSE(AllocateFwsmiBuffers());  // "success" at address 0 counts as failure
-}
-
-TEST_F(FwsmiTest, SecondInitialSmiIsANoOp) {
-  Boot();
-  StartSmi();
-  size_t Calls0 = M().SmiTranscript().size();
-  EXPECT_TRUE(InitialSmi());
-  EXPECT_EQ(Calls0, M().SmiTranscript().size());
+  // "Success" at address 0 counts as failure.
+  BootWith([](Profile &P) { P.PageFaults = {PageFault(1, 1, true)}; });
+  EXPECT_FALSE(AllocateFwsmiBuffers());
 }
 
 TEST_F(FwsmiTest, AcerPlatformFromTheDsdtOemId) {
-  Profile P = Profile::Default();
-  P.Acpi.DsdtOemId = "ACRSYS";
-  Boot(P);
-  EXPECT_TRUE(IsAcerPlatform());
-  ResetModuleState();
-  P.Acpi.DsdtOemId = "ACRSYZ";
-  Boot(P);
-  EXPECT_FALSE(IsAcerPlatform());
-  ResetModuleState();
-  P.Acpi.Dsdt = false;
-  Boot(P);
-  EXPECT_FALSE(IsAcerPlatform());
+  const struct {
+    const char *OemId;
+    bool Dsdt, Acer;
+  } Cases[] = {{"ACRSYS", true, true}, {"ACRSYZ", true, false}, {"ACRSYS", false, false}};
+  for (const auto &Case : Cases) {
+    BootWith([&](Profile &P) {
+      P.Acpi.DsdtOemId = Case.OemId;
+      P.Acpi.Dsdt = Case.Dsdt;
+    });
+    EXPECT_EQ(Case.Acer, IsAcerPlatform() != 0) << Case.OemId << Case.Dsdt;
+  }
 }
 
 }  // namespace
