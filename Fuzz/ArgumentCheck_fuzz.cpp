@@ -21,6 +21,9 @@
 #include "FuzzHarness.h"
 #include "NamedFunction.h"
 #include "Smi/PlatformQueries.h"
+#include "ArgumentCheck.h"
+#include "Base/RunState.h"
+#include "Config/CommandFilter.h"
 
 namespace {
 

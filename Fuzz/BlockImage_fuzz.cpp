@@ -17,6 +17,7 @@
 #include "Flash/RomMap.h"
 #include "FuzzHarness.h"
 #include "Startup.h"
+#include "Flash/RomAccess.h"
 
 namespace {
 

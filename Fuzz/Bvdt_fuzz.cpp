@@ -8,6 +8,7 @@
 
 #include "Image/Bvdt.h"
 #include "NamedFunction.h"
+#include "DriverEntry.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   ResetModuleState();

@@ -22,6 +22,7 @@
 #include "Machine/Machine.h"
 #include "../FlashUtilityPkg/Platform/Host/HostPlatform.h"
 #include "Smi/FwsmiTransport.h"
+#include "Base/Settings.h"
 
 namespace fuzz {
 

@@ -14,6 +14,8 @@
 #include "Config/IniStore.h"
 #include "Base/Trace.h"
 #include "NamedFunction.h"
+#include "Base/Settings.h"
+#include "Config/IniLoad.h"
 
 namespace {
 

@@ -17,6 +17,8 @@
 #include "../FlashUtilityPkg/Platform/Host/HostPlatform.h"
 #include "Smi/FwsmiTransport.h"
 #include "Smi/PlatformQueries.h"
+#include "Base/Settings.h"
+#include "DriverEntry.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 
 #include "Image/Payload.h"
 #include "NamedFunction.h"
+#include "DriverEntry.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   ResetModuleState();

@@ -10,6 +10,8 @@
 #include "Flash/ReadRom.h"
 #include "Flash/RomMap.h"
 #include "FuzzHarness.h"
+#include "Flash/RomAccess.h"
+#include "Flash/RomMapListings.h"
 
 namespace {
 

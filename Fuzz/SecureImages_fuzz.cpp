@@ -9,6 +9,7 @@
 #include "Image/ImageAnalysis.h"
 #include "Image/OemCustom.h"
 #include "NamedFunction.h"
+#include "DriverEntry.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   ResetModuleState();
