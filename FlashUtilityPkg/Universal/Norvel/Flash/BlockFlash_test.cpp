@@ -1,6 +1,7 @@
 #include "Flash/BlockFlash.h"
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Flash/Completion.h"
@@ -484,10 +485,9 @@ TEST_F(CommandETest, ParsesThreeFields) {
   StartE();
   for (const auto &Case : Cases) {
     EXPECT_EQ(Case.Given, ParseCommand_e(Case.Text) == TRUE);
-    EXPECT_EQ(Case.Given ? 1 : 0, mBlockFlash.CommandE.Given);
-    EXPECT_EQ(Case.Offset, mBlockFlash.CommandE.Offset);
-    EXPECT_EQ(Case.Size, mBlockFlash.CommandE.Size);
-    EXPECT_EQ(Case.Address, mBlockFlash.CommandE.Address);
+    const auto &E = mBlockFlash.CommandE;
+    EXPECT_EQ(std::make_tuple(Case.Given ? 1 : 0, Case.Offset, Case.Size, Case.Address),
+              std::make_tuple(int(E.Given), UINT32(E.Offset), UINT32(E.Size), UINT32(E.Address)));
   }
   EXPECT_TRUE(Logged("Command -e invalid 10,200\r\n"));
   EXPECT_TRUE(Logged(" command -e\r\n--------+-----------\r\n Offset  10\r\n   Size  200\r\n   Addr  FFF00000\r\n"));
