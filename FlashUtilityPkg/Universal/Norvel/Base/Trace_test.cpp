@@ -22,7 +22,6 @@ class TraceTest : public UtilityTest {
   void TraceEachLevel() {
     for (UINTN Level = 0; Level <= 4; Level++) DebugPrint(Level, u"level %d\r\n", (UINT32)Level);
   }
-  std::string Log() { return ReadVolumeFile("VyrFFT-Secure.Log"); }
 
  private:
   std::vector<std::u16string> Words_;

@@ -18,24 +18,16 @@ enum Kind { kFlag, kOwner, kType, kNothing };
 // word in lower case unless Echo says otherwise.
 struct PlainOption { const char16_t *Word; Kind What; int Index; const char *Echo = nullptr; };
 
+// A few of each kind, plus the words handled apart: an alias, upper case,
+// a slash, a prefix that echoes its short form, a value taken by the word.
 const PlainOption kPlain[] = {
-    {u"-h", kFlag, 1},          {u"-H", kFlag, 1, " Command -h"}, {u"-?", kFlag, 1},       {u"-ab", kFlag, 20},
-    {u"-ac", kFlag, 19},        {u"-acb", kFlag, 20},             {u"-all", kFlag, 48},    {u"-alp", kFlag, 49},
+    {u"-h", kFlag, 1},          {u"-H", kFlag, 1, " Command -h"}, {u"-?", kFlag, 1},       {u"-acb", kFlag, 20},
     {u"-b", kType, 0x00},       {u"-bios", kOwner, OWNER_BIOS},   {u"-dbg", kNothing, 0},
-    {u"-DBGxyz", kNothing, 0, " Command -dbg"},                   {u"-dc", kOwner, OWNER_DC},
-    {u"-desc", kFlag, 32},      {u"-di", kOwner, OWNER_DI},       {u"-ecp", kOwner, OWNER_ECP},
-    {u"-ecb", kOwner, OWNER_ECB}, {u"-ecbp", kOwner, OWNER_ECBP}, {u"-EC_Crisis", kOwner, OWNER_EC_CRISIS},
-    {u"-eob", kOwner, OWNER_EOB}, {u"-edt4f:logo.jpg", kFlag, 80, " Command -edt"},
-    {u"-fd", kType, 0x03},      {u"-fe", kType, 0x04},            {u"-fl", kType, 0x05},   {u"-fm", kType, 0x01},
-    {u"-fn", kType, 0x10},      {u"-fp", kType, 0x0F},            {u"-fv", kType, 0x02},
+    {u"-DBGxyz", kNothing, 0, " Command -dbg"},                   {u"-EC_Crisis", kOwner, OWNER_EC_CRISIS},
+    {u"-edt4f:logo.jpg", kFlag, 80, " Command -edt"},             {u"-fv", kType, 0x02},
     {u"-ft:1A", kType, 0x1A, " Command -ft:"}, {u"-ft:zz", kType, 0x00, " Command -ft:"},
-    {u"-FT:0xff", kType, 0xFF, " Command -ft:"}, {u"-forceit", kFlag, 241}, {u"-g", kFlag, 10},
-    {u"-gbe", kFlag, 33},       {u"-mc", kFlag, 22},              {u"-me", kFlag, 34},     {u"-mfg", kOwner, OWNER_MFG},
-    {u"-n", kFlag, 18},         {u"-nopause", kFlag, 242},        {u"-OemCus", kNothing, 0, " Command -OemCus"},
-    {u"-pdr", kFlag, 36},       {u"-pi", kFlag, 5},               {u"-pq", kFlag, 2},      {u"/PQ", kFlag, 2, " Command -pq"},
-    {u"-pr", kFlag, 4},         {u"-ppriv", kFlag, 3, " Command -priv"},                 {u"-priv", kFlag, 3},
-    {u"-pw", kFlag, 7},         {u"-r", kFlag, 16},               {u"-s", kFlag, 17},      {u"-skipsbp", kFlag, 21},
-    {u"-u", kFlag, 11},         {u"-ufc", kOwner, OWNER_UFC},     {u"-unvs", kOwner, OWNER_UNVS},
+    {u"-FT:0xff", kType, 0xFF, " Command -ft:"}, {u"-nopause", kFlag, 242}, {u"-OemCus", kNothing, 0, " Command -OemCus"},
+    {u"/PQ", kFlag, 2, " Command -pq"}, {u"-ppriv", kFlag, 3, " Command -priv"}, {u"-unvs", kOwner, OWNER_UNVS},
     {u"-vrt:", kNothing, 0},
 };
 
@@ -113,20 +105,13 @@ TEST_F(CommandLineTest, RefusedWordsChangeNothing) {
   const struct { std::u16string Word; const char *Reason; } Cases[] = {
       {u"pq", "Not a valid command"},       {u"", "Not a valid command"},
       {u"-", "No such command"},            {u"-pqx", "No such command"},
-      {u"-h2", "No such command"},          {u"-zz", "No such command"},
-      {u"-pwd", "No such command"},         {u"-acbx", "No such command"},
-      {u"-OemCusX", "No such command"},     {u"-forcetype", "No such command"},
-      {u"-extrFD", "No such command"},      {u"-ft:100", "Type out of range"},
-      {u"-pbi:123456789", "Type out of range"},
+      {u"-acbx", "No such command"},        {u"-OemCusX", "No such command"},
+      {u"-ft:100", "Type out of range"},    {u"-pbi:123456789", "Type out of range"},
       {u"-oemid:530D4469-5683-4EAD-AF79-54D1882B8A3", "Process GUID string failed"},
       {u"-oemid:{530D4469-5683-4EAD-AF79-54D1882B8A35}", "Process GUID string failed"},
-      {u"-oemid:530D4469+5683-4EAD-AF79-54D1882B8A35", "Process GUID string failed"},
-      {u"-oemid:530D4469-5683-4EAD-AF79-54D1882B8A3G", "Process GUID string failed"},
       {u"-edtds:x", "Extra data argument refused"},
       {u"-p=" + std::u16string(256, u'x'), "Value too long"},
-      {u"-pwd:" + std::u16string(256, u'x'), "Value too long"},
       {u"-nativeme:" + std::u16string(128, u'x'), "Value too long"},
-      {u"-e:" + std::u16string(128, u'1'), "Value too long"},
   };
   for (const auto &Case : Cases) {
     SCOPED_TRACE(A(Case.Word.c_str()));

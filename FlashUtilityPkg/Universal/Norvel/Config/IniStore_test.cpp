@@ -47,7 +47,6 @@ class IniStoreTest : public UtilityTest {
     mIniSettings.Log_file.Flag = 1;
     mIniSettings.Log_file.Level = 2;
   }
-  std::string Log() { return ReadVolumeFile("VyrFFT-Secure.Log"); }
 };
 
 TEST_F(IniStoreTest, CleaningRemovesCommentsAndSqueezesBlanksAroundEquals) {

@@ -47,8 +47,6 @@ class CompletionTest : public UtilityTest {
     mCommandLine.Flags[OPT_S] = S;
     mCommandLine.Flags[OPT_N] = N;
   }
-  std::string Log() { return ReadVolumeFile("VyrFFT-Secure.Log"); }
-  bool Logged(const std::string &Text) { return Log().find(Text) != std::string::npos; }
   const EMU_COMPLETION &Received() { return M().Bios().Completion; }
   UINT32 Calls16h() { return M().Bios().CallCount[0x16]; }
   static Profile Refusing16h() {

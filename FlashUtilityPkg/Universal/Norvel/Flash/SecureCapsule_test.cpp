@@ -139,15 +139,11 @@ TEST_F(SecureCapsuleTest, RecognisesCapsulesAndTheirRecords) {
     ImageAnalysisResetState();
     EXPECT_EQ(ParseSecureCapsule(C.Image.data(), (UINT32)C.Image.size()), C.Secure);
     const SECURE_CAPSULE_INFO &I = mImageAnalysis.Capsule;
-    EXPECT_EQ(I.IsSecureImage, C.Secure);
-    EXPECT_EQ(I.SecureSize, C.SecureSize);
-    EXPECT_EQ(I.EcOnly, C.EcOnly);
-    EXPECT_EQ(I.NativeMeOnly, C.MeOnly);
-    EXPECT_EQ(I.HasEc, C.HasEc);
-    EXPECT_EQ(I.EcSize, C.HasEc ? 0x1800u : 0u);
-    EXPECT_EQ(I.HasMe, C.HasMe);
-    EXPECT_EQ(I.HasDeviceFirmware, C.HasDevFw);
-    EXPECT_EQ(I.DriverSignature, C.DriverSignature);
+    // Secure, size, EC only, ME only, EC, EC size, ME, device firmware, driver signature.
+    EXPECT_EQ(std::vector<UINT32>({C.Secure, C.SecureSize, C.EcOnly, C.MeOnly, C.HasEc, C.HasEc ? 0x1800u : 0u, C.HasMe,
+                                   C.HasDevFw, C.DriverSignature}),
+              std::vector<UINT32>({I.IsSecureImage, I.SecureSize, I.EcOnly, I.NativeMeOnly, I.HasEc, I.EcSize, I.HasMe,
+                                   I.HasDeviceFirmware, I.DriverSignature}));
     if (C.HasDevFw) {
       EXPECT_EQ(I.DeviceFirmwareSize, 0x400u);
       EXPECT_EQ(I.DeviceFirmwareData[0], 0x77);

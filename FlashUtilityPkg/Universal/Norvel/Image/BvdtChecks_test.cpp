@@ -94,7 +94,6 @@ class BvdtCheckTest : public UtilityTest {
     Image_.assign(R.begin(), R.end());
     ASSERT_TRUE(SetBvdtInfo_FD(Image_.data(), Image_.size()));
   }
-  std::string Log() { return ReadVolumeFile("VyrFFT-Secure.Log"); }
   std::vector<UINT8> Image_;
 };
 

@@ -49,18 +49,6 @@ class PlatformQueryTest : public UtilityTest {
     ASSERT_TRUE(InitialSmi());
   }
   UINT32 CallsOf(UINT8 Function) { return M().Bios().CallCount[Function]; }
-  std::string Log() { return ReadVolumeFile("VyrFFT-Secure.Log"); }
-  // The log from the first line starting with First up to and including the
-  // line starting with Last.
-  std::string LogBlock(const std::string &First, const std::string &Last) {
-    std::string Text = Log();
-    size_t Begin = Text.find(First);
-    if (Begin == std::string::npos) return "<" + First + " not logged>";
-    size_t End = Text.find(Last, Begin);
-    if (End == std::string::npos) return "<" + Last + " not logged>";
-    return Text.substr(Begin, Text.find("\r\n", End) + 2 - Begin);
-  }
-  bool Logged(const std::string &Text) { return Log().find(Text) != std::string::npos; }
   const SMI_REGISTERS &LastIn() { return M().SmiTranscript().back().In; }
 };
 
