@@ -1,6 +1,5 @@
 #include "Bios/FlashFunctions.h"
 
-#include "Bios/EmuBios.h"
 #include "Bios/EmuBytes.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "Bios/PlatformFunctions.h"
 
-#include "Bios/EmuBios.h"
 #include "Bios/EmuBytes.h"
+#include "Bios/FlashFunctions.h"
 
 namespace {
 
