@@ -8,6 +8,7 @@
 #include "Config/CommandLine.h"
 #include "Image/Admission.h"
 #include "Platform.h"
+#include "Smi/FwsmiExchange.h"
 #include "Smi/FwsmiTransport.h"
 
 COMPLETION_STATE mCompletion;
@@ -78,10 +79,12 @@ VOID SetStatus_16h(UINT8 Action, UINT8 Status) {
   FuncExit(u"SetStatus_16h", NULL);
 }
 
+static CONST FWSMI_EXCHANGE k16h = {
+    u"Fwsmi_16h", 0x16, 0, 0, u"Copy to FWSMI buffer failed",
+    {{FWSMI_REG_ESI, sizeof(FINISH_DATA), 0, 0}, {}}, NULL, NULL};
+
 BOOLEAN Fwsmi_16h(CONST FLASH_COMPLETE_BLOCK *Block, UINT8 *ErrorOut) {
-  FuncEnter(u"Fwsmi_16h");
-  if (Block == NULL) {
-    FuncExit(u"Fwsmi_16h", u"Input buffer is NULL");
+  if (!FwsmiExchangeBegin(&k16h, Block == NULL)) {
     return FALSE;
   }
   DebugPrint(4, u" 16h Input Data:\r\n");
@@ -89,15 +92,14 @@ BOOLEAN Fwsmi_16h(CONST FLASH_COMPLETE_BLOCK *Block, UINT8 *ErrorOut) {
   DebugPrint(4, u" Complete Action 0x%02X (%s)\r\n", Block->Action, CompleteActionName(Block->Action));
   DebugPrint(4, u" Complete Status 0x%02X (%s)\r\n", Block->Data.Status, CompleteStatusName(Block->Data.Status));
 
-  UINT32 Address = 0;
-  if (!CopyToFwsmiBuffer(1, &Block->Data, sizeof(Block->Data), &Address)) {
-    FuncExit(u"Fwsmi_16h", u"Copy to FWSMI buffer failed");
-    return FALSE;
+  FWSMI_EXCHANGE_IO Io = {};
+  Io.In[0] = &Block->Data;
+  Io.Args.Ecx = ((UINT32)Block->ClearCmos << 8) | Block->Action;
+  CONST CHAR16 *Reason = FwsmiExchangePlace(&k16h, &Io);
+  if (Reason != NULL) {
+    return FwsmiExchangeEnd(&k16h, Reason);
   }
 
-  FWSMI_ARGS Args = {0, 0, 0};
-  Args.Ecx = ((UINT32)Block->ClearCmos << 8) | Block->Action;
-  Args.Esi = Address;
   UINT16 Ax = (UINT16)((0x16u << 8) | mFwsmi.MainFunction);
   DebugPrint(4, u" 16h Register Value:\r\n");
   DebugPrint(4, u"--------------------\r\n");
@@ -105,23 +107,18 @@ BOOLEAN Fwsmi_16h(CONST FLASH_COMPLETE_BLOCK *Block, UINT8 *ErrorOut) {
   DebugPrint(4, u"  AH 0x%02X\r\n", Ax >> 8);
   DebugPrint(4, u"  AL 0x%02X\r\n", Ax & 0xFF);
   DebugPrint(4, u" EBX 0x%08X\r\n", FWSMI_SIGNATURE);
-  DebugPrint(4, u"  CX 0x%04X\r\n", Args.Ecx & 0xFFFF);
+  DebugPrint(4, u"  CX 0x%04X\r\n", Io.Args.Ecx & 0xFFFF);
   DebugPrint(4, u"  CH 0x%02X\r\n", Block->ClearCmos);
   DebugPrint(4, u"  CL 0x%02X\r\n", Block->Action);
   DebugPrint(4, u"  DX 0x%04X\r\n", mFwsmi.CommandPort);
   DebugPrint(4, u" EDI 0x%08X\r\n", 0);
-  DebugPrint(4, u" ESI 0x%08X\r\n", Address);
+  DebugPrint(4, u" ESI 0x%08X\r\n", Io.Args.Esi);
 
-  UINT8 Status = (UINT8)(FwsmiCallWithRetry(0x16, &Args, NULL, 0) & 0xFF);
+  Reason = FwsmiExchangeCall(&k16h, &Io);
   if (ErrorOut != NULL) {
-    *ErrorOut = Status;
+    *ErrorOut = (UINT8)(Io.Eax & 0xFF);
   }
-  if (Status != FWSMI_STATUS_SUCCESS) {
-    FuncExit(u"Fwsmi_16h", u"BIOS return not success");
-    return FALSE;
-  }
-  FuncExit(u"Fwsmi_16h", NULL);
-  return TRUE;
+  return FwsmiExchangeEnd(&k16h, Reason);
 }
 
 // The block as every sender builds it: clear-CMOS is never asked for.

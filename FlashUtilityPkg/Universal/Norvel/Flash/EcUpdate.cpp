@@ -10,7 +10,7 @@
 #include "Flash/RomMap.h"
 #include "Flash/RomMapListings.h"
 #include "Flash/RomMapTypes.h"
-#include "Smi/FwsmiTransport.h"
+#include "Smi/FwsmiExchange.h"
 #include "Smi/PlatformQueries.h"
 
 #define EC_SIZE_UNIT 0x10000  // index 0
@@ -39,36 +39,32 @@ UINT8 EcSizeToIndex(UINT32 Size) {
 
 UINT32 EcIndexToSize(UINT8 Index) { return Index <= EC_SIZE_INDEX_MAX ? (UINT32)EC_SIZE_UNIT << Index : 0; }
 
+// 0xEF: a BIOS without the function answers the same on every retry.
+static CONST FWSMI_EXCHANGE k21h = {
+    u"Fwsmi_21h", 0x21, 0, FWSMI_STATUS_NOT_SUPPORTED, u"Allocate memory failed",
+    {{FWSMI_REG_ESI, EC_PART_RECORD_SIZE, FWSMI_BACK_ALWAYS, EC_PART_RECORD_SIZE}, {}}, NULL, NULL};
+
 BOOLEAN Fwsmi_21h(UINT8 SizeIndex, UINT8 *Record, UINT8 *Status, UINT8 *Index) {
-  FuncEnter(u"Fwsmi_21h");
-  if (Record == NULL || Status == NULL || Index == NULL) {
-    FuncExit(u"Fwsmi_21h", u"Input buffer is NULL");
+  if (!FwsmiExchangeBegin(&k21h, Record == NULL || Status == NULL || Index == NULL)) {
     return FALSE;
   }
   *Status = 0xFF;
   *Index = 0;
   DebugPrint(4, u"===== 21h Input =====\r\n");
   DumpHex(Record, EC_PART_RECORD_SIZE);
-  UINT32 Buffer = 0;
-  if (!CopyToFwsmiBuffer(1, Record, EC_PART_RECORD_SIZE, &Buffer)) {
-    FuncExit(u"Fwsmi_21h", u"Allocate memory failed");
-    return FALSE;
+  FWSMI_EXCHANGE_IO Io = {};
+  Io.In[0] = Io.Out[0] = Record;
+  Io.Args.Ecx = (UINT32)SizeIndex << 8;
+  CONST CHAR16 *Reason = FwsmiExchangePlace(&k21h, &Io);
+  if (Reason == NULL) {
+    Reason = FwsmiExchangeCall(&k21h, &Io);
+    *Status = (UINT8)(Io.Eax & 0xFF);
+    *Index = (UINT8)((Io.Eax >> 8) & 0xFF);
+    if (*Status == FWSMI_STATUS_NOT_SUPPORTED) {
+      DebugPrint(4, u" FWSMI function not support\r\n");
+    }
   }
-  FWSMI_ARGS Args = {(UINT32)SizeIndex << 8, Buffer, 0};
-  // 0xEF: a BIOS without the function answers the same on every retry.
-  UINT32 Eax = FwsmiCallWithRetry(0x21, &Args, NULL, FWSMI_STATUS_NOT_SUPPORTED);
-  *Status = (UINT8)(Eax & 0xFF);
-  *Index = (UINT8)((Eax >> 8) & 0xFF);
-  if (*Status == FWSMI_STATUS_NOT_SUPPORTED) {
-    DebugPrint(4, u" FWSMI function not support\r\n");
-  }
-  CopyFromFwsmiBuffer(Buffer, EC_PART_RECORD_SIZE, Record);
-  if (*Status != FWSMI_STATUS_SUCCESS) {
-    FuncExit(u"Fwsmi_21h", u"BIOS return not success");
-    return FALSE;
-  }
-  FuncExit(u"Fwsmi_21h", NULL);
-  return TRUE;
+  return FwsmiExchangeEnd(&k21h, Reason);
 }
 
 BOOLEAN Process21hOutputData(UINT8 Index, CONST UINT8 *Record) {

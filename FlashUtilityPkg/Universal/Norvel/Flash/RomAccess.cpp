@@ -6,7 +6,7 @@
 #include "Base/Trace.h"
 #include "BaseLib.h"
 #include "Config/CommandLine.h"
-#include "Platform.h"
+#include "Smi/FwsmiExchange.h"
 #include "Smi/FwsmiTransport.h"
 #include "Smi/PlatformQueries.h"
 
@@ -19,37 +19,19 @@ VOID RomAccessResetState(VOID) {
 
 UINT8 IsMeLockedSeen(VOID) { return mRomAccess.MeLockedSeen; }
 
-static VOID RetryDelay(VOID) {
-  for (UINT32 Wait = 0; Wait < mIniSettings.Others.SMIErrorRetryDelay; Wait++) {
-    PlatformStall(1000);
+// The retry policy of the transport, with one rule of its own for a locked
+// region: the first one of the load is tried once more (the BIOS may unlock
+// it), every later one ends the attempts at once.
+static UINT32 ReadRomAttempts(UINT8 Function, CONST FWSMI_ARGS *Args, UINT32 *EcxOut, UINT8 StopStatus) {
+  if (!IsFwsmiReady()) {
+    // As the transport does: no port is touched before the SMI is set up.
+    DebugPrint(2, u" FWSMI %02Xh not issued: SMI interface not initialised\r\n", Function);
+    return FWSMI_STATUS_NOT_SUPPORTED;
   }
-}
-
-BOOLEAN Fwsmi_14h(CONST READ_ROM_REQUEST *Request, READ_ROM_RESULT *Result) {
-  FuncEnter(u"Fwsmi_14h");
-  if (Request == NULL || Result == NULL || (Request->Destination == NULL && Request->Size != 0)) {
-    FuncExit(u"Fwsmi_14h", u"Input buffer is NULL");
-    return FALSE;
-  }
-  UINT32 Buffer = 0;
-  if (!CopyToFwsmiBuffer(1, Request->Destination, Request->Size, &Buffer)) {
-    FuncExit(u"Fwsmi_14h", u"Allocate memory failed");
-    return FALSE;
-  }
-  FWSMI_ARGS Args = {Request->Size, Buffer, Request->Address};
-  // The retry policy of the transport, with one rule of its own for a locked
-  // region: the first one of the load is tried once more (the BIOS may unlock
-  // it), every later one ends the attempts at once.
   UINT32 Attempts = FwsmiAttemptCount();
   UINT8 Status = 0xFF;
-  if (mFwsmi.Initialized == 0 || mFwsmi.CommandPort == 0) {
-    // As the transport does: no port is touched before the SMI is set up.
-    DebugPrint(2, u" FWSMI %02Xh not issued: SMI interface not initialised\r\n", 0x14);
-    Status = FWSMI_STATUS_NOT_SUPPORTED;
-    Attempts = 0;
-  }
   for (UINT32 Attempt = 1; Attempt <= Attempts; Attempt++) {
-    Status = (UINT8)(FwsmiCall(0x14, &Args, NULL) & 0xFF);
+    Status = (UINT8)(FwsmiCall(Function, Args, EcxOut) & 0xFF);
     if (Status == FWSMI_STATUS_SUCCESS) {
       break;
     }
@@ -60,22 +42,37 @@ BOOLEAN Fwsmi_14h(CONST READ_ROM_REQUEST *Request, READ_ROM_RESULT *Result) {
       }
       mRomAccess.UnlockTried = 1;
       DebugPrint(4, u" Recall try to unlock it. Error Code: 0x%02X\r\n", Status);
-      RetryDelay();
+      FwsmiRetryDelay();
       continue;
     }
     DebugPrint(4, u" Call FWSMI failed. Error Code: 0x%02X, Retry Count: %02d\r\n", Status, Attempt);
-    RetryDelay();
+    FwsmiRetryDelay();
   }
-  CopyFromFwsmiBuffer(Buffer, Request->Size, Request->Destination);
-  Result->Status = Status;
-  Result->Locked = Status == FWSMI_STATUS_REGION_LOCKED ? 1 : 0;
-  if (Status != FWSMI_STATUS_SUCCESS && Status != FWSMI_STATUS_REGION_LOCKED) {
-    ReportFwsmiError(0x14, Status);
-    FuncExit(u"Fwsmi_14h", u"BIOS return not success");
+  return Status;
+}
+
+// A locked region is an answer too: the caller skips it.
+static CONST FWSMI_EXCHANGE k14h = {
+    u"Fwsmi_14h", 0x14, FWSMI_REPORT | FWSMI_STOP_ACCEPTED, FWSMI_STATUS_REGION_LOCKED, u"Allocate memory failed",
+    {{FWSMI_REG_ESI, FWSMI_SIZE_GIVEN, FWSMI_BACK_ALWAYS, FWSMI_SIZE_GIVEN}, {}}, NULL, ReadRomAttempts};
+
+BOOLEAN Fwsmi_14h(CONST READ_ROM_REQUEST *Request, READ_ROM_RESULT *Result) {
+  if (!FwsmiExchangeBegin(
+      &k14h, Request == NULL || Result == NULL || (Request->Destination == NULL && Request->Size != 0))) {
     return FALSE;
   }
-  FuncExit(u"Fwsmi_14h", NULL);
-  return TRUE;
+  FWSMI_EXCHANGE_IO Io = {};
+  Io.In[0] = Io.Out[0] = Request->Destination;
+  Io.Size[0] = Request->Size;
+  Io.Args.Ecx = Request->Size;
+  Io.Args.Edi = Request->Address;
+  CONST CHAR16 *Reason = FwsmiExchangePlace(&k14h, &Io);
+  if (Reason == NULL) {
+    Reason = FwsmiExchangeCall(&k14h, &Io);
+    Result->Status = (UINT8)(Io.Eax & 0xFF);
+    Result->Locked = Result->Status == FWSMI_STATUS_REGION_LOCKED ? 1 : 0;
+  }
+  return FwsmiExchangeEnd(&k14h, Reason);
 }
 
 BOOLEAN SMI_ReadRom(UINT32 Address, UINT32 Size, VOID *Destination, UINT8 *Locked) {
@@ -142,35 +139,33 @@ BOOLEAN ReadRomChunked(UINT32 Address, UINT32 Size, UINT32 Unit, VOID *Destinati
 
 CHAR16 GetLastWriteOutcome(VOID) { return mRomAccess.LastOutcome; }
 
+// 0x29: the BIOS skips this block, which is no failure.
+static CONST FWSMI_EXCHANGE k15h = {
+    u"Fwsmi_15h", 0x15, FWSMI_REPORT | FWSMI_STOP_ACCEPTED, FWSMI_STATUS_SKIP_BLOCK, u"Allocate memory failed",
+    {{FWSMI_REG_ESI, FWSMI_SIZE_GIVEN, 0, 0}, {}}, NULL, NULL};
+
 BOOLEAN Fwsmi_15h(CONST WRITE_ROM_REQUEST *Request, WRITE_ROM_RESULT *Result) {
-  FuncEnter(u"Fwsmi_15h");
-  if (Request == NULL || Result == NULL || (Request->Data == NULL && Request->Size != 0)) {
-    FuncExit(u"Fwsmi_15h", u"Input buffer is NULL");
+  if (!FwsmiExchangeBegin(
+      &k15h, Request == NULL || Result == NULL || (Request->Data == NULL && Request->Size != 0))) {
     return FALSE;
   }
   Result->Status = 0xFF;
   Result->Skipped = 0;
-  UINT32 Buffer = 0;
-  if (!CopyToFwsmiBuffer(1, Request->Data, Request->Size, &Buffer)) {
-    FuncExit(u"Fwsmi_15h", u"Allocate memory failed");
-    return FALSE;
+  FWSMI_EXCHANGE_IO Io = {};
+  Io.In[0] = Request->Data;
+  Io.Size[0] = Request->Size;
+  Io.Args.Ecx = Request->Size;
+  Io.Args.Edi = Request->Address;
+  CONST CHAR16 *Reason = FwsmiExchangePlace(&k15h, &Io);
+  if (Reason == NULL) {
+    Reason = FwsmiExchangeCall(&k15h, &Io);
+    Result->Status = (UINT8)(Io.Eax & 0xFF);
+    if (Result->Status == FWSMI_STATUS_SKIP_BLOCK) {
+      DebugPrint(4, u" Skip this write block\r\n");
+      Result->Skipped = 1;
+    }
   }
-  FWSMI_ARGS Args = {Request->Size, Buffer, Request->Address};
-  UINT8 Status = (UINT8)(FwsmiCallWithRetry(0x15, &Args, NULL, FWSMI_STATUS_SKIP_BLOCK) & 0xFF);
-  Result->Status = Status;
-  if (Status == FWSMI_STATUS_SKIP_BLOCK) {
-    DebugPrint(4, u" Skip this write block\r\n");
-    Result->Skipped = 1;
-    FuncExit(u"Fwsmi_15h", NULL);
-    return TRUE;
-  }
-  if (Status != FWSMI_STATUS_SUCCESS) {
-    ReportFwsmiError(0x15, Status);
-    FuncExit(u"Fwsmi_15h", u"BIOS return not success");
-    return FALSE;
-  }
-  FuncExit(u"Fwsmi_15h", NULL);
-  return TRUE;
+  return FwsmiExchangeEnd(&k15h, Reason);
 }
 
 UINT8 CompareBlock(UINT32 Address, UINT32 Size, CONST VOID *Data) {

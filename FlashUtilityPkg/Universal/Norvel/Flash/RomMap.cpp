@@ -14,7 +14,7 @@
 #include "Guids.h"
 #include "Image/ImageAnalysis.h"
 #include "Platform.h"
-#include "Smi/FwsmiTransport.h"
+#include "Smi/FwsmiExchange.h"
 #include "Smi/PlatformQueries.h"
 
 ROM_MAP_STATE mRomMap;
@@ -41,101 +41,56 @@ static BOOLEAN InRange(UINT32 Address, UINT32 Start, UINT32 Size) {
 
 // ---- FWSMI wrappers ------------------------------------------------------------
 
+static CONST FWSMI_EXCHANGE k12h = {
+    u"Fwsmi_12h", 0x12, FWSMI_REPORT, 0, u"Allocate memory failed",
+    {{FWSMI_REG_EDI, ROM_MAP_COPY_SIZE, FWSMI_BACK_ALWAYS, ROM_MAP_COPY_SIZE},
+     {FWSMI_REG_ESI, ROM_MAP_COPY_SIZE, FWSMI_BACK_ALWAYS, ROM_MAP_COPY_SIZE}},
+    NULL, NULL};
+
 BOOLEAN Fwsmi_12h(UINT8 *ProtectArea, UINT8 *PrivateArea) {
-  FuncEnter(u"Fwsmi_12h");
-  if (ProtectArea == NULL || PrivateArea == NULL) {
-    FuncExit(u"Fwsmi_12h", u"Input buffer is NULL");
-    return FALSE;
-  }
-  UINT32 Protect = 0;
-  UINT32 Private = 0;
-  if (!CopyToFwsmiBuffer(1, ProtectArea, ROM_MAP_COPY_SIZE, &Protect) ||
-      !CopyToFwsmiBuffer(2, PrivateArea, ROM_MAP_COPY_SIZE, &Private)) {
-    FuncExit(u"Fwsmi_12h", u"Allocate memory failed");
-    return FALSE;
-  }
-  FWSMI_ARGS Args = {0, Private, Protect};
-  UINT8 Status = (UINT8)(FwsmiCallWithRetry(0x12, &Args, NULL, 0) & 0xFF);
-  CopyFromFwsmiBuffer(Protect, ROM_MAP_COPY_SIZE, ProtectArea);
-  CopyFromFwsmiBuffer(Private, ROM_MAP_COPY_SIZE, PrivateArea);
-  if (Status != FWSMI_STATUS_SUCCESS) {
-    ReportFwsmiError(0x12, Status);
-    FuncExit(u"Fwsmi_12h", u"BIOS return not success");
-    return FALSE;
-  }
-  FuncExit(u"Fwsmi_12h", NULL);
-  return TRUE;
+  FWSMI_EXCHANGE_IO Io = {};
+  Io.In[0] = Io.Out[0] = ProtectArea;
+  Io.In[1] = Io.Out[1] = PrivateArea;
+  return FwsmiExchange(&k12h, &Io, ProtectArea == NULL || PrivateArea == NULL);
 }
+
+static CONST FWSMI_EXCHANGE k13h = {
+    u"Fwsmi_13h", 0x13, 0, 0, u"Allocate memory failed",
+    {{FWSMI_REG_EDI, FLASH_PART_INFO_SIZE, FWSMI_BACK_ALWAYS, FLASH_PART_INFO_SIZE},
+     {FWSMI_REG_ESI, BLOCK_MAP_AREA_SIZE, FWSMI_BACK_ALWAYS, BLOCK_MAP_AREA_SIZE}},
+    NULL, NULL};
 
 BOOLEAN Fwsmi_13h(UINT8 Selector, UINT8 *FlashPartInfo, UINT8 *BlockMap) {
-  FuncEnter(u"Fwsmi_13h");
-  if (FlashPartInfo == NULL || BlockMap == NULL) {
-    FuncExit(u"Fwsmi_13h", u"Input buffer is NULL");
-    return FALSE;
-  }
-  UINT32 Info = 0;
-  UINT32 Map = 0;
-  if (!CopyToFwsmiBuffer(1, FlashPartInfo, FLASH_PART_INFO_SIZE, &Info) ||
-      !CopyToFwsmiBuffer(2, BlockMap, BLOCK_MAP_AREA_SIZE, &Map)) {
-    FuncExit(u"Fwsmi_13h", u"Allocate memory failed");
-    return FALSE;
-  }
-  FWSMI_ARGS Args = {Selector, Map, Info};
-  UINT8 Status = (UINT8)(FwsmiCallWithRetry(0x13, &Args, NULL, 0) & 0xFF);
-  CopyFromFwsmiBuffer(Info, FLASH_PART_INFO_SIZE, FlashPartInfo);
-  CopyFromFwsmiBuffer(Map, BLOCK_MAP_AREA_SIZE, BlockMap);
-  if (Status != FWSMI_STATUS_SUCCESS) {
-    FuncExit(u"Fwsmi_13h", u"BIOS return not success");
-    return FALSE;
-  }
-  FuncExit(u"Fwsmi_13h", NULL);
-  return TRUE;
+  FWSMI_EXCHANGE_IO Io = {};
+  Io.In[0] = Io.Out[0] = FlashPartInfo;
+  Io.In[1] = Io.Out[1] = BlockMap;
+  Io.Args.Ecx = Selector;
+  return FwsmiExchange(&k13h, &Io, FlashPartInfo == NULL || BlockMap == NULL);
 }
+
+// Buffer 1 holds the maps, buffer 2 the first bytes of the new image.
+static CONST FWSMI_EXCHANGE k17h = {
+    u"Fwsmi_17h", 0x17, 0, 0, u"Allocate memory failed",
+    {{FWSMI_REG_EDI, EXTERNAL_MAP_BUFFER_SIZE, FWSMI_BACK_ALWAYS, EXTERNAL_MAP_COPY_SIZE},
+     {FWSMI_REG_ESI, EXTERNAL_MAP_BUFFER_SIZE, 0, 0}},
+    NULL, NULL};
 
 BOOLEAN Fwsmi_17h(UINT8 *Buffer1, UINT8 *Buffer2) {
-  FuncEnter(u"Fwsmi_17h");
-  if (Buffer1 == NULL || Buffer2 == NULL) {
-    FuncExit(u"Fwsmi_17h", u"Input buffer is NULL");
-    return FALSE;
-  }
-  UINT32 Maps = 0;
-  UINT32 Image = 0;
-  if (!CopyToFwsmiBuffer(1, Buffer1, EXTERNAL_MAP_BUFFER_SIZE, &Maps) ||
-      !CopyToFwsmiBuffer(2, Buffer2, EXTERNAL_MAP_BUFFER_SIZE, &Image)) {
-    FuncExit(u"Fwsmi_17h", u"Allocate memory failed");
-    return FALSE;
-  }
-  FWSMI_ARGS Args = {EXTERNAL_MAP_BUFFER_SIZE, Image, Maps};
-  UINT8 Status = (UINT8)(FwsmiCallWithRetry(0x17, &Args, NULL, 0) & 0xFF);
-  CopyFromFwsmiBuffer(Maps, EXTERNAL_MAP_COPY_SIZE, Buffer1);
-  if (Status != FWSMI_STATUS_SUCCESS) {
-    FuncExit(u"Fwsmi_17h", u"BIOS return not success");
-    return FALSE;
-  }
-  FuncExit(u"Fwsmi_17h", NULL);
-  return TRUE;
+  FWSMI_EXCHANGE_IO Io = {};
+  Io.In[0] = Io.Out[0] = Buffer1;
+  Io.In[1] = Buffer2;
+  Io.Args.Ecx = EXTERNAL_MAP_BUFFER_SIZE;
+  return FwsmiExchange(&k17h, &Io, Buffer1 == NULL || Buffer2 == NULL);
 }
 
+static CONST FWSMI_EXCHANGE k1Eh = {
+    u"Fwsmi_1Eh", 0x1E, 0, 0, u"Allocate memory failed",
+    {{FWSMI_REG_EDI, WHOLE_MAP_BUFFER_SIZE, FWSMI_BACK_ON_SUCCESS, WHOLE_MAP_BUFFER_SIZE}, {}}, NULL, NULL};
+
 BOOLEAN Fwsmi_1Eh(UINT8 *Buffer) {
-  FuncEnter(u"Fwsmi_1Eh");
-  if (Buffer == NULL) {
-    FuncExit(u"Fwsmi_1Eh", u"Input buffer is NULL");
-    return FALSE;
-  }
-  UINT32 Map = 0;
-  if (!CopyToFwsmiBuffer(1, Buffer, WHOLE_MAP_BUFFER_SIZE, &Map)) {
-    FuncExit(u"Fwsmi_1Eh", u"Allocate memory failed");
-    return FALSE;
-  }
-  FWSMI_ARGS Args = {0, 0, Map};
-  UINT8 Status = (UINT8)(FwsmiCallWithRetry(0x1E, &Args, NULL, 0) & 0xFF);
-  if (Status != FWSMI_STATUS_SUCCESS) {
-    FuncExit(u"Fwsmi_1Eh", u"BIOS return not success");
-    return FALSE;
-  }
-  CopyFromFwsmiBuffer(Map, WHOLE_MAP_BUFFER_SIZE, Buffer);
-  FuncExit(u"Fwsmi_1Eh", NULL);
-  return TRUE;
+  FWSMI_EXCHANGE_IO Io = {};
+  Io.In[0] = Io.Out[0] = Buffer;
+  return FwsmiExchange(&k1Eh, &Io, Buffer == NULL);
 }
 
 // ---- 12h: protected and private regions --------------------------------------

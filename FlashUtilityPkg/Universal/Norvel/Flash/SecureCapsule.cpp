@@ -10,6 +10,7 @@
 #include "Flash/RomMapTypes.h"
 #include "Image/ImageAnalysis.h"
 #include "Smi/CachedQuery.h"
+#include "Smi/FwsmiExchange.h"
 #include "Smi/FwsmiTransport.h"
 
 SECURE_CAPSULE_STATE mSecureCapsule;
@@ -65,57 +66,55 @@ static CONST CHAR16 *PlaceCapsuleBlockList(UINT32 Address, UINT32 Size, BOOLEAN 
   return Reason;
 }
 
+// One call, no retries: a submission must not be repeated. Buffer 1 holds
+// the block list, placed with it; buffer 2 the "$EXT" request record.
+static CONST FWSMI_EXCHANGE k48h = {
+    u"Fwsmi_48h", 0x48, 0, 0, u"Input buffer is NULL",
+    {{}, {FWSMI_REG_EDI, CAPSULE_EXT_RECORD_SIZE, 0, 0}}, NULL, FwsmiCallOnce};
+
 BOOLEAN Fwsmi_48h(SECURE_CAPSULE_REQUEST *Request) {
-  FuncEnter(u"Fwsmi_48h");
-  if (Request == NULL) {
-    FuncExit(u"Fwsmi_48h", u"Input buffer is NULL");
+  if (!FwsmiExchangeBegin(&k48h, Request == NULL)) {
     return FALSE;
   }
   Request->Status = FWSMI_STATUS_NOT_SUPPORTED;
   Request->Action = 0;
   Request->Answered = FALSE;
   Request->AnswerFlags = 0;
+  FWSMI_EXCHANGE_IO Io = {};
   UINT32 Count = 0;
-  UINT32 ListAddress = 0;
-  CONST CHAR16 *Reason = PlaceCapsuleBlockList(Request->Address, Request->Size, FALSE, &Count, &ListAddress);
+  CONST CHAR16 *Reason = PlaceCapsuleBlockList(Request->Address, Request->Size, FALSE, &Count, &Io.Args.Esi);
   UINT8 Record[CAPSULE_EXT_RECORD_SIZE];
   MakeStoredSignature(Record, kExtRequest, 4, '$');
   WriteUnaligned32(Record + 4, CAPSULE_EXT_RECORD_SIZE);
   Record[8] = Request->Flags;
-  UINT32 RecordAddress = 0;
-  if (Reason == NULL && !CopyToFwsmiBuffer(2, Record, CAPSULE_EXT_RECORD_SIZE, &RecordAddress)) {
-    Reason = u"Input buffer is NULL";
+  Io.In[1] = Record;
+  if (Reason == NULL) {
+    Reason = FwsmiExchangePlace(&k48h, &Io);
   }
   if (Reason != NULL) {
-    FuncExit(u"Fwsmi_48h", Reason);
-    return FALSE;
+    return FwsmiExchangeEnd(&k48h, Reason);
   }
   DebugPrint(4, u" Block Count 0x%X\r\n", Count);
   DebugPrint(4, u" Capsule Size 0x%X\r\n", Request->Size);
-  // One call, no retries: a submission must not be repeated.
-  if (mFwsmi.Initialized != 0 && mFwsmi.CommandPort != 0) {
-    FWSMI_ARGS Args = {Request->Size, ListAddress, RecordAddress};
-    UINT32 Eax = FwsmiCall(0x48, &Args, NULL);
-    Request->Status = (UINT8)(Eax & 0xFF);
-    Request->Action = (UINT8)((Eax >> 8) & 0xFF);
-  }
-  if (CopyFromFwsmiBuffer(RecordAddress, CAPSULE_EXT_RECORD_SIZE, Record) &&
+  Io.Args.Ecx = Request->Size;
+  Reason = FwsmiExchangeCall(&k48h, &Io);
+  Request->Status = (UINT8)(Io.Eax & 0xFF);
+  Request->Action = (UINT8)((Io.Eax >> 8) & 0xFF);
+  if (CopyFromFwsmiBuffer(Io.Address[1], CAPSULE_EXT_RECORD_SIZE, Record) &&
       HasStoredSignature(Record, kExtAnswer, 4, '$')) {
     // Without "$EXO" the flags byte is still the request's own.
     Request->Answered = TRUE;
     Request->AnswerFlags = Record[8];
   }
-  if (Request->Status == FWSMI_STATUS_SUCCESS) {
-    FuncExit(u"Fwsmi_48h", NULL);
-    return TRUE;
+  if (Reason == NULL) {
+    return FwsmiExchangeEnd(&k48h, NULL);
   }
   if (Request->Size == 0 && Request->Status != FWSMI_STATUS_NOT_SUPPORTED) {
-    FuncExit(u"Fwsmi_48h", u"Support secure flash");
+    FwsmiExchangeEnd(&k48h, u"Support secure flash");
     return TRUE;
   }
   DebugPrint(4, u"FWSMI 48h failed. (0x%02X)\r\n", Request->Status);
-  FuncExit(u"Fwsmi_48h", u"BIOS return not success");
-  return FALSE;
+  return FwsmiExchangeEnd(&k48h, Reason);
 }
 
 BOOLEAN SMI_IsSecurePlatform(VOID) {
@@ -144,44 +143,39 @@ BOOLEAN IsSecurePlatform(VOID) {
 
 // ---- 4Ch ----------------------------------------------------------------------------
 
+// One call, no retries, as for 48h; the answer comes back in CX:AX.
+static CONST FWSMI_EXCHANGE k4Ch = {u"Fwsmi_4Ch", 0x4C, 0, 0, NULL, {{}, {}}, NULL, FwsmiCallOnce};
+
 BOOLEAN Fwsmi_4Ch(OEM_SECURE_REQUEST *Request, UINT32 Mode) {
-  FuncEnter(u"Fwsmi_4Ch");
-  if (Request == NULL) {
-    FuncExit(u"Fwsmi_4Ch", u"Input buffer is NULL");
+  if (!FwsmiExchangeBegin(&k4Ch, Request == NULL)) {
     return FALSE;
   }
   Request->Status = FWSMI_STATUS_NOT_SUPPORTED;
+  FWSMI_EXCHANGE_IO Io = {};
   UINT32 Count = 0;
-  UINT32 ListAddress = 0;
-  CONST CHAR16 *Reason = PlaceCapsuleBlockList(Request->Address, Request->Size, TRUE, &Count, &ListAddress);
+  CONST CHAR16 *Reason = PlaceCapsuleBlockList(Request->Address, Request->Size, TRUE, &Count, &Io.Args.Esi);
   if (Reason != NULL) {
-    FuncExit(u"Fwsmi_4Ch", Reason);
-    return FALSE;
+    return FwsmiExchangeEnd(&k4Ch, Reason);
   }
   DebugPrint(4, u" Fwsmi_4Ch\r\n-------------+---------\r\n  block_count  0x%X\r\n  FD size      0x%X\r\n", Count,
              Request->Size);
-  UINT32 Result = FWSMI_STATUS_NOT_SUPPORTED;
-  if (mFwsmi.Initialized != 0 && mFwsmi.CommandPort != 0) {
-    FWSMI_ARGS Args = {Request->Size, ListAddress, Mode};
-    Result = FwsmiCall(0x4C, &Args, NULL);
-  }
-  Request->Status = (UINT8)(Result & 0xFF);
-  if (Request->Status == FWSMI_STATUS_SUCCESS) {
-    UINT8 Bits = (UINT8)((Result >> 8) & 0xFF);
-    Request->Action = (UINT8)((Result >> 16) & 0xFF);
+  Io.Args.Ecx = Request->Size;
+  Io.Args.Edi = Mode;
+  Reason = FwsmiExchangeCall(&k4Ch, &Io);
+  Request->Status = (UINT8)(Io.Eax & 0xFF);
+  if (Reason == NULL) {
+    UINT8 Bits = (UINT8)((Io.Eax >> 8) & 0xFF);
+    Request->Action = (UINT8)((Io.Eax >> 16) & 0xFF);
     Request->SignatureAccepted = (Bits & 0x01) != 0;
     Request->FallBackAllowed = (Bits & 0x02) != 0;
     Request->UpdateSucceeded = (Bits & 0x04) != 0;
-    FuncExit(u"Fwsmi_4Ch", NULL);
-    return TRUE;
+    return FwsmiExchangeEnd(&k4Ch, NULL);
   }
   DebugPrint(4, u"FWSMI 4Ch failed. (0x%X)\r\n", Request->Status);
   if (Request->Size == 0 && Request->Status != FWSMI_STATUS_NOT_SUPPORTED) {
-    FuncExit(u"Fwsmi_4Ch", NULL);
-    return TRUE;
+    Reason = NULL;  // a probe: any answer but "not supported" means the function is there
   }
-  FuncExit(u"Fwsmi_4Ch", u"BIOS return not success");
-  return FALSE;
+  return FwsmiExchangeEnd(&k4Ch, Reason);
 }
 
 BOOLEAN SMI_IsOemSecurePlatform(VOID) {
@@ -205,19 +199,16 @@ BOOLEAN IsOemSecurePlatform(VOID) {
 
 // ---- 1Ah / 1Bh ----------------------------------------------------------------------
 
+static CONST FWSMI_EXCHANGE k1Ah = {u"Fwsmi_1Ah", 0x1A, 0, 0, NULL, {{}, {}}, NULL, NULL};
+
 BOOLEAN Fwsmi_1Ah(UINT8 Action, UINT8 Status, UINT8 *FinalStatus) {
-  FuncEnter(u"Fwsmi_1Ah");
-  FWSMI_ARGS Args = {(UINT32)Action | ((UINT32)Status << 8), 0, 0};
-  UINT8 Final = (UINT8)(FwsmiCallWithRetry(0x1A, &Args, NULL, 0) & 0xFF);
+  FWSMI_EXCHANGE_IO Io = {};
+  Io.Args.Ecx = (UINT32)Action | ((UINT32)Status << 8);
+  BOOLEAN Done = FwsmiExchange(&k1Ah, &Io, FALSE);
   if (FinalStatus != NULL) {
-    *FinalStatus = Final;
+    *FinalStatus = (UINT8)(Io.Eax & 0xFF);
   }
-  if (Final != FWSMI_STATUS_SUCCESS) {
-    FuncExit(u"Fwsmi_1Ah", u"BIOS return not success");
-    return FALSE;
-  }
-  FuncExit(u"Fwsmi_1Ah", NULL);
-  return TRUE;
+  return Done;
 }
 
 BOOLEAN SMI_OemOdmCustom2(UINT8 Action, UINT8 Status) {
@@ -232,36 +223,33 @@ BOOLEAN SMI_OemOdmCustom2(UINT8 Action, UINT8 Status) {
   return TRUE;
 }
 
+static CONST FWSMI_EXCHANGE k1Bh = {
+    u"Fwsmi_1Bh", 0x1B, 0, 0, u"Input buffer is NULL",
+    {{FWSMI_REG_ESI, SKIP_MODEL_CHECK_BLOCK_LENGTH, 0, 0}, {}}, NULL, NULL};
+
 BOOLEAN Fwsmi_1Bh(UINT32 BlockAddress, CONST UINT8 *Block, UINT8 *FinalStatus) {
-  FuncEnter(u"Fwsmi_1Bh");
-  UINT32 Buffer = 0;
-  if (FinalStatus != NULL) {
-    *FinalStatus = FWSMI_STATUS_NOT_SUPPORTED;
+  FwsmiExchangeBegin(&k1Bh, FALSE);
+  UINT8 Unused = 0;
+  if (FinalStatus == NULL) {
+    FinalStatus = &Unused;
   }
+  *FinalStatus = FWSMI_STATUS_NOT_SUPPORTED;
   // The transport answers 0xEF when it cannot call at all; here that would
   // read as "verified".
-  if (mFwsmi.Initialized == 0 || mFwsmi.CommandPort == 0) {
-    if (FinalStatus != NULL) {
-      *FinalStatus = 0xFF;
-    }
-    FuncExit(u"Fwsmi_1Bh", u"SMI not initialized");
-    return FALSE;
+  if (!IsFwsmiReady()) {
+    *FinalStatus = 0xFF;
+    return FwsmiExchangeEnd(&k1Bh, u"SMI not initialized");
   }
-  if (Block == NULL || !CopyToFwsmiBuffer(1, Block, SKIP_MODEL_CHECK_BLOCK_LENGTH, &Buffer)) {
-    FuncExit(u"Fwsmi_1Bh", u"Input buffer is NULL");
-    return FALSE;
+  FWSMI_EXCHANGE_IO Io = {};
+  Io.In[0] = Block;
+  Io.Args.Ecx = SKIP_MODEL_CHECK_BLOCK_LENGTH;
+  Io.Args.Edi = BlockAddress;
+  CONST CHAR16 *Reason = FwsmiExchangePlace(&k1Bh, &Io);
+  if (Reason == NULL) {
+    Reason = FwsmiExchangeCall(&k1Bh, &Io);
+    *FinalStatus = (UINT8)(Io.Eax & 0xFF);
   }
-  FWSMI_ARGS Args = {SKIP_MODEL_CHECK_BLOCK_LENGTH, Buffer, BlockAddress};
-  UINT8 Final = (UINT8)(FwsmiCallWithRetry(0x1B, &Args, NULL, 0) & 0xFF);
-  if (FinalStatus != NULL) {
-    *FinalStatus = Final;
-  }
-  if (Final != FWSMI_STATUS_SUCCESS) {
-    FuncExit(u"Fwsmi_1Bh", u"BIOS return not success");
-    return FALSE;
-  }
-  FuncExit(u"Fwsmi_1Bh", NULL);
-  return TRUE;
+  return FwsmiExchangeEnd(&k1Bh, Reason);
 }
 
 typedef enum { VerifyNext, VerifyPassed, VerifyRefused } VERIFY_OUTCOME;

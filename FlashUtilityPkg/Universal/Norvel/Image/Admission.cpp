@@ -11,6 +11,7 @@
 #include "Console/ConsoleUi.h"
 #include "Image/Bvdt.h"
 #include "Platform.h"
+#include "Smi/FwsmiExchange.h"
 #include "Smi/FwsmiTransport.h"
 #include "Smi/PlatformQueries.h"
 
@@ -330,28 +331,20 @@ UINT8 *BuildCommonFlashSwitchList(CONST CHAR8 *SwitchString, UINT32 *Length) {
   return List;
 }
 
+// Buffer 1 holds the items, buffer 2 the switch list and then the answer.
+static CONST FWSMI_EXCHANGE k44h = {
+    u"Fwsmi_44h", 0x44, 0, 0, u"Allocate memory failed",
+    {{FWSMI_REG_EDI, COMMON_FLASH_ITEMS_SIZE, 0, 0},
+     {FWSMI_REG_ESI, FWSMI_SIZE_GIVEN, FWSMI_BACK_ALWAYS, COMMON_FLASH_ANSWER_SIZE}},
+    NULL, NULL};
+
 BOOLEAN Fwsmi_44h(CONST UINT8 *Items, CONST UINT8 *SwitchList, UINT32 SwitchListLength, UINT8 *Answer) {
-  FuncEnter(u"Fwsmi_44h");
-  if (Items == NULL || SwitchList == NULL || Answer == NULL) {
-    FuncExit(u"Fwsmi_44h", u"Input buffer is NULL");
-    return FALSE;
-  }
-  UINT32 Buffer1 = 0;
-  UINT32 Buffer2 = 0;
-  if (!CopyToFwsmiBuffer(1, Items, COMMON_FLASH_ITEMS_SIZE, &Buffer1) ||
-      !CopyToFwsmiBuffer(2, SwitchList, SwitchListLength, &Buffer2)) {
-    FuncExit(u"Fwsmi_44h", u"Allocate memory failed");
-    return FALSE;
-  }
-  FWSMI_ARGS Args = {0, Buffer2, Buffer1};  // ESI = switch list, EDI = items
-  UINT8 Status = (UINT8)(FwsmiCallWithRetry(0x44, &Args, NULL, 0) & 0xFF);
-  CopyFromFwsmiBuffer(Buffer2, COMMON_FLASH_ANSWER_SIZE, Answer);
-  if (Status != FWSMI_STATUS_SUCCESS) {
-    FuncExit(u"Fwsmi_44h", u"BIOS return not success");
-    return FALSE;
-  }
-  FuncExit(u"Fwsmi_44h", NULL);
-  return TRUE;
+  FWSMI_EXCHANGE_IO Io = {};
+  Io.In[0] = Items;
+  Io.In[1] = SwitchList;
+  Io.Size[1] = SwitchListLength;
+  Io.Out[1] = Answer;
+  return FwsmiExchange(&k44h, &Io, Items == NULL || SwitchList == NULL || Answer == NULL);
 }
 
 BOOLEAN FuncCommonFlash(VOID) {

@@ -10,6 +10,7 @@
 #include "Console/ConsoleUi.h"
 #include "Image/ImageAnalysis.h"
 #include "Platform.h"
+#include "Smi/FwsmiExchange.h"
 #include "Smi/FwsmiTransport.h"
 #include "Smi/PlatformQueries.h"
 
@@ -470,25 +471,16 @@ BOOLEAN GetPlatformChkStatus(VOID) {
 
 // ---- 45h -------------------------------------------------------------------------
 
+static CONST FWSMI_EXCHANGE k45h = {
+    u"Fwsmi_45h", 0x45, 0, 0, u"Allocate memory failed",
+    {{FWSMI_REG_ECX, CHECK_CONDITION_BUFFER_SIZE, FWSMI_BACK_ON_SUCCESS, CHECK_CONDITION_BUFFER_SIZE}, {}},
+    u"Read buffer failed", NULL};
+
 BOOLEAN Fwsmi_45h(CONST UINT8 *Input, UINT8 *Output) {
-  FuncEnter(u"Fwsmi_45h");
-  UINT32 Buffer = 0;
-  if (!CopyToFwsmiBuffer(1, Input, CHECK_CONDITION_BUFFER_SIZE, &Buffer)) {
-    FuncExit(u"Fwsmi_45h", u"Allocate memory failed");
-    return FALSE;
-  }
-  FWSMI_ARGS Args = {Buffer, 0, 0};
-  UINT8 Status = (UINT8)(FwsmiCallWithRetry(0x45, &Args, NULL, 0) & 0xFF);
-  if (Status != FWSMI_STATUS_SUCCESS) {
-    FuncExit(u"Fwsmi_45h", u"BIOS return not success");
-    return FALSE;
-  }
-  if (!CopyFromFwsmiBuffer(Buffer, CHECK_CONDITION_BUFFER_SIZE, Output)) {
-    FuncExit(u"Fwsmi_45h", u"Read buffer failed");
-    return FALSE;
-  }
-  FuncExit(u"Fwsmi_45h", NULL);
-  return TRUE;
+  FWSMI_EXCHANGE_IO Io = {};
+  Io.In[0] = Input;
+  Io.Out[0] = Output;
+  return FwsmiExchange(&k45h, &Io, FALSE);
 }
 
 BOOLEAN SMI_CheckConditionalData(UINT8 DataType, UINT8 DataFormat, UINT16 DataLength, CONST VOID *Data,
@@ -709,20 +701,13 @@ VOID ShowModelVersionDriver(VOID) {
 
 // ---- 1Dh -----------------------------------------------------------------------------
 
+static CONST FWSMI_EXCHANGE k1Dh = {
+    u"Fwsmi_1Dh", 0x1D, 0, 0, u"Input buffer is NULL", {{FWSMI_REG_ESI, INI_PASS_INPUT_SIZE, 0, 0}, {}}, NULL, NULL};
+
 BOOLEAN Fwsmi_1Dh(CONST UINT8 *Input) {
-  FuncEnter(u"Fwsmi_1Dh");
-  UINT32 Buffer = 0;
-  if (Input == NULL || !CopyToFwsmiBuffer(1, Input, INI_PASS_INPUT_SIZE, &Buffer)) {
-    FuncExit(u"Fwsmi_1Dh", u"Input buffer is NULL");
-    return FALSE;
-  }
-  FWSMI_ARGS Args = {0, Buffer, 0};
-  if ((UINT8)(FwsmiCallWithRetry(0x1D, &Args, NULL, 0) & 0xFF) != FWSMI_STATUS_SUCCESS) {
-    FuncExit(u"Fwsmi_1Dh", u"BIOS return not success");
-    return FALSE;
-  }
-  FuncExit(u"Fwsmi_1Dh", NULL);
-  return TRUE;
+  FWSMI_EXCHANGE_IO Io = {};
+  Io.In[0] = Input;
+  return FwsmiExchange(&k1Dh, &Io, Input == NULL);
 }
 
 BOOLEAN SMI_PassIniConfigToBios(VOID) {

@@ -7,7 +7,7 @@
 #include "Image/ImageAnalysis.h"
 #include "Image/PackageCommands.h"
 #include "Image/Payload.h"
-#include "Smi/FwsmiTransport.h"
+#include "Smi/FwsmiExchange.h"
 
 OEM_CUSTOM_STATE mOemCustom;
 
@@ -46,30 +46,25 @@ VOID FinishOemCustomList(UINT8 *Wire) {
   Wire[End] = OEM_CUSTOM_LIST_END;
 }
 
+static CONST FWSMI_EXCHANGE k19h = {
+    u"Fwsmi_19h", 0x19, 0, 0, u"Input buffer is NULL",
+    {{FWSMI_REG_EDI, OEM_CUSTOM_LIST_SIZE, FWSMI_BACK_ALWAYS, OEM_CUSTOM_LIST_SIZE}, {}}, NULL, NULL};
+
 BOOLEAN Fwsmi_19h(UINT8 *List) {
-  FuncEnter(u"Fwsmi_19h");
-  UINT32 Buffer = 0;
-  if (List == NULL) {
-    FuncExit(u"Fwsmi_19h", u"Input buffer is NULL");
+  if (!FwsmiExchangeBegin(&k19h, List == NULL)) {
     return FALSE;
   }
   DebugPrint(4, u"===== 19h Input String =====\r\n");
   DumpHex(List, 64);
-  if (!CopyToFwsmiBuffer(1, List, OEM_CUSTOM_LIST_SIZE, &Buffer)) {
-    FuncExit(u"Fwsmi_19h", u"Input buffer is NULL");
-    return FALSE;
+  FWSMI_EXCHANGE_IO Io = {};
+  Io.In[0] = Io.Out[0] = List;
+  CONST CHAR16 *Reason = FwsmiExchangePlace(&k19h, &Io);
+  if (Reason == NULL) {
+    Reason = FwsmiExchangeCall(&k19h, &Io);
+    DebugPrint(4, u"===== 19h Output String =====\r\n");
+    DumpHex(List, 32);
   }
-  FWSMI_ARGS Args = {0, 0, Buffer};
-  UINT8 Status = (UINT8)(FwsmiCallWithRetry(0x19, &Args, NULL, 0) & 0xFF);
-  CopyFromFwsmiBuffer(Buffer, OEM_CUSTOM_LIST_SIZE, List);
-  DebugPrint(4, u"===== 19h Output String =====\r\n");
-  DumpHex(List, 32);
-  if (Status != FWSMI_STATUS_SUCCESS) {
-    FuncExit(u"Fwsmi_19h", u"BIOS return not success");
-    return FALSE;
-  }
-  FuncExit(u"Fwsmi_19h", NULL);
-  return TRUE;
+  return FwsmiExchangeEnd(&k19h, Reason);
 }
 
 UINT32 ParseOemCustomReply(CONST UINT8 *Reply) {

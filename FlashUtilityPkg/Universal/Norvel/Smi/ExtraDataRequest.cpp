@@ -5,7 +5,7 @@
 #include "Base/Trace.h"
 #include "BaseLib.h"
 #include "Smi/CachedQuery.h"
-#include "Smi/FwsmiTransport.h"
+#include "Smi/FwsmiExchange.h"
 
 EXTRA_DATA_REQUEST_STATE mExtraDataRequest;
 
@@ -17,41 +17,49 @@ UINT16 ExtraDataAnswerStatus(CONST UINT8 *Answer) {
   return Answer == NULL ? 0 : ReadUnaligned16(Answer + EXTRA_DATA_ANSWER_STATUS);
 }
 
+// The short form leaves the caller's answer alone after a failure; the long
+// form hands back whatever the BIOS left, the data too. Buffer 2 (the data)
+// takes part only when there is data.
+static CONST FWSMI_EXCHANGE k41hShort = {
+    u"Fwsmi_41h", 0x41, 0, 0, u"Input buffer is NULL",
+    {{FWSMI_REG_ECX, FWSMI_SIZE_GIVEN, FWSMI_BACK_ON_SUCCESS, EXTRA_DATA_ANSWER_SIZE},
+     {FWSMI_REG_EDI, FWSMI_SIZE_GIVEN, FWSMI_SKIP_EMPTY, 0}},
+    NULL, NULL};
+static CONST FWSMI_EXCHANGE k41hLong = {
+    u"Fwsmi_41h", 0x41, 0, 0, u"Input buffer is NULL",
+    {{FWSMI_REG_ECX, FWSMI_SIZE_GIVEN, FWSMI_BACK_ALWAYS, EXTRA_DATA_ANSWER_SIZE},
+     {FWSMI_REG_EDI, FWSMI_SIZE_GIVEN, FWSMI_SKIP_EMPTY | FWSMI_BACK_ALWAYS, FWSMI_SIZE_GIVEN}},
+    NULL, NULL};
+
 BOOLEAN Fwsmi_41h(CONST UINT8 *Request, UINT32 RequestLength, CONST VOID *Data, UINT32 DataLength, BOOLEAN Short,
                   UINT8 *Status, UINT8 *Answer, VOID *DataBack) {
-  FuncEnter(u"Fwsmi_41h");
+  CONST FWSMI_EXCHANGE *Exchange = Short ? &k41hShort : &k41hLong;
   UINT8 Unused = 0;
   if (Status == NULL) {
     Status = &Unused;
   }
   *Status = FWSMI_STATUS_NOT_SUPPORTED;
-  UINT32 RequestAddress = 0;
-  UINT32 DataAddress = 0;
-  if (Request == NULL || Answer == NULL || (Data == NULL && DataLength != 0) ||
-      !CopyToFwsmiBuffer(1, Request, RequestLength, &RequestAddress) ||
-      (DataLength != 0 && !CopyToFwsmiBuffer(2, Data, DataLength, &DataAddress))) {
-    FuncExit(u"Fwsmi_41h", u"Input buffer is NULL");
+  FWSMI_EXCHANGE_IO Io = {};
+  Io.In[0] = Request;
+  Io.Out[0] = Answer;
+  Io.Size[0] = RequestLength;
+  Io.In[1] = Data;
+  Io.Out[1] = DataBack;
+  Io.Size[1] = DataLength;
+  if (!FwsmiExchangeBegin(Exchange, Request == NULL || Answer == NULL || (Data == NULL && DataLength != 0))) {
     return FALSE;
   }
-  FWSMI_ARGS Args = {RequestAddress, 0, DataAddress};
-  *Status = (UINT8)(FwsmiCallWithRetry(0x41, &Args, NULL, 0) & 0xFF);
-  // The short form leaves the caller's answer alone after a failure; the long
-  // form hands back whatever the BIOS left.
-  if (!Short || *Status == FWSMI_STATUS_SUCCESS) {
-    CopyFromFwsmiBuffer(RequestAddress, EXTRA_DATA_ANSWER_SIZE, Answer);
+  CONST CHAR16 *Reason = FwsmiExchangePlace(Exchange, &Io);
+  if (Reason == NULL) {
+    Reason = FwsmiExchangeCall(Exchange, &Io);
+    *Status = (UINT8)(Io.Eax & 0xFF);
+    if (Reason != NULL) {
+      DebugPrint(4, u"FWSMI 41h failed. (0x%X)\r\n", *Status);
+      DebugPrint(4, u"===== 41h Alpha =====\r\n");
+      DumpHex(Request, Short ? EXTRA_DATA_SHORT_REQUEST_SIZE : EXTRA_DATA_LONG_REQUEST_SIZE);
+    }
   }
-  if (!Short && DataBack != NULL && DataLength != 0) {
-    CopyFromFwsmiBuffer(DataAddress, DataLength, DataBack);
-  }
-  if (*Status != FWSMI_STATUS_SUCCESS) {
-    DebugPrint(4, u"FWSMI 41h failed. (0x%X)\r\n", *Status);
-    DebugPrint(4, u"===== 41h Alpha =====\r\n");
-    DumpHex(Request, Short ? EXTRA_DATA_SHORT_REQUEST_SIZE : EXTRA_DATA_LONG_REQUEST_SIZE);
-    FuncExit(u"Fwsmi_41h", u"BIOS return not success");
-    return FALSE;
-  }
-  FuncExit(u"Fwsmi_41h", NULL);
-  return TRUE;
+  return FwsmiExchangeEnd(Exchange, Reason);
 }
 
 static VOID BuildRequest(UINT8 *Request, UINT32 DeclaredSize, UINT8 Type, UINT8 SizeIndex, UINT32 Size) {

@@ -3,7 +3,7 @@
 #include "Base/HexDump.h"
 #include "Base/Trace.h"
 #include "BaseLib.h"
-#include "Smi/FwsmiTransport.h"
+#include "Smi/FwsmiExchange.h"
 
 PLATFORM_QUERY_STATE mPlatformQuery;
 
@@ -91,45 +91,38 @@ BOOLEAN Process10hOutputData(CONST UINT8 *Output, PLATFORM_STATUS *Status) {
   return TRUE;
 }
 
+// The tool information goes in; the platform status comes back in its place.
+static CONST FWSMI_EXCHANGE k10h = {
+    u"Fwsmi_10h", 0x10, 0, 0, u"Allocate memory failed",
+    {{FWSMI_REG_EDI, TOOL_INFORMATION_SIZE, FWSMI_BACK_ALWAYS, PLATFORM_STATUS_OUTPUT_SIZE}, {}}, NULL, NULL};
+
 BOOLEAN Fwsmi_10h(CONST UINT8 *ToolInformation, PLATFORM_STATUS *Status) {
-  FuncEnter(u"Fwsmi_10h");
-  if (ToolInformation == NULL || Status == NULL) {
-    FuncExit(u"Fwsmi_10h", u"Input buffer is NULL");
+  if (!FwsmiExchangeBegin(&k10h, ToolInformation == NULL || Status == NULL)) {
     return FALSE;
   }
   UINT8 *Output = (UINT8 *)AllocateZeroPool(PLATFORM_STATUS_OUTPUT_SIZE);
   if (Output == NULL) {
-    FuncExit(u"Fwsmi_10h", u"Allocate memory failed");
-    return FALSE;
+    return FwsmiExchangeEnd(&k10h, u"Allocate memory failed");
   }
-  UINT32 Address = 0;
-  if (!CopyToFwsmiBuffer(1, ToolInformation, TOOL_INFORMATION_SIZE, &Address)) {
-    FreePool(Output);
-    FuncExit(u"Fwsmi_10h", u"Allocate memory failed");
-    return FALSE;
+  FWSMI_EXCHANGE_IO Io = {};
+  Io.In[0] = ToolInformation;
+  Io.Out[0] = Output;
+  CONST CHAR16 *Reason = FwsmiExchangePlace(&k10h, &Io);
+  if (Reason == NULL) {
+    DebugPrint(4, u"===== Tool Information =====\r\n");
+    DumpHex(ToolInformation, TOOL_INFORMATION_SIZE);
+    Reason = FwsmiExchangeCall(&k10h, &Io);
   }
-  DebugPrint(4, u"===== Tool Information =====\r\n");
-  DumpHex(ToolInformation, TOOL_INFORMATION_SIZE);
-
-  FWSMI_ARGS Args = {0, 0, Address};
-  UINT32 Ecx = 0;
-  UINT32 Eax = FwsmiCallWithRetry(0x10, &Args, &Ecx, 0);
-  CopyFromFwsmiBuffer(Address, PLATFORM_STATUS_OUTPUT_SIZE, Output);
-  UINT8 ReturnCode = (UINT8)(Eax & 0xFF);
-  if (ReturnCode != FWSMI_STATUS_SUCCESS) {
-    FreePool(Output);
-    FuncExit(u"Fwsmi_10h", u"BIOS return not success");
-    return FALSE;
+  if (Reason == NULL) {
+    DebugPrint(4, u"===== Platform Status =====\r\n");
+    DumpHex(Output, 64);
+    Process10hOutputData(Output, Status);
+    Status->ReturnCode = (UINT8)(Io.Eax & 0xFF);
+    Status->Permission = (UINT8)((Io.Eax >> 8) & 0xFF);
+    Status->InterfaceVersion = (UINT16)(Io.Ecx & 0xFFFF);  // CH * 256 + CL
   }
-  DebugPrint(4, u"===== Platform Status =====\r\n");
-  DumpHex(Output, 64);
-  Process10hOutputData(Output, Status);
-  Status->ReturnCode = ReturnCode;
-  Status->Permission = (UINT8)((Eax >> 8) & 0xFF);
-  Status->InterfaceVersion = (UINT16)(Ecx & 0xFFFF);  // CH * 256 + CL
   FreePool(Output);
-  FuncExit(u"Fwsmi_10h", NULL);
-  return TRUE;
+  return FwsmiExchangeEnd(&k10h, Reason);
 }
 
 static VOID TracePlatformInformation(CONST PLATFORM_STATUS *Status) {
@@ -260,37 +253,34 @@ BOOLEAN Prepare11hInputStructure(UINT8 *Buffer, UINT32 Size) {
   return TRUE;
 }
 
+// Buffer 1 holds the platform information area, buffer 2 the extended buffer.
+static CONST FWSMI_EXCHANGE k11h = {
+    u"Fwsmi_11h", 0x11, 0, 0, u"Allocate memory failed",
+    {{FWSMI_REG_EDI, PLATFORM_INFO_AREA_SIZE, FWSMI_BACK_ALWAYS, PLATFORM_INFO_AREA_SIZE},
+     {FWSMI_REG_ESI, EXTENDED_BUFFER_SIZE, FWSMI_BACK_ALWAYS, EXTENDED_BUFFER_SIZE}},
+    NULL, NULL};
+
 BOOLEAN Fwsmi_11h(UINT8 *ExtendedBuffer, PLATFORM_INFO_RECORD *Record) {
-  FuncEnter(u"Fwsmi_11h");
-  if (ExtendedBuffer == NULL || Record == NULL) {
-    FuncExit(u"Fwsmi_11h", u"Input buffer is NULL");
+  if (!FwsmiExchangeBegin(&k11h, ExtendedBuffer == NULL || Record == NULL)) {
     return FALSE;
   }
-  UINT32 Area = 0;
-  UINT32 Extended = 0;
-  if (!CopyToFwsmiBuffer(1, Record->Area, PLATFORM_INFO_AREA_SIZE, &Area) ||
-      !CopyToFwsmiBuffer(2, ExtendedBuffer, EXTENDED_BUFFER_SIZE, &Extended)) {
-    FuncExit(u"Fwsmi_11h", u"Allocate memory failed");
-    return FALSE;
+  FWSMI_EXCHANGE_IO Io = {};
+  Io.In[0] = Io.Out[0] = Record->Area;
+  Io.In[1] = Io.Out[1] = ExtendedBuffer;
+  CONST CHAR16 *Reason = FwsmiExchangePlace(&k11h, &Io);
+  if (Reason == NULL) {
+    Reason = FwsmiExchangeCall(&k11h, &Io);
+    Record->ReturnCode = (UINT8)(Io.Eax & 0xFF);
+    Record->SwitchByte = (UINT8)((Io.Eax >> 8) & 0xFF);
+    Record->ExtendedSwitches = Io.Ecx;
   }
-  FWSMI_ARGS Args = {0, Extended, Area};
-  UINT32 Ecx = 0;
-  UINT32 Eax = FwsmiCallWithRetry(0x11, &Args, &Ecx, 0);
-  CopyFromFwsmiBuffer(Area, PLATFORM_INFO_AREA_SIZE, Record->Area);
-  CopyFromFwsmiBuffer(Extended, EXTENDED_BUFFER_SIZE, ExtendedBuffer);
-  Record->ReturnCode = (UINT8)(Eax & 0xFF);
-  Record->SwitchByte = (UINT8)((Eax >> 8) & 0xFF);
-  Record->ExtendedSwitches = Ecx;
-  if (Record->ReturnCode != FWSMI_STATUS_SUCCESS) {
-    FuncExit(u"Fwsmi_11h", u"BIOS return not success");
-    return FALSE;
+  if (Reason == NULL) {
+    DebugPrint(4, u"===== Platform Info =====\r\n");
+    DumpHex(Record->Area, PLATFORM_INFO_AREA_SIZE);
+    DebugPrint(4, u"BIOS switch: 0x%02X\r\n", Record->SwitchByte);
+    DebugPrint(4, u"Extend switch: 0x%08X\r\n", Record->ExtendedSwitches);
   }
-  DebugPrint(4, u"===== Platform Info =====\r\n");
-  DumpHex(Record->Area, PLATFORM_INFO_AREA_SIZE);
-  DebugPrint(4, u"BIOS switch: 0x%02X\r\n", Record->SwitchByte);
-  DebugPrint(4, u"Extend switch: 0x%08X\r\n", Record->ExtendedSwitches);
-  FuncExit(u"Fwsmi_11h", NULL);
-  return TRUE;
+  return FwsmiExchangeEnd(&k11h, Reason);
 }
 
 static VOID DecodeControlSwitches(UINT8 S, UINT32 E, BIOS_CONTROL_SWITCHES *Switches) {
@@ -408,30 +398,24 @@ BOOLEAN IsCompareBeforeWriteOff(VOID) { return mPlatformQuery.Switches.CompareBe
 
 // ---- 1Ch ---------------------------------------------------------------------
 
+// CL comes back in AH.
+static CONST FWSMI_EXCHANGE k1Ch = {u"Fwsmi_1Ch", 0x1C, FWSMI_REPORT, 0, NULL, {{}, {}}, NULL, NULL};
+
 BOOLEAN Fwsmi_1Ch(ANTI_THEFT_STATUS *Status) {
-  FuncEnter(u"Fwsmi_1Ch");
-  if (Status == NULL) {
-    FuncExit(u"Fwsmi_1Ch", u"Input buffer is NULL");
+  if (!FwsmiExchangeBegin(&k1Ch, Status == NULL)) {
     return FALSE;
   }
-  FWSMI_ARGS Args = {0, 0, 0};
-  UINT32 Eax = FwsmiCallWithRetry(0x1C, &Args, NULL, 0);  // CL comes back in AH
-  UINT8 ReturnCode = (UINT8)(Eax & 0xFF);
-  UINT8 T = (UINT8)((Eax >> 8) & 0xFF);
+  FWSMI_EXCHANGE_IO Io = {};
+  CONST CHAR16 *Reason = FwsmiExchangeCall(&k1Ch, &Io);
+  UINT8 T = (UINT8)((Io.Eax >> 8) & 0xFF);
   // Kept whatever the status.
-  Status->ReturnCode = ReturnCode;
+  Status->ReturnCode = (UINT8)(Io.Eax & 0xFF);
   Status->Supported = (T >> 7) & 0x01;
   Status->Enrolled = T & 0x01;
   Status->Stolen = (T & 0x02) == 0 ? 1 : 0;
   Status->TimerEnough = (T >> 2) & 0x01;
   Status->FlashAllowed = (T >> 6) & 0x01;
-  if (ReturnCode != FWSMI_STATUS_SUCCESS) {
-    ReportFwsmiError(0x1C, ReturnCode);
-    FuncExit(u"Fwsmi_1Ch", u"BIOS return not success");
-    return FALSE;
-  }
-  FuncExit(u"Fwsmi_1Ch", NULL);
-  return TRUE;
+  return FwsmiExchangeEnd(&k1Ch, Reason);
 }
 
 BOOLEAN FuncCheckATpStatus(VOID) {
@@ -494,16 +478,12 @@ CONST CHAR16 *HookPointName(UINT32 Code) {
   return Code < ARRAY_SIZE(mHookPointNames) ? mHookPointNames[Code] : u"";
 }
 
+static CONST FWSMI_EXCHANGE k1Fh = {u"Fwsmi_1Fh", 0x1F, 0, 0, NULL, {{}, {}}, NULL, NULL};
+
 BOOLEAN Fwsmi_1Fh(UINT32 Code) {
-  FuncEnter(u"Fwsmi_1Fh");
-  FWSMI_ARGS Args = {Code, 0, 0};
-  UINT32 Eax = FwsmiCallWithRetry(0x1F, &Args, NULL, 0);
-  if ((Eax & 0xFF) != FWSMI_STATUS_SUCCESS) {
-    FuncExit(u"Fwsmi_1Fh", u"BIOS return not success");
-    return FALSE;
-  }
-  FuncExit(u"Fwsmi_1Fh", NULL);
-  return TRUE;
+  FWSMI_EXCHANGE_IO Io = {};
+  Io.Args.Ecx = Code;
+  return FwsmiExchange(&k1Fh, &Io, FALSE);
 }
 
 BOOLEAN SMI_ApHookPoint(UINT32 Code) {
