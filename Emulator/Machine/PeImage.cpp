@@ -1,96 +1,224 @@
 #include "Machine/PeImage.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace vyr::emu {
 
 namespace {
 
+constexpr uint32_t kCertificateDirectory = 4;
+// The loader reads the optional header up to DllCharacteristics.
+constexpr size_t kLoaderOptionalHeaderSize = 72;
+// The largest image the loader allocates pages for.
 constexpr uint32_t kMaxImageSize = 256u << 20;
 
-uint16_t U16(const uint8_t *P) { return static_cast<uint16_t>(P[0] | (P[1] << 8)); }
-uint32_t U32(const uint8_t *P) { return U16(P) | (static_cast<uint32_t>(U16(P + 2)) << 16); }
+bool IsPowerOfTwo(uint32_t V) { return V != 0 && (V & (V - 1)) == 0; }
 
-// Bytes a section fills in the image: its raw data, cut to the virtual size.
-uint32_t CopyLength(const PeSection &S) { return S.VirtualSize == 0 ? S.RawSize : std::min(S.RawSize, S.VirtualSize); }
+// One fault, in the words of the reader that met it.
+[[noreturn]] void Refuse(PeReader Reader, const std::string &LoaderText, const std::string &PackagerText) {
+  throw PeError(Reader == PeReader::Loader ? LoaderText : PackagerText);
+}
 
 }  // namespace
 
-PeInfo ParsePe(const uint8_t *Data, size_t Size) {
-  if (Size < 64 || Data[0] != 'M' || Data[1] != 'Z') {
-    throw PeError("not a PE image: no MZ header");
+std::string Hex32(uint64_t Value) {
+  char Buffer[24];
+  std::snprintf(Buffer, sizeof Buffer, "0x%08llX", static_cast<unsigned long long>(Value));
+  return Buffer;
+}
+
+void RequireRange(size_t DataSize, size_t Offset, size_t Length) {
+  if (Offset > DataSize || Length > DataSize - Offset) {
+    throw PeError("read of " + std::to_string(Length) + " bytes at " + Hex32(Offset) +
+                  " runs past the end of the data (" + Hex32(DataSize) + " bytes)");
   }
-  const uint32_t PeOffset = U32(Data + 0x3C);
-  if (PeOffset > Size || Size - PeOffset < 24) {
-    throw PeError("PE header offset 0x" + std::to_string(PeOffset) + " lies outside the file");
+}
+
+uint16_t ReadLe16(const uint8_t *Data, size_t Size, size_t Offset) {
+  RequireRange(Size, Offset, 2);
+  return static_cast<uint16_t>(Data[Offset] | (Data[Offset + 1] << 8));
+}
+
+uint32_t ReadLe32(const uint8_t *Data, size_t Size, size_t Offset) {
+  RequireRange(Size, Offset, 4);
+  return static_cast<uint32_t>(Data[Offset]) | (static_cast<uint32_t>(Data[Offset + 1]) << 8) |
+         (static_cast<uint32_t>(Data[Offset + 2]) << 16) | (static_cast<uint32_t>(Data[Offset + 3]) << 24);
+}
+
+uint64_t ReadLe64(const uint8_t *Data, size_t Size, size_t Offset) {
+  return ReadLe32(Data, Size, Offset) | (static_cast<uint64_t>(ReadLe32(Data, Size, Offset + 4)) << 32);
+}
+
+PeHeaders ReadPeHeaders(const uint8_t *Data, size_t Size, PeReader Reader) {
+  const bool Loader = Reader == PeReader::Loader;
+  auto U16 = [&](size_t Offset) { return ReadLe16(Data, Size, Offset); };
+  auto U32 = [&](size_t Offset) { return ReadLe32(Data, Size, Offset); };
+  PeHeaders Info;
+  if (Size < kDosHeaderSize) {
+    Refuse(Reader, "not a PE image: no MZ header",
+           "not a PE image: " + std::to_string(Size) + " bytes is too small for a DOS header");
   }
-  const uint8_t *Pe = Data + PeOffset;
-  if (std::memcmp(Pe, "PE\0\0", 4) != 0) {
-    throw PeError("not a PE image: no PE signature");
+  if (Data[0] != 'M' || Data[1] != 'Z') {
+    Refuse(Reader, "not a PE image: no MZ header", "not a PE image: no 'MZ' DOS signature");
   }
-  PeInfo Info;
-  Info.Machine = U16(Pe + 4);
-  const uint16_t SectionCount = U16(Pe + 6);
-  const uint16_t OptionalSize = U16(Pe + 20);
-  const size_t OptionalOffset = size_t(PeOffset) + 24;
-  if (OptionalSize < 72 || OptionalOffset + OptionalSize > Size) {
-    throw PeError("optional header is too short or cut off");
+
+  Info.peOffset = U32(0x3C);
+  if (uint64_t{Info.peOffset} + 4 + kCoffHeaderSize > Size) {
+    Refuse(Reader, "PE header offset 0x" + std::to_string(Info.peOffset) + " lies outside the file",
+           "truncated PE image: the PE header at e_lfanew " + Hex32(Info.peOffset) +
+               " lies past the end of the file (" + Hex32(Size) + " bytes)");
   }
-  const uint8_t *Optional = Data + OptionalOffset;
-  const uint16_t Magic = U16(Optional);
-  if (Magic == 0x10B) {
-    Info.Pe32Plus = false;
-  } else if (Magic == 0x20B) {
-    Info.Pe32Plus = true;
+  if (std::memcmp(Data + Info.peOffset, "PE\0\0", 4) != 0) {
+    Refuse(Reader, "not a PE image: no PE signature",
+           "not a PE image: no \"PE\\0\\0\" signature at " + Hex32(Info.peOffset));
+  }
+
+  const size_t Coff = Info.peOffset + 4;
+  Info.machine = U16(Coff);
+  const uint16_t NumberOfSections = U16(Coff + 2);
+  Info.pointerToSymbolTable = U32(Coff + 8);
+  Info.sizeOfOptionalHeader = U16(Coff + 16);
+  Info.optionalHeaderOffset = Coff + kCoffHeaderSize;
+
+  const size_t Opt = Info.optionalHeaderOffset;
+  const size_t Least = Loader ? kLoaderOptionalHeaderSize : 2;  // the packager first needs the magic
+  if (Info.sizeOfOptionalHeader < Least || uint64_t{Opt} + Info.sizeOfOptionalHeader > Size) {
+    Refuse(Reader, "optional header is too short or cut off",
+           "truncated PE image: the optional header (" + std::to_string(Info.sizeOfOptionalHeader) + " bytes at " +
+               Hex32(Opt) + ") runs past the end of the file");
+  }
+  Info.magic = U16(Opt);
+  size_t FixedSize = 0;
+  if (Info.magic == kMagicPe32) {
+    FixedSize = kPe32FixedSize;
+  } else if (Info.magic == kMagicPe32Plus) {
+    FixedSize = kPe32PlusFixedSize;
   } else {
-    throw PeError("unknown optional header magic");
+    Refuse(Reader, "unknown optional header magic",
+           "unsupported optional header magic " + Hex32(Info.magic) +
+               " (expected 0x10B for PE32 or 0x20B for PE32+)");
   }
-  Info.EntryPoint = U32(Optional + 16);
-  Info.SizeOfImage = U32(Optional + 56);
-  Info.SizeOfHeaders = U32(Optional + 60);
-  Info.Subsystem = U16(Optional + 68);
-  if (Info.SizeOfImage == 0 || Info.SizeOfImage > kMaxImageSize) {
-    throw PeError("SizeOfImage is 0 or too large");
+  if (!Loader && Info.sizeOfOptionalHeader < FixedSize) {
+    throw PeError("optional header too small: SizeOfOptionalHeader " + std::to_string(Info.sizeOfOptionalHeader) +
+                  ", at least " + std::to_string(FixedSize) + " needed");
   }
-  if (Info.SizeOfHeaders > Info.SizeOfImage || Info.SizeOfHeaders > Size) {
-    throw PeError("SizeOfHeaders exceeds the image or the file");
+
+  // All below DllCharacteristics: inside the optional header for both readers.
+  Info.entryPoint = U32(Opt + 16);
+  Info.imageBase = Info.IsPe32Plus() ? ReadLe64(Data, Size, Opt + 24) : U32(Opt + 28);
+  Info.sectionAlignment = U32(Opt + 32);
+  Info.fileAlignment = U32(Opt + 36);
+  Info.sizeOfImage = U32(Opt + 56);
+  Info.sizeOfHeaders = U32(Opt + 60);
+  Info.checkSum = U32(Opt + 64);
+  Info.subsystem = U16(Opt + 68);
+  Info.dllCharacteristics = U16(Opt + 70);
+  // The loader accepts a header that ends before the data directories.
+  size_t DirectoriesRoom = 0;
+  if (Info.sizeOfOptionalHeader >= FixedSize) {
+    Info.numberOfRvaAndSizes = U32(Opt + FixedSize - 4);
+    DirectoriesRoom = (Info.sizeOfOptionalHeader - FixedSize) / 8;
   }
-  const size_t SectionTable = OptionalOffset + OptionalSize;
-  if (SectionTable + size_t(SectionCount) * 40 > Size) {
-    throw PeError("section table is cut off");
+  if (Info.numberOfRvaAndSizes <= DirectoriesRoom && Info.numberOfRvaAndSizes > kCertificateDirectory) {
+    const size_t Directory = Opt + FixedSize + kCertificateDirectory * 8;
+    Info.certificateTableOffset = U32(Directory);
+    Info.certificateTableSize = U32(Directory + 4);
   }
-  for (uint16_t Index = 0; Index < SectionCount; Index++) {
-    const uint8_t *Header = Data + SectionTable + size_t(Index) * 40;
-    PeSection S;
-    S.Name.assign(reinterpret_cast<const char *>(Header), strnlen(reinterpret_cast<const char *>(Header), 8));
-    S.VirtualSize = U32(Header + 8);
-    S.VirtualAddress = U32(Header + 12);
-    S.RawSize = U32(Header + 16);
-    S.RawOffset = U32(Header + 20);
-    if (S.RawSize != 0 && (uint64_t(S.RawOffset) + S.RawSize > Size)) {
-      throw PeError("section " + S.Name + " raw data lies outside the file");
+
+  if (Loader) {
+    if (Info.sizeOfImage == 0 || Info.sizeOfImage > kMaxImageSize) {
+      throw PeError("SizeOfImage is 0 or too large");
     }
-    const uint64_t Span = std::max<uint64_t>(S.VirtualSize, CopyLength(S));
-    if (uint64_t(S.VirtualAddress) + Span > Info.SizeOfImage) {
-      throw PeError("section " + S.Name + " lies outside SizeOfImage");
+    if (Info.sizeOfHeaders > Info.sizeOfImage || Info.sizeOfHeaders > Size) {
+      throw PeError("SizeOfHeaders exceeds the image or the file");
     }
-    Info.Sections.push_back(S);
+  } else {
+    if (Info.numberOfRvaAndSizes > DirectoriesRoom) {
+      throw PeError("NumberOfRvaAndSizes " + std::to_string(Info.numberOfRvaAndSizes) +
+                    " does not fit in the optional header (room for " + std::to_string(DirectoriesRoom) + ")");
+    }
+    if (!IsPowerOfTwo(Info.fileAlignment) || !IsPowerOfTwo(Info.sectionAlignment)) {
+      throw PeError("bad alignment: FileAlignment " + Hex32(Info.fileAlignment) + " and SectionAlignment " +
+                    Hex32(Info.sectionAlignment) + " must be non-zero powers of two");
+    }
+  }
+
+  Info.sectionTableOffset = Opt + Info.sizeOfOptionalHeader;
+  const uint64_t TableEnd = uint64_t{Info.sectionTableOffset} + uint64_t{NumberOfSections} * kSectionHeaderSize;
+  if (TableEnd > Size) {
+    Refuse(Reader, "section table is cut off",
+           "truncated PE image: the section table (" + std::to_string(NumberOfSections) + " sections at " +
+               Hex32(Info.sectionTableOffset) + ") runs past the end of the file (" + Hex32(Size) + " bytes)");
+  }
+  if (!Loader && (Info.sizeOfHeaders < TableEnd || Info.sizeOfHeaders > Size)) {
+    throw PeError("SizeOfHeaders " + Hex32(Info.sizeOfHeaders) + " must cover the section table (ends at " +
+                  Hex32(TableEnd) + ") and lie within the file (" + Hex32(Size) + " bytes)");
+  }
+
+  for (uint16_t Index = 0; Index < NumberOfSections; ++Index) {
+    PeSectionHeader S;
+    S.headerOffset = Info.sectionTableOffset + size_t{Index} * kSectionHeaderSize;
+    const char *Name = reinterpret_cast<const char *>(Data + S.headerOffset);
+    S.name.assign(Name, strnlen(Name, 8));
+    S.virtualSize = U32(S.headerOffset + 8);
+    S.virtualAddress = U32(S.headerOffset + 12);
+    S.sizeOfRawData = U32(S.headerOffset + 16);
+    S.pointerToRawData = U32(S.headerOffset + 20);
+    S.characteristics = U32(S.headerOffset + 36);
+    if (S.sizeOfRawData != 0 && uint64_t{S.pointerToRawData} + S.sizeOfRawData > Size) {
+      Refuse(Reader, "section " + S.name + " raw data lies outside the file",
+             "truncated PE image: section '" + S.name + "' raw data (" + Hex32(S.pointerToRawData) + " + " +
+                 Hex32(S.sizeOfRawData) + ") runs past the end of the file (" + Hex32(Size) + " bytes)");
+    }
+    if (uint64_t{S.virtualAddress} + S.LoadedSize() > Info.sizeOfImage) {
+      Refuse(Reader, "section " + S.name + " lies outside SizeOfImage",
+             "section '" + S.name + "' (VA " + Hex32(S.virtualAddress) + " + " + Hex32(S.LoadedSize()) +
+                 ") extends past SizeOfImage " + Hex32(Info.sizeOfImage));
+    }
+    Info.sections.push_back(std::move(S));
+  }
+  return Info;
+}
+
+void MapPeImage(const PeHeaders &Headers, const uint8_t *Data, size_t Size, uint8_t *Image, PeReader Reader) {
+  const size_t HeaderLength = std::min<size_t>({Headers.sizeOfHeaders, Size, Headers.sizeOfImage});
+  if (HeaderLength != 0) {  // an empty image may have no buffer at all
+    std::memcpy(Image, Data, HeaderLength);
+  }
+  for (const PeSectionHeader &S : Headers.sections) {
+    // Raw data beyond the virtual size is not loaded.
+    const uint32_t Length = std::min(S.sizeOfRawData, S.LoadedSize());
+    if (Length != 0) {
+      RequireRange(Size, S.pointerToRawData, Length);
+      RequireRange(Headers.sizeOfImage, S.virtualAddress, Length);
+      std::memcpy(Image + S.virtualAddress, Data + S.pointerToRawData, Length);
+    }
+    if (Reader == PeReader::Loader && S.virtualSize > Length) {
+      std::memset(Image + S.virtualAddress + Length, 0, S.virtualSize - Length);
+    }
+  }
+}
+
+PeInfo ParsePe(const uint8_t *Data, size_t Size) {
+  PeInfo Info;
+  Info.Headers = ReadPeHeaders(Data, Size, PeReader::Loader);
+  const PeHeaders &H = Info.Headers;
+  Info.Pe32Plus = H.IsPe32Plus();
+  Info.Machine = H.machine;
+  Info.Subsystem = H.subsystem;
+  Info.EntryPoint = H.entryPoint;
+  Info.SizeOfImage = H.sizeOfImage;
+  Info.SizeOfHeaders = H.sizeOfHeaders;
+  for (const PeSectionHeader &S : H.sections) {
+    Info.Sections.push_back({S.name, S.virtualAddress, S.virtualSize, S.pointerToRawData, S.sizeOfRawData});
   }
   return Info;
 }
 
 void MapPe(const PeInfo &Info, const uint8_t *Data, size_t Size, uint8_t *Image) {
-  std::memcpy(Image, Data, std::min<size_t>(Info.SizeOfHeaders, Size));
-  for (const PeSection &S : Info.Sections) {
-    const uint32_t Length = CopyLength(S);
-    if (Length != 0) {
-      std::memcpy(Image + S.VirtualAddress, Data + S.RawOffset, Length);
-    }
-    if (S.VirtualSize > Length) {
-      std::memset(Image + S.VirtualAddress + Length, 0, S.VirtualSize - Length);
-    }
-  }
+  MapPeImage(Info.Headers, Data, Size, Image, PeReader::Loader);
 }
 
 }  // namespace vyr::emu

@@ -1,63 +1,39 @@
 #include "vyrpack/PeImage.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 namespace vyr::pack {
 
 namespace {
 
-constexpr size_t kDosHeaderSize = 64;
-constexpr size_t kCoffHeaderSize = 20;
-constexpr size_t kSectionHeaderSize = 40;
-constexpr size_t kPe32FixedSize = 96;       // optional header up to the data directories
-constexpr size_t kPe32PlusFixedSize = 112;
+using emu::kCoffHeaderSize;
+using emu::kDosHeaderSize;
+using emu::kPe32FixedSize;
+using emu::kPe32PlusFixedSize;
+using emu::kSectionHeaderSize;
+using emu::RequireRange;
+
 constexpr size_t kDataDirectoryCount = 16;
-constexpr uint32_t kCertificateDirectory = 4;
 // Mapping an image allocates SizeOfImage bytes; a driver is far below this.
 constexpr uint32_t kMaxMappedImage = 512u * 1024 * 1024;
 
-void RequireRange(const Bytes& b, size_t offset, size_t size) {
-  if (offset > b.size() || size > b.size() - offset) {
-    throw PeError("read of " + std::to_string(size) + " bytes at " + Hex32(offset) +
-                  " runs past the end of the data (" + Hex32(b.size()) + " bytes)");
-  }
-}
-
-bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
-
 }  // namespace
 
-std::string Hex32(uint64_t value) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%08llX", static_cast<unsigned long long>(value));
-  return buf;
-}
+uint16_t ReadU16(const Bytes& b, size_t offset) { return emu::ReadLe16(b.data(), b.size(), offset); }
 
-uint16_t ReadU16(const Bytes& b, size_t offset) {
-  RequireRange(b, offset, 2);
-  return static_cast<uint16_t>(b[offset] | (b[offset + 1] << 8));
-}
+uint32_t ReadU32(const Bytes& b, size_t offset) { return emu::ReadLe32(b.data(), b.size(), offset); }
 
-uint32_t ReadU32(const Bytes& b, size_t offset) {
-  RequireRange(b, offset, 4);
-  return static_cast<uint32_t>(b[offset]) | (static_cast<uint32_t>(b[offset + 1]) << 8) |
-         (static_cast<uint32_t>(b[offset + 2]) << 16) | (static_cast<uint32_t>(b[offset + 3]) << 24);
-}
-
-uint64_t ReadU64(const Bytes& b, size_t offset) {
-  return ReadU32(b, offset) | (static_cast<uint64_t>(ReadU32(b, offset + 4)) << 32);
-}
+uint64_t ReadU64(const Bytes& b, size_t offset) { return emu::ReadLe64(b.data(), b.size(), offset); }
 
 void WriteU16(Bytes& b, size_t offset, uint16_t value) {
-  RequireRange(b, offset, 2);
+  RequireRange(b.size(), offset, 2);
   b[offset] = static_cast<uint8_t>(value);
   b[offset + 1] = static_cast<uint8_t>(value >> 8);
 }
 
 void WriteU32(Bytes& b, size_t offset, uint32_t value) {
-  RequireRange(b, offset, 4);
+  RequireRange(b.size(), offset, 4);
   for (int i = 0; i < 4; ++i) b[offset + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
@@ -66,133 +42,14 @@ void WriteU64(Bytes& b, size_t offset, uint64_t value) {
   WriteU32(b, offset + 4, static_cast<uint32_t>(value >> 32));
 }
 
-PeInfo ParsePe(const Bytes& file) {
-  PeInfo info;
-  if (file.size() < kDosHeaderSize) {
-    throw PeError("not a PE image: " + std::to_string(file.size()) +
-                  " bytes is too small for a DOS header");
-  }
-  if (file[0] != 'M' || file[1] != 'Z') throw PeError("not a PE image: no 'MZ' DOS signature");
-
-  info.peOffset = ReadU32(file, 0x3C);
-  const uint64_t coffEnd = uint64_t{info.peOffset} + 4 + kCoffHeaderSize;
-  if (coffEnd > file.size()) {
-    throw PeError("truncated PE image: the PE header at e_lfanew " + Hex32(info.peOffset) +
-                  " lies past the end of the file (" + Hex32(file.size()) + " bytes)");
-  }
-  if (std::memcmp(&file[info.peOffset], "PE\0\0", 4) != 0) {
-    throw PeError("not a PE image: no \"PE\\0\\0\" signature at " + Hex32(info.peOffset));
-  }
-
-  const size_t coff = info.peOffset + 4;
-  info.machine = ReadU16(file, coff);
-  const uint16_t numberOfSections = ReadU16(file, coff + 2);
-  info.pointerToSymbolTable = ReadU32(file, coff + 8);
-  info.sizeOfOptionalHeader = ReadU16(file, coff + 16);
-  info.optionalHeaderOffset = coff + kCoffHeaderSize;
-
-  const size_t opt = info.optionalHeaderOffset;
-  if (info.sizeOfOptionalHeader < 2 || uint64_t{opt} + info.sizeOfOptionalHeader > file.size()) {
-    throw PeError("truncated PE image: the optional header (" +
-                  std::to_string(info.sizeOfOptionalHeader) + " bytes at " + Hex32(opt) +
-                  ") runs past the end of the file");
-  }
-  info.magic = ReadU16(file, opt);
-  size_t fixedSize = 0;
-  if (info.magic == kMagicPe32) {
-    fixedSize = kPe32FixedSize;
-  } else if (info.magic == kMagicPe32Plus) {
-    fixedSize = kPe32PlusFixedSize;
-  } else {
-    throw PeError("unsupported optional header magic " + Hex32(info.magic) +
-                  " (expected 0x10B for PE32 or 0x20B for PE32+)");
-  }
-  if (info.sizeOfOptionalHeader < fixedSize) {
-    throw PeError("optional header too small: SizeOfOptionalHeader " +
-                  std::to_string(info.sizeOfOptionalHeader) + ", at least " +
-                  std::to_string(fixedSize) + " needed");
-  }
-
-  info.imageBase = info.IsPe32Plus() ? ReadU64(file, opt + 24) : ReadU32(file, opt + 28);
-  info.sectionAlignment = ReadU32(file, opt + 32);
-  info.fileAlignment = ReadU32(file, opt + 36);
-  info.sizeOfImage = ReadU32(file, opt + 56);
-  info.sizeOfHeaders = ReadU32(file, opt + 60);
-  info.checkSum = ReadU32(file, opt + 64);
-  info.subsystem = ReadU16(file, opt + 68);
-  info.dllCharacteristics = ReadU16(file, opt + 70);
-  info.numberOfRvaAndSizes = ReadU32(file, opt + fixedSize - 4);
-  const size_t directoriesRoom = (info.sizeOfOptionalHeader - fixedSize) / 8;
-  if (info.numberOfRvaAndSizes > directoriesRoom) {
-    throw PeError("NumberOfRvaAndSizes " + std::to_string(info.numberOfRvaAndSizes) +
-                  " does not fit in the optional header (room for " +
-                  std::to_string(directoriesRoom) + ")");
-  }
-  if (info.numberOfRvaAndSizes > kCertificateDirectory) {
-    const size_t dir = opt + fixedSize + kCertificateDirectory * 8;
-    info.certificateTableOffset = ReadU32(file, dir);
-    info.certificateTableSize = ReadU32(file, dir + 4);
-  }
-
-  if (!IsPowerOfTwo(info.fileAlignment) || !IsPowerOfTwo(info.sectionAlignment)) {
-    throw PeError("bad alignment: FileAlignment " + Hex32(info.fileAlignment) +
-                  " and SectionAlignment " + Hex32(info.sectionAlignment) +
-                  " must be non-zero powers of two");
-  }
-
-  info.sectionTableOffset = opt + info.sizeOfOptionalHeader;
-  const uint64_t tableEnd =
-      uint64_t{info.sectionTableOffset} + uint64_t{numberOfSections} * kSectionHeaderSize;
-  if (tableEnd > file.size()) {
-    throw PeError("truncated PE image: the section table (" + std::to_string(numberOfSections) +
-                  " sections at " + Hex32(info.sectionTableOffset) +
-                  ") runs past the end of the file (" + Hex32(file.size()) + " bytes)");
-  }
-  if (info.sizeOfHeaders < tableEnd || info.sizeOfHeaders > file.size()) {
-    throw PeError("SizeOfHeaders " + Hex32(info.sizeOfHeaders) +
-                  " must cover the section table (ends at " + Hex32(tableEnd) +
-                  ") and lie within the file (" + Hex32(file.size()) + " bytes)");
-  }
-
-  for (uint16_t i = 0; i < numberOfSections; ++i) {
-    PeSection s;
-    s.headerOffset = info.sectionTableOffset + size_t{i} * kSectionHeaderSize;
-    const char* name = reinterpret_cast<const char*>(&file[s.headerOffset]);
-    s.name.assign(name, strnlen(name, 8));
-    s.virtualSize = ReadU32(file, s.headerOffset + 8);
-    s.virtualAddress = ReadU32(file, s.headerOffset + 12);
-    s.sizeOfRawData = ReadU32(file, s.headerOffset + 16);
-    s.pointerToRawData = ReadU32(file, s.headerOffset + 20);
-    s.characteristics = ReadU32(file, s.headerOffset + 36);
-    if (s.sizeOfRawData != 0 && uint64_t{s.pointerToRawData} + s.sizeOfRawData > file.size()) {
-      throw PeError("truncated PE image: section '" + s.name + "' raw data (" +
-                    Hex32(s.pointerToRawData) + " + " + Hex32(s.sizeOfRawData) +
-                    ") runs past the end of the file (" + Hex32(file.size()) + " bytes)");
-    }
-    if (uint64_t{s.virtualAddress} + s.LoadedSize() > info.sizeOfImage) {
-      throw PeError("section '" + s.name + "' (VA " + Hex32(s.virtualAddress) + " + " +
-                    Hex32(s.LoadedSize()) + ") extends past SizeOfImage " +
-                    Hex32(info.sizeOfImage));
-    }
-    info.sections.push_back(std::move(s));
-  }
-  return info;
-}
+PeInfo ParsePe(const Bytes& file) { return emu::ReadPeHeaders(file.data(), file.size(), emu::PeReader::Packager); }
 
 Bytes MapImage(const Bytes& file, const PeInfo& info) {
   if (info.sizeOfImage > kMaxMappedImage) {
     throw PeError("SizeOfImage " + Hex32(info.sizeOfImage) + " is implausibly large");
   }
   Bytes mem(info.sizeOfImage, 0);
-  const size_t headers = std::min<size_t>({info.sizeOfHeaders, file.size(), mem.size()});
-  std::copy_n(file.begin(), headers, mem.begin());
-  for (const PeSection& s : info.sections) {
-    const uint32_t n = std::min(s.sizeOfRawData, s.LoadedSize());
-    if (n == 0) continue;
-    RequireRange(file, s.pointerToRawData, n);
-    RequireRange(mem, s.virtualAddress, n);
-    std::copy_n(file.begin() + s.pointerToRawData, n, mem.begin() + s.virtualAddress);
-  }
+  emu::MapPeImage(info, file.data(), file.size(), mem.data(), emu::PeReader::Packager);
   return mem;
 }
 

@@ -1,75 +1,38 @@
-// PE32 / PE32+ reading and the stub driver image. Every read is bounds-checked;
-// a malformed file raises PeError with a message meant for the user.
+// vyrpack's side of PE images: the stub driver image and the builder behind it,
+// and the packager's reading and mapping of an image, which go through the
+// emulator's PE reader (Machine/PeImage.h). A malformed file raises PeError
+// with a message meant for the user.
 #ifndef VYRPACK_PE_IMAGE_H_
 #define VYRPACK_PE_IMAGE_H_
 
 #include <cstddef>
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "Machine/PeImage.h"
 
 namespace vyr::pack {
 
 using Bytes = std::vector<uint8_t>;
 
-class PeError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+using PeError = emu::PeError;
+using PeSection = emu::PeSectionHeader;
+using PeInfo = emu::PeHeaders;
+using emu::Hex32;
+using emu::kMagicPe32;
+using emu::kMagicPe32Plus;
 
 enum class Arch { Ia32, X64 };
 
 constexpr uint16_t kMachineIa32 = 0x014C;
 constexpr uint16_t kMachineX64 = 0x8664;
-constexpr uint16_t kMagicPe32 = 0x010B;
-constexpr uint16_t kMagicPe32Plus = 0x020B;
 constexpr uint16_t kSubsystemEfiBootServiceDriver = 11;
 constexpr uint32_t kScnCntInitializedData = 0x00000040;
 
-struct PeSection {
-  std::string name;  // up to 8 characters, NULs stripped
-  uint32_t virtualSize = 0;
-  uint32_t virtualAddress = 0;
-  uint32_t sizeOfRawData = 0;
-  uint32_t pointerToRawData = 0;
-  uint32_t characteristics = 0;
-  size_t headerOffset = 0;  // file offset of this section's 40-byte header
-
-  // The size the loader gives the section (old linkers leave VirtualSize 0).
-  uint32_t LoadedSize() const { return virtualSize != 0 ? virtualSize : sizeOfRawData; }
-};
-
-struct PeInfo {
-  uint32_t peOffset = 0;  // e_lfanew
-  uint16_t machine = 0;
-  uint16_t sizeOfOptionalHeader = 0;
-  size_t optionalHeaderOffset = 0;
-  uint16_t magic = 0;
-  uint64_t imageBase = 0;
-  uint32_t sectionAlignment = 0;
-  uint32_t fileAlignment = 0;
-  uint32_t sizeOfImage = 0;
-  uint32_t sizeOfHeaders = 0;
-  uint32_t checkSum = 0;
-  uint16_t subsystem = 0;
-  uint16_t dllCharacteristics = 0;
-  uint32_t numberOfRvaAndSizes = 0;
-  uint32_t certificateTableOffset = 0;  // data directory 4: a file offset, not an RVA
-  uint32_t certificateTableSize = 0;
-  uint32_t pointerToSymbolTable = 0;
-  size_t sectionTableOffset = 0;
-  std::vector<PeSection> sections;
-
-  bool IsPe32Plus() const { return magic == kMagicPe32Plus; }
-  // Offsets of header fields that the packager rewrites.
-  size_t SizeOfInitializedDataOffset() const { return optionalHeaderOffset + 8; }
-  size_t SizeOfImageOffset() const { return optionalHeaderOffset + 56; }
-  size_t CheckSumOffset() const { return optionalHeaderOffset + 64; }
-};
-
-// Parses the headers and section table; throws PeError when anything is
-// missing, out of range or inconsistent.
+// Parses the headers and section table as the packager reads them
+// (emu::PeReader::Packager); throws PeError when anything is missing, out of
+// range or inconsistent.
 PeInfo ParsePe(const Bytes& file);
 
 struct SectionLayout {
@@ -121,8 +84,6 @@ void WriteU64(Bytes& b, size_t offset, uint64_t value);
 constexpr uint64_t AlignUp(uint64_t value, uint64_t alignment) {
   return (value + alignment - 1) / alignment * alignment;
 }
-
-std::string Hex32(uint64_t value);  // "0x0000ABCD" style, at least 8 digits
 
 }  // namespace vyr::pack
 
