@@ -2,9 +2,11 @@
 # The UEFI part of the test command: builds the IA32 and X64 images, proves
 # that the image check refuses a global constructor, and boots the packaged
 # driver with its launcher in QEMU + OVMF on both architectures
-# (Tests/qemu/run-uefi.sh). Needs scripts/install-deps.sh --uefi.
+# (Tests/qemu/run-uefi.sh), then runs whole updates, a firmware run, a save
+# and a run typed in the UEFI shell against the emulated BIOS driver
+# (Tests/qemu/run-update.sh). Needs scripts/install-deps.sh --uefi.
 #
-#   scripts/uefi-test.sh [VYRPACK]      (default build/host-asan/vyrpack)
+#   scripts/uefi-test.sh [VYRPACK]      (default build/host-asan/vyrpack; vyrfft beside it)
 set -u
 cd "$(dirname "$0")/.."
 vyrpack=${1:-build/host-asan/vyrpack}
@@ -45,9 +47,28 @@ rc=$?
 [ $rc -ne 0 ] && grep -q 'global initializer' "$work/ctor-check.log" && [ ! -e "$work/ctor-image.efi" ]
 result $? "the image check refuses an object with a global constructor"
 
+# Only the test image may hand its SMIs to the emulated BIOS: the production
+# image must not even hold the protocol's GUID.
+has_guid() { # has_guid IMAGE: the emulated-SMI protocol GUID's bytes are in IMAGE
+  python3 -c 'import sys; sys.exit(0 if bytes.fromhex("2e3c0f6ad7513b4f9e2a7c441b85d03f") in open(sys.argv[1], "rb").read() else 1)' "$1"
+}
+for arch in ia32 x64; do
+  ! has_guid "build/uefi-$arch/VyrFFT.efi" && has_guid "build/uefi-$arch/VyrFFT-emu.efi"
+  result $? "the production image ($arch) holds no emulated-SMI hook; the test image does"
+done
+
 for arch in ia32 x64; do
   Tests/qemu/run-uefi.sh "$arch" "build/uefi-$arch" "$vyrpack" "$work/$arch"
-  result $? "QEMU + OVMF run ($arch)"
+  result $? "QEMU + OVMF run of the production image ($arch): no FWSMI handler, stops at 10h"
+done
+# Whole runs against the emulated BIOS driver, each checked against the same
+# run on the host's emulated PC. A new engine is one more line here.
+bin=$(dirname "$vyrpack")
+for arch in ia32 x64; do
+  for scenario in update firmware save shell; do
+    Tests/qemu/run-update.sh "$arch" "build/uefi-$arch" "$bin" "$work/$arch-$scenario" "$scenario"
+    result $? "QEMU + OVMF $scenario run against the emulated BIOS ($arch)"
+  done
 done
 # The primary target once more, with a driver image that carries no payload.
 Tests/qemu/run-uefi.sh ia32 build/uefi-ia32 "$vyrpack" "$work/ia32-no-payload" no-payload

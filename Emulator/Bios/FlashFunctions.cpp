@@ -127,6 +127,21 @@ UINT32 WholeBlocks(CONST EMU_FLASH *F, UINT64 Address, UINT64 Length) {
   return At >= End ? Blocks : 0;
 }
 
+// Widens the changed span by Length bytes at Offset into the contents.
+VOID MarkChanged(EMU_FLASH *F, UINT32 Offset, UINT32 Length) {
+  if (Length == 0) {
+    return;
+  }
+  if (!F->ContentsChanged) {
+    F->ChangedStart = Offset;
+    F->ChangedEnd = Offset + Length;
+  } else {
+    F->ChangedStart = Offset < F->ChangedStart ? Offset : F->ChangedStart;
+    F->ChangedEnd = Offset + Length > F->ChangedEnd ? Offset + Length : F->ChangedEnd;
+  }
+  F->ContentsChanged = TRUE;
+}
+
 }  // namespace
 
 BOOLEAN EmuFlashIsBlockRange(CONST EMU_FLASH *Flash, UINT64 Address, UINT64 Length) {
@@ -140,7 +155,7 @@ BOOLEAN EmuFlashErase(EMU_FLASH *Flash, UINT32 Address, UINT32 Length) {
   }
   FillBytes(Flash->Contents + (Address - EmuFlashBase(Flash)), Length, 0xFF);
   Flash->BlocksErased += Blocks;
-  Flash->ContentsChanged = TRUE;
+  MarkChanged(Flash, Address - EmuFlashBase(Flash), Length);
   return TRUE;
 }
 
@@ -153,9 +168,7 @@ BOOLEAN EmuFlashProgram(EMU_FLASH *Flash, UINT32 Address, CONST UINT8 *Data, UIN
   for (UINT32 Index = 0; Index < Length; Index++) {
     Cells[Index] = Flash->ProgramClearsBitsOnly ? (UINT8)(Cells[Index] & Data[Index]) : Data[Index];
   }
-  if (Length != 0) {
-    Flash->ContentsChanged = TRUE;
-  }
+  MarkChanged(Flash, (UINT32)(Address - Base), Length);
   return TRUE;
 }
 

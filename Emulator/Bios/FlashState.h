@@ -108,10 +108,14 @@ typedef struct {
   // simply stores the data.
   BOOLEAN ProgramClearsBitsOnly;
 
-  // ---- Contents (host-provided) ----
-  UINT8 *Contents;
+  // ---- Contents (host-provided; the pointer is the last field) ----
   UINT32 ContentsSize;  // mapped at 2^32 - ContentsSize
   BOOLEAN ContentsChanged;  // set by EmuFlashErase and EmuFlashProgram
+  // The span of the contents changed since the host last cleared
+  // ContentsChanged (offsets; End exclusive), so that a host can write back
+  // only what changed.
+  UINT32 ChangedStart;
+  UINT32 ChangedEnd;
 
   // ---- What the utility did ----
   UINT32 BytesRead;
@@ -122,6 +126,10 @@ typedef struct {
   UINT32 RefusedWrites;  // 15h calls answered 0x29 or 0x2A
   UINT8 Last13hSelector;
   UINT8 Last17hImage[16];  // first bytes of the latest 17h image buffer
+
+  // Last: everything above it has the same layout on every target, so the
+  // set-up file (EmuBiosSetup.h) can carry the part as bytes.
+  UINT8 *Contents;
 } EMU_FLASH;
 
 #endif  // VYR_EMU_FLASH_STATE_H_

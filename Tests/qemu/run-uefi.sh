@@ -14,6 +14,8 @@
 # Scenario "no-payload" boots the driver image as built, without records: its
 # entry must fail with its message, and the launcher must still shut down.
 set -u
+# shellcheck source=checks.sh
+source "$(dirname "$0")/checks.sh"
 arch=${1:-}
 build=${2:-}
 vyrpack=${3:-}
@@ -107,28 +109,11 @@ started=$(date +%s)
     -display none -serial stdio -net none -no-reboot >serial.raw 2>qemu.err
 rc=${PIPESTATUS[1]}
 elapsed=$(($(date +%s) - started))
-# The console as text: terminal escapes and carriage returns removed.
-sed -e 's/\x1b\[[0-9;?]*[A-Za-z]//g' -e 's/\x1b[()][0-9A-Za-z]//g' serial.raw | tr -d '\r' >serial.txt
+console_text serial.raw >serial.txt
 mcopy -n -i disk.img ::/EFI/BOOT/VyrFFT-Secure.Log log.txt 2>/dev/null || : >log.txt
 tr -d '\r' <log.txt >log-lf.txt
 
 # ---- Checks ---------------------------------------------------------------------------------
-passes=0
-failures=0
-check() { # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok: [$label] $what"
-    passes=$((passes + 1))
-  else
-    echo "FAIL: [$label] $what"
-    failures=$((failures + 1))
-  fi
-}
-has() { grep -qF -- "$1" "$2"; }
-lacks() { ! grep -qF -- "$1" "$2"; }
-count_is() { [ "$(grep -cF -- "$2" "$3")" -eq "$1" ]; }
 
 if [ "$scenario" = no-payload ]; then
   label="$label no-payload"

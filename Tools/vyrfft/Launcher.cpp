@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "Guids.h"
+#include "Bios/EmuBiosSetup.h"
 #include "Machine/Machine.h"
 #include "Config/CommandLine.h"
 #include "Config/IniSettings.h"
@@ -219,6 +220,17 @@ int Run(const Options &Opt, std::ostream &Out, std::ostream &Log) {
   }
   if (Opt.identity) {
     Out << DescribeIdentity(Machine->Bios()) << "\n";
+    return kExitOk;
+  }
+  if (!Opt.exportBios.empty()) {
+    std::vector<uint8_t> Setup(EmuBiosSetupSize());
+    std::ofstream File(Opt.exportBios, std::ios::binary);
+    if (!EmuBiosSaveSetup(&Machine->Bios(), Machine->SmiCommandPort(), Setup.data(), Setup.size()) ||
+        !File.write(reinterpret_cast<const char *>(Setup.data()), static_cast<std::streamsize>(Setup.size())) ||
+        !File.flush()) {
+      Log << "vyrfft: cannot write the BIOS set-up " << Shown(Opt.exportBios.c_str()) << "\n";
+      return kExitLoadFailed;
+    }
     return kExitOk;
   }
   if (Machine->Volumes().empty()) {

@@ -91,6 +91,8 @@ bool ParseOptions(const std::vector<std::string> &args, Options &options, std::s
       if (!value(arg, options.program)) return false;
     } else if (arg == "--identity") {
       options.identity = true;
+    } else if (arg == "--export-bios") {
+      if (!value(arg, options.exportBios)) return false;
     } else if (arg == "--show-usage") {
       options.showUsage = true;
     } else if (arg == "--dump-settings") {
@@ -139,6 +141,10 @@ does not start with "--" (or after "--") is handed to the utility unchanged.
   --identity        print the model name and version that the machine's BIOS
                     reports (from the BVDT in its flash) and stop; no driver
                     is loaded
+  --export-bios FILE
+                    write the set-up of the machine's emulated BIOS (what its
+                    profile configured) to FILE and stop, for the emulated
+                    BIOS driver that runs it inside real UEFI firmware
   --help            this text
 
 Developer commands (the driver is loaded and set up as above, but instead of

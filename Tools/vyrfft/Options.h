@@ -20,6 +20,7 @@ struct Options {
   int terminal = -1;             // -1 auto (a terminal on stdout), 0 off, 1 on
   bool help = false;
   bool identity = false;          // print the BIOS identity of the machine and stop
+  std::string exportBios;         // write the emulated BIOS's set-up file here and stop
   // Developer commands: run one piece of the utility instead of a main entry.
   bool showUsage = false;         // the usage text, as -h shows it
   std::string dumpSettings;       // a platform.ini loaded and its settings dump shown

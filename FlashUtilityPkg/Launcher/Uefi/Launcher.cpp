@@ -5,7 +5,9 @@
 //
 // Command line: the load options when a shell gives them ("LAUNCHER.EFI -dbg
 // ..."), otherwise the first line of VyrFFT.args beside the launcher (the
-// utility's arguments only, e.g. "-dbg").
+// utility's arguments only, e.g. "-dbg"). A first argument "--firmware" is the
+// launcher's own: it calls UefiFlashMain, as firmware starting an update from
+// the driver's payload would, instead of ShellFlashMain.
 #include "BaseLib.h"
 #include "Base/Print.h"
 #include "Guids.h"
@@ -33,6 +35,7 @@ static CHAR16 mDirectory[LAUNCHER_PATH_CHARS];
 static CHAR16 mCurrentDirectory[LAUNCHER_PATH_CHARS + 8];
 static CHAR16 mDriverPath[LAUNCHER_PATH_CHARS + 16];
 static CHAR16 mArgsPath[LAUNCHER_PATH_CHARS + 16];
+static BOOLEAN mFirmwareRun;
 static UINT64 mDevicePathBuffer[DEVICE_PATH_BUFFER_BYTES / sizeof(UINT64)];
 
 static VOID Say(CONST CHAR16 *Format, ...) {
@@ -207,8 +210,14 @@ static VOID RunDriver(EFI_HANDLE ImageHandle, EFI_LOADED_IMAGE_PROTOCOL *Self, U
       ((SET_SHELL_EXECUTE_CALLBACK)Entries[3])(ShellExecute);
       ((SET_COMMAND_LINE_ARGUMENT)Entries[1])(Argc, mArgv);
       Say(u"current directory %s, program %s\n", mCurrentDirectory, mArgv[0]);
-      BOOLEAN Result = ((SHELL_FLASH_MAIN)Entries[5])();
-      Say(u"ShellFlashMain returned %s\n", Result ? u"TRUE" : u"FALSE");
+      BOOLEAN Result;
+      if (mFirmwareRun) {
+        Result = ((UEFI_FLASH_MAIN)Entries[6])();
+        Say(u"UefiFlashMain returned %s\n", Result ? u"TRUE" : u"FALSE");
+      } else {
+        Result = ((SHELL_FLASH_MAIN)Entries[5])();
+        Say(u"ShellFlashMain returned %s\n", Result ? u"TRUE" : u"FALSE");
+      }
       Result = ((END_PROGRAM)Entries[4])();
       Say(u"EndProgram returned %s\n", Result ? u"TRUE" : u"FALSE");
     }
@@ -251,6 +260,11 @@ extern "C" EFI_STATUS EFIAPI LauncherEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TA
     return EFI_ABORTED;
   }
   UINT32 Argc = GatherArguments(Self);
+  if (Argc > 1 && StrCmp(mArgv[1], u"--firmware") == 0) {
+    mFirmwareRun = TRUE;
+    for (UINT32 Index = 1; Index + 1 < Argc; Index++) mArgv[Index] = mArgv[Index + 1];
+    Argc--;
+  }
   mArgv[Argc] = NULL;
   RunDriver(ImageHandle, Self, Argc);
   ShutDown();

@@ -1,0 +1,216 @@
+#!/usr/bin/env bash
+# Runs a whole update inside QEMU + OVMF against the emulated BIOS driver and
+# checks it against the same run on the host's emulated PC.
+#
+#   run-update.sh ARCH UEFI_BUILD_DIR HOST_BIN_DIR WORKDIR SCENARIO
+#
+# ARCH is ia32 or x64; UEFI_BUILD_DIR holds VyrFFT-emu.efi, EmuBios.efi,
+# VyrEmuBoot.efi and VyrFFTLauncher.efi (scripts/build-uefi.sh); HOST_BIN_DIR
+# holds vyrpack and vyrfft. The machine is the main job's: the default machine
+# with BIOS V1.00 in its flash, new.fd (V1.01) and the example platform.ini.
+# Its flash and the set-up of its emulated BIOS (vyrfft --export-bios) go on a
+# FAT disk with the driver's test image, packaged with new.fd and platform.ini.
+# After the boot the flash, the log and any saved file are copied out of the
+# disk and compared with what the host run left.
+#
+# SCENARIO: update    the launcher with "new.fd -dbg" (ShellFlashMain)
+#           firmware  the launcher with "--firmware -dbg": UefiFlashMain from the payload
+#           save      the launcher with "saved.rom -g -dbg": the flash saved to a file
+#           shell     as update, but typed in the firmware's UEFI shell: load the BIOS
+#                     driver, fs0:, then the launcher
+set -u
+# shellcheck source=checks.sh
+source "$(dirname "$0")/checks.sh"
+arch=${1:-}
+build=${2:-}
+bin=${3:-}
+work=${4:-}
+scenario=${5:-}
+case $scenario in
+  update | firmware | save | shell) ;;
+  *)
+    echo "usage: $0 ia32|x64 UEFI_BUILD_DIR HOST_BIN_DIR WORKDIR update|firmware|save|shell" >&2
+    exit 2
+    ;;
+esac
+BOOT_SECONDS=${VYR_QEMU_TIMEOUT:-240}
+case $arch in
+  ia32)
+    qemu=(qemu-system-i386 -machine q35,smm=on -global driver=cfi.pflash01,property=secure,value=on)
+    code=/usr/share/OVMF/OVMF32_CODE_4M.secboot.fd
+    vars=/usr/share/OVMF/OVMF32_VARS_4M.fd
+    bootfile=BOOTIA32.EFI
+    label=IA32
+    ;;
+  x64)
+    qemu=(qemu-system-x86_64 -machine q35)
+    code=/usr/share/OVMF/OVMF_CODE_4M.fd
+    vars=/usr/share/OVMF/OVMF_VARS_4M.fd
+    bootfile=BOOTX64.EFI
+    label=X64
+    ;;
+  *)
+    echo "run-update: unknown architecture '$arch' (ia32 or x64)" >&2
+    exit 2
+    ;;
+esac
+label="$label $scenario"
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(cd "$build" && pwd)
+bin=$(cd "$bin" && pwd)
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work" || exit 1
+
+# ---- The machine, as the main job builds it ----------------------------------------------
+mkdir -p machine/fs0
+"$bin/vyrpack" fd --out machine/flash.bin --model VyrPC --version V1.00 \
+  --build-date 2026-10-01 --build-time 09:00:00 --release-date 2026-10-02 >/dev/null
+"$bin/vyrpack" fd --image machine/flash.bin --out machine/fs0/new.fd --model VyrPC --version V1.01 \
+  --change 0x300000:0x10000,0x310000:0x10000,0x500000:0x10000 \
+  --build-date 2026-12-01 --build-time 14:30:00 --release-date 2026-12-02 >/dev/null
+cp "$root/Tools/vyrfft/examples/platform.ini" machine/fs0/platform.ini
+"$bin/vyrpack" stub --out stub.efi >/dev/null
+"$bin/vyrpack" payload --image stub.efi --out machine/fs0/VyrFFT.efi \
+  --bios machine/fs0/new.fd --ini machine/fs0/platform.ini >/dev/null
+"$bin/vyrpack" payload --image "$build/VyrFFT-emu.efi" --out VyrFFT.efi \
+  --bios machine/fs0/new.fd --ini machine/fs0/platform.ini >/dev/null || {
+  echo "run-update: packaging the driver's test image failed"
+  exit 1
+}
+"$bin/vyrfft" --machine machine --export-bios bios.setup || exit 1
+cp machine/flash.bin flash-before.bin
+
+case $scenario in
+  update | shell) words=(new.fd -dbg) ;;
+  firmware) words=(--firmware -dbg) ;;
+  save) words=(saved.rom -g -dbg) ;;
+esac
+
+# ---- The same run on the host's emulated PC --------------------------------------------------
+cp -r machine host
+# Argument 0 names the launcher, which the utility opens (a shell package would be appended to it).
+cp "$build/VyrFFTLauncher.efi" host/fs0/VyrFFTLauncher.efi
+host_words=("${words[@]}")
+host_options=()
+if [ "${words[0]}" = --firmware ]; then
+  host_options=(--firmware)
+  host_words=("${words[@]:1}")
+fi
+"$bin/vyrfft" --machine host --driver host/fs0/VyrFFT.efi --no-terminal --program VyrFFTLauncher.efi \
+  "${host_options[@]}" -- "${host_words[@]}" \
+  >host-console.txt 2>&1
+host_rc=$?
+
+# ---- The disk ------------------------------------------------------------------------------
+truncate -s 64M disk.img
+mformat -i disk.img -t 64 -h 64 -s 32 -v VYRFFT :: &&
+  mmd -i disk.img ::/EmuBios &&
+  mcopy -i disk.img "$build/EmuBios.efi" ::/EmuBios/EmuBios.efi &&
+  mcopy -i disk.img bios.setup flash-before.bin ::/EmuBios/ &&
+  mren -i disk.img ::/EmuBios/flash-before.bin ::/EmuBios/flash.bin &&
+  mcopy -i disk.img "$build/VyrFFTLauncher.efi" VyrFFT.efi machine/fs0/new.fd machine/fs0/platform.ini :: || {
+  echo "run-update: building the FAT disk failed"
+  exit 1
+}
+typed=()
+if [ "$scenario" = shell ]; then
+  # No boot file: the firmware's boot manager ends in its UEFI shell.
+  typed=(--after "Shell> " --type 'load fs0:\EmuBios\EmuBios.efi'
+    --after "VyrEmuBios: answering" --type "fs0:"
+    --after 'FS0:\> ' --type "VyrFFTLauncher.efi ${words[*]}")
+else
+  printf 'VyrFFTLauncher.efi %s\r\n' "${words[*]}" >launch.txt
+  mmd -i disk.img ::/EFI ::/EFI/BOOT &&
+    mcopy -i disk.img "$build/VyrEmuBoot.efi" "::/EFI/BOOT/$bootfile" &&
+    mcopy -i disk.img launch.txt ::/EmuBios/launch.txt || exit 1
+fi
+cp "$vars" vars.fd
+
+# ---- Boot ------------------------------------------------------------------------------------
+started=$(date +%s)
+timeout "$BOOT_SECONDS" "$root/Tests/qemu/serial-typist.py" serial.raw "${typed[@]}" -- \
+  "${qemu[@]}" -m 256 \
+  -drive if=pflash,format=raw,unit=0,readonly=on,file="$code" \
+  -drive if=pflash,format=raw,unit=1,file=vars.fd \
+  -drive format=raw,file=disk.img \
+  -display none -serial stdio -net none -no-reboot 2>qemu.err
+rc=$?
+elapsed=$(($(date +%s) - started))
+console_text serial.raw >serial.txt
+mcopy -n -i disk.img ::/EmuBios/flash.bin flash-after.bin 2>/dev/null || : >flash-after.bin
+mcopy -n -i disk.img ::/VyrFFT-Secure.Log log.txt 2>/dev/null || : >log.txt
+tr -d '\r' <log.txt >log-lf.txt
+tr -d '\r' <host/fs0/VyrFFT-Secure.Log >host-log-lf.txt 2>/dev/null || : >host-log-lf.txt
+[ "$scenario" = save ] && { mcopy -n -i disk.img ::/saved.rom saved.rom 2>/dev/null || : >saved.rom; }
+
+# ---- Checks ----------------------------------------------------------------------------------
+same() { cmp -s "$1" "$2"; }
+differ() { ! cmp -s "$1" "$2"; }
+# The log lines both runs write alike. Left out are the platform's own: addresses,
+# the F-segment and ACPI scan with its table dumps, times, and the secure-boot
+# query, which OVMF's variables answer "Support" (so NV storage is also reserved
+# through 1Eh) where the default machine has no such variables.
+comparable() {
+  grep -vE '0x[0-9A-F]{8}|address|F-segment|FACP|RSDP|XSDT|RSDT|Time|time|Date|[0-9]+ ms|^[0-9A-F]{4}: ' "$1" |
+    grep -vE 'IsSecureBootSupport|SetTypeReserve_1Eh'
+}
+
+check "the host run of the same update succeeded (exit $host_rc)" test "$host_rc" -eq 0
+check "QEMU ended by itself in ${elapsed}s, not by the ${BOOT_SECONDS}s timeout" test "$rc" -eq 0
+check "the emulated BIOS driver answers FWSMI EFh on the FACP's port" \
+  has "VyrEmuBios: answering FWSMI EFh on port 0x00B2" serial.txt
+check "the launcher started the driver" has "VyrFFT launcher: driver entry returned Success" serial.txt
+if [ "$scenario" = shell ]; then
+  check "the shell loaded the BIOS driver" has "Image 'fs0:\\EmuBios\\EmuBios.efi' loaded" serial.txt
+  check "the launcher took the typed command line" has "VyrFFT launcher: 2 argument(s) from the load options" serial.txt
+fi
+# The console lines the operator reads (progress bars aside) as the host run showed them.
+console_lines() {
+  grep -av '%' "$1" | sed -e 's/^[[:space:]]*//' -e 's/[[:space:]]*$//' |
+    grep -av '^$\|^VyrFFT launcher\|^VyrEmu\|^vyrfft\|^BdsDxe\|^==' | sort -u
+}
+console_lines serial.txt >console-lines.txt
+console_lines host-console.txt >host-console-lines.txt
+check "the console shows every line the host run showed" test -z "$(comm -13 console-lines.txt host-console-lines.txt)"
+case $scenario in
+  save) check "the console shows the save" has "Read Current ROM Start" serial.txt ;;
+  *) check "the console says the update is done" has "Update BIOS completed." serial.txt ;;
+esac
+entry=ShellFlashMain
+[ "$scenario" = firmware ] && entry=UefiFlashMain
+check "$entry returned TRUE" has "VyrFFT launcher: $entry returned TRUE" serial.txt
+check "EndProgram returned TRUE (the completion request was accepted)" \
+  has "VyrFFT launcher: EndProgram returned TRUE" serial.txt
+check "no write-back of the flash failed" test -z "$(grep -F 'VyrEmuBios: writing back' serial.txt)"
+case $scenario in
+  update | shell | firmware)
+    check "the flash copied out of the disk equals the host run's, byte for byte" same flash-after.bin host/flash.bin
+    check "the update changed the flash" differ flash-after.bin flash-before.bin
+    ;;
+  save)
+    check "the saved file equals the flash, byte for byte" same saved.rom flash-before.bin
+    check "the host run saved the same file" same saved.rom host/fs0/saved.rom
+    check "a save leaves the flash as it was" same flash-after.bin flash-before.bin
+    ;;
+esac
+comparable log-lf.txt >log-compared.txt
+comparable host-log-lf.txt >host-log-compared.txt
+if [ "$scenario" = firmware ]; then
+  # A firmware run keeps no log file, on the host or in the firmware.
+  check "no log file, as on the host" test ! -s log-lf.txt -a ! -s host-log-lf.txt
+else
+  check "the log was written through the firmware's file system" has "<=== ShellFlashMain" log-lf.txt
+  check "the log ends as the host run's does" test "$(tail -n 3 log-lf.txt)" = "$(tail -n 3 host-log-lf.txt)"
+  check "the log holds the host run's lines, platform lines aside" diff -q log-compared.txt host-log-compared.txt
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "---- [$label] serial console (last 40 lines of $PWD/serial.txt) ----"
+  tail -n 40 serial.txt
+  echo "---- [$label] log vs host log (first differences) ----"
+  diff log-compared.txt host-log-compared.txt | head -n 20
+  [ -s qemu.err ] && { echo "---- qemu stderr ----"; cat qemu.err; }
+fi
+echo "$label: $passes passed, $failures failed (${elapsed}s)"
+[ "$failures" -eq 0 ]
