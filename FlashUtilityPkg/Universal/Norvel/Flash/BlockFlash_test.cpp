@@ -1,18 +1,11 @@
 #include "Flash/BlockFlash.h"
 
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "Flash/Completion.h"
-#include "Config/CommandLine.h"
 #include "Flash/BlockStatus.h"
 #include "FlashFixture.h"
-#include "Flash/EcUpdate.h"
 #include "Flash/ReadRom.h"
-#include "Startup.h"
-#include "Smi/PlatformQueries.h"
-#include "Base/Settings.h"
 #include "Flash/RomAccess.h"
 
 namespace {
@@ -430,7 +423,6 @@ TEST_F(RegionFlashTest, BiosRegionOnlyImage) {
   EXPECT_FALSE(IsBiosRegionOnlyImg(Pfat.data(), UINT32(Pfat.size())));
   EXPECT_TRUE(Logged("<=== IsBiosRegionOnlyImg (FWSMI 17 faild)\r\n"));
 }
-
 
 constexpr UINT32 kUnit = 0x1000;
 

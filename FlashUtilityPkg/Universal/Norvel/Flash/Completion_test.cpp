@@ -3,16 +3,8 @@
 
 #include <cstring>
 
-#include "BaseLib.h"
-#include "Config/CommandLine.h"
-#include "Config/IniSettings.h"
-#include "Base/Trace.h"
-#include "NamedFunction.h"
-#include "Smi/FwsmiTransport.h"
-#include "Smi/PlatformQueries.h"
 #include "FlashFixture.h"
 #include "Base/RunState.h"
-#include "Base/Settings.h"
 #include "EndProgram.h"
 
 namespace {

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "FlashFixture.h"
-#include "Smi/PlatformQueries.h"
 #include "Flash/RomAccess.h"
 
 namespace {
@@ -84,6 +83,16 @@ TEST_F(ReadRomTest, OnlyTheFirstLockedReadIsRetried) {
   // Unlocked reads stay unlocked.
   ASSERT_TRUE(SMI_ReadRom(0xFFA00000, 0x1000, nullptr, &Locked));
   EXPECT_EQ(0, Locked);
+
+  // A failed first attempt, then a locked one: failed, locked, locked again.
+  Start([](Profile &P) {
+    P.Flash.LockedRanges = {{0xFF800000, 0x1000}};
+    P.BiosFaults = {{0x14, 0x24, 1, 1}};
+  });
+  mIniSettings.Others.SMIErrorRetry = 5;
+  ASSERT_TRUE(SMI_ReadRom(0xFF800000, 0x100, nullptr, &Locked));
+  EXPECT_EQ(1, Locked);
+  EXPECT_EQ(3u, CallsOf(0x14));
 }
 
 TEST_F(ReadRomTest, OtherFailuresFollowTheRetryPolicy) {
@@ -99,18 +108,6 @@ TEST_F(ReadRomTest, OtherFailuresFollowTheRetryPolicy) {
   Start();
   EXPECT_FALSE(SMI_ReadRom(0xFF7FF000, 0x2000, nullptr, nullptr));
   EXPECT_EQ("\r\n\r\nError: FWSMI 14h failed.\r\nInternal Error Code 0x24.\r\nFBTS: Read bios failed.\r\n", Console());
-}
-
-TEST_F(ReadRomTest, AFailedFirstAttemptThenALockedOne) {
-  Start([](Profile &P) {
-    P.Flash.LockedRanges = {{0xFF800000, 0x1000}};
-    P.BiosFaults = {{0x14, 0x24, 1, 1}};
-  });
-  mIniSettings.Others.SMIErrorRetry = 5;
-  UINT8 Locked = 0;
-  ASSERT_TRUE(SMI_ReadRom(0xFF800000, 0x100, nullptr, &Locked));
-  EXPECT_EQ(1, Locked);
-  EXPECT_EQ(3u, CallsOf(0x14));  // failed, locked, locked again
 }
 
 TEST_F(ReadRomTest, ChunkedReadsUseTheBlockUnit) {

@@ -1,12 +1,9 @@
 // The listings of -pq, -priv, -pw, -pr and -pi on the default machine, the
 // block protect table trace, and region movement.
-#include <algorithm>
 #include <cstring>
 
 #include "Flash/ReadRom.h"
-#include "Flash/RomMap.h"
 #include "FlashFixture.h"
-#include "Smi/PlatformQueries.h"
 #include "Flash/RomMapListings.h"
 
 namespace {

@@ -2,10 +2,8 @@
 
 #include <cstring>
 
-#include "Config/CommandLine.h"
 #include "FlashFixture.h"
 #include "Guids.h"
-#include "Smi/PlatformQueries.h"
 #include "Base/RegionNames.h"
 
 namespace {

@@ -1,9 +1,6 @@
 #include "Smi/FwsmiTransport.h"
 
-#include "BaseLib.h"
-#include "Config/IniSettings.h"
 #include "UtilityFixture.h"
-#include "Base/Settings.h"
 
 namespace {
 

@@ -2,14 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <functional>
 
-#include "BaseLib.h"
-#include "Config/IniSettings.h"
-#include "Base/Trace.h"
-#include "Smi/FwsmiTransport.h"
 #include "UtilityFixture.h"
-#include "Base/Settings.h"
 
 namespace {
 
