@@ -123,11 +123,9 @@ TEST_F(FwsmiTest, ErrorReportPrintsTableMessageAfterTheTwoLines) {
     UINT8 Function, Status;
     const char *Message;  // after the two lines
   } Cases[] = {
+      // 22h, 24h and EFh: whole consoles in the RomMap, ReadRom and PlatformQueries tests.
       {0x12, 0x01, "Access prohibited. (Need provide secure mechanism to work for it, EBX='$Vyr')\r\n"},
       {0x14, 0x21, ""},
-      {0x1C, 0xEF, "Function not supported.\r\n"},
-      {0x12, 0x22, "FBTS: Unknown platform rom map.\r\n"},
-      {0x14, 0x24, "FBTS: Read bios failed.\r\n"},
       {0x15, 0x25, "FBTS: Write bios failed.\r\n"},
       {0x1C, 0x26, "FBTS: Erase bios failed.\r\n"},
       {0x32, 0x27, "FBTS: Cannot skip module check.\r\n"},
