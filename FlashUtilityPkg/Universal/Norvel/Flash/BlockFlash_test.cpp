@@ -1,23 +1,15 @@
 #include "Flash/BlockFlash.h"
 
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "Flash/Completion.h"
-#include "Config/CommandLine.h"
 #include "Flash/BlockStatus.h"
 #include "FlashFixture.h"
-#include "Flash/EcUpdate.h"
 #include "Flash/ReadRom.h"
-#include "Startup.h"
-#include "Smi/PlatformQueries.h"
-#include "Base/Settings.h"
 #include "Flash/RomAccess.h"
 
 namespace {
 
-using vyr::emu::BiosFaultConfig;
 using vyr::emu::Profile;
 using vyr::testing::FlashTest;
 
@@ -36,7 +28,6 @@ class BlockFlashTest : public FlashTest {
       P.Flash.PrivateMap.clear();
       if (Change) Change(P);
     });
-    BlockFlashResetState();
     UnprotectAllBlocks();
     mPlatformQuery.Switches.CompareBeforeWrite = 1;
     mIniSettings.Others.VerifyErrorRetry = 3;
@@ -65,14 +56,6 @@ class BlockFlashTest : public FlashTest {
     const std::vector<uint8_t> &Flash = M().FlashContents();
     return std::equal(Flash.begin(), Flash.end(), Expected.begin());
   }
-  static void Fault(Profile &P, UINT8 Status, UINT32 Call, UINT32 Count) {
-    BiosFaultConfig F;
-    F.Function = 0x15;
-    F.Status = Status;
-    F.Call = Call;
-    F.Count = Count;
-    P.BiosFaults.push_back(F);
-  }
 };
 
 TEST_F(BlockFlashTest, CompareAndVerifyDecideWhatReachesTheBios) {
@@ -89,7 +72,6 @@ TEST_F(BlockFlashTest, CompareAndVerifyDecideWhatReachesTheBios) {
   for (const auto &Case : Cases) {
     SCOPED_TRACE(Case.Name);
     StartPart();
-    CommandLineResetState();
     if (Case.Name[0] == '-') {
       ASSERT_TRUE(ProcessArgument(u"-dc"));
     }
@@ -103,7 +85,6 @@ TEST_F(BlockFlashTest, CompareAndVerifyDecideWhatReachesTheBios) {
     EXPECT_EQ(Case.Outcomes, Outcomes());
     EXPECT_EQ(Case.Reads, CallsOf(0x14));
     EXPECT_TRUE(Shown("\r\n                           Start BIOS Update\r\n"));
-    CommandLineResetState();
   }
 }
 
@@ -118,8 +99,7 @@ TEST_F(BlockFlashTest, VerifyRetries) {
                {1, nullptr, 1, 1, false}, {2, u"-vrt:A", 10, 3, true}, {7, u"-vrt:0", 1, 1, false}};
   for (const auto &Case : Cases) {
     SCOPED_TRACE(Case.Retry);
-    StartPart([](Profile &P) { Fault(P, 0, 1, 2); });
-    CommandLineResetState();
+    StartPart([](Profile &P) { P.BiosFaults = {{0x15, 0, 1, 2}}; });
     mIniSettings.Others.VerifyErrorRetry = Case.Retry;
     if (Case.Option) {
       ASSERT_TRUE(ProcessArgument(Case.Option));
@@ -133,7 +113,6 @@ TEST_F(BlockFlashTest, VerifyRetries) {
     EXPECT_EQ(Case.Ok, M().FlashContents()[0] == 0x42);
     EXPECT_EQ(!Case.Ok, Logged("<=== SMI_WriteRom (Verify failed)\r\n"));
   }
-  CommandLineResetState();
 }
 
 TEST_F(BlockFlashTest, BvdtBlocksAreWrittenLast) {
@@ -197,7 +176,6 @@ TEST_F(BlockFlashTest, RegionSelectionFromRegionKeysAndOptions) {
   };
   for (const auto &Case : Cases) {
     StartPart();
-    CommandLineResetState();
     mIniSettings.Region = {Case.Bios, Case.GbE, Case.Me, Case.Desc, Case.Pdr, Case.Ec};
     for (const char16_t *Word : Case.Options) ASSERT_TRUE(ProcessArgument(Word));
     mIniSettings.UpdateOEMME.MEFileName[0] = Case.OemMe ? 'm' : 0;
@@ -206,7 +184,6 @@ TEST_F(BlockFlashTest, RegionSelectionFromRegionKeysAndOptions) {
   }
   EXPECT_TRUE(Logged(" [Region] Setting (0x3B)\r\n          BIOS: 1\r\n           GbE: 1\r\n            ME: 0\r\n"
                      "            EC: 1\r\n    Descriptor: 1\r\n Platform Data: 1\r\n"));
-  CommandLineResetState();
 }
 
 using vyr::emu::ExternalRegionConfig;
@@ -314,7 +291,6 @@ TEST_F(RegionFlashTest, EcImageInFrontIsTakenOff) {
   for (const auto &Case : Cases) {
     SCOPED_TRACE(int(Case.Selection));
     StartRegions();
-    CommandLineResetState();
     ASSERT_TRUE(ProcessArgument(Case.Option));
     if (Case.Selection != 0) SetRegionSelection(Case.Selection);
     const std::vector<UINT8> Ec = Pattern(Case.EcSize, 0xEC), Bios = Pattern(Case.BiosSize, 0x77);
@@ -325,7 +301,6 @@ TEST_F(RegionFlashTest, EcImageInFrontIsTakenOff) {
     EXPECT_TRUE(FlashHolds(Case.At, Bios));
     ASSERT_EQ(Case.EcSize, GetEcImageSize());
     EXPECT_EQ(0, std::memcmp(GetEcImageBuffer(), Ec.data(), Ec.size()));
-    CommandLineResetState();
   }
 }
 
@@ -384,32 +359,27 @@ TEST_F(RegionFlashTest, FirmwarePathLeavesALockedMeAlone) {
   EXPECT_FALSE(IsMeSkipped());
 }
 
+// The whole EC region is a scenario (FirmwareRunWithoutBiosUpdatesTheEcRegion);
+// here an image that ends inside a block.
 TEST_F(RegionFlashTest, ExternalEcRegion) {
-  const struct {
-    const char *Name;
-    UINT32 Size;
-  } Cases[] = {{"whole region", 2 * kBlock}, {"ends inside a block", kBlock + 0x8000}};
-  for (const auto &Case : Cases) {
-    SCOPED_TRACE(Case.Name);
-    // EC in blocks 2 and 3 of a part without BIOS region.
-    StartPart([](Profile &P) { P.Flash.ExternalRegions = {{0x05, 2 * kBlock, 2 * kBlock, 0}}; });
-    Old_ = M().FlashContents();
-    SetRegionSelection(REGION_SELECT_BIOS);
-    const std::vector<UINT8> Ec = Pattern(Case.Size, 0x0E);
-    ASSERT_TRUE(UpdateExternalEc(Ec.data(), Case.Size, TRUE));
-    EXPECT_EQ(REGION_SELECT_EC, GetRegionSelection());
-    EXPECT_TRUE(FlashHolds(2 * kBlock, Ec));  // a short image keeps the flash's bytes after it
-    EXPECT_EQ((std::vector<UINT32>{kBase + 2 * kBlock, kBase + 3 * kBlock}), Writes());
-    EXPECT_TRUE(Shown("\r\n                           Start EC Update\r\n\r                           Updating EC  "));
-    EXPECT_TRUE(Shown("\r                           Updating EC 100%\r                           Update EC completed.\r\n"
-                      "\r\n"));
-    EXPECT_EQ(COMPLETE_STATUS_FLASH_PARTIAL, mCompletion.Status);
-  }
+  // EC in blocks 2 and 3 of a part without BIOS region.
+  StartPart([](Profile &P) { P.Flash.ExternalRegions = {{0x05, 2 * kBlock, 2 * kBlock, 0}}; });
+  Old_ = M().FlashContents();
+  SetRegionSelection(REGION_SELECT_BIOS);
+  const std::vector<UINT8> Short = Pattern(kBlock + 0x8000, 0x0E);
+  ASSERT_TRUE(UpdateExternalEc(Short.data(), UINT32(Short.size()), TRUE));
+  EXPECT_EQ(REGION_SELECT_EC, GetRegionSelection());
+  EXPECT_TRUE(FlashHolds(2 * kBlock, Short));  // the flash keeps its bytes after the image
+  EXPECT_EQ((std::vector<UINT32>{kBase + 2 * kBlock, kBase + 3 * kBlock}), Writes());
+  EXPECT_TRUE(Shown("\r\n                           Start EC Update\r\n\r                           Updating EC  "));
+  EXPECT_TRUE(Shown("\r                           Updating EC 100%\r                           Update EC completed.\r\n"
+                    "\r\n"));
+  EXPECT_EQ(COMPLETE_STATUS_FLASH_PARTIAL, mCompletion.Status);
   // A failed block: the failure message and the key wait.
   StartPart([](Profile &P) {
     P.Flash.ExternalRegions = {{0x05, 2 * kBlock, 2 * kBlock, 0}};
     P.Keys = {"a"};
-    Fault(P, 0x25, 1, 0);
+    P.BiosFaults = {{0x15, 0x25, 1, 0}};
   });
   const std::vector<UINT8> Ec = Pattern(2 * kBlock, 0x0E);
   EXPECT_FALSE(UpdateExternalEc(Ec.data(), UINT32(Ec.size()), TRUE));
@@ -449,16 +419,10 @@ TEST_F(RegionFlashTest, BiosRegionOnlyImage) {
   WriteUnaligned32(Pfat.data() + 0x200 + 20, kBlock);
   EXPECT_TRUE(IsBiosRegionOnlyImg(Pfat.data(), UINT32(Pfat.size())));
   // A 17h failure.
-  StartRegions({}, [](Profile &P) {
-    BiosFaultConfig F;
-    F.Function = 0x17;
-    F.Status = 0x25;
-    P.BiosFaults.push_back(F);
-  });
+  StartRegions({}, [](Profile &P) { P.BiosFaults = {{0x17, 0x25}}; });
   EXPECT_FALSE(IsBiosRegionOnlyImg(Pfat.data(), UINT32(Pfat.size())));
   EXPECT_TRUE(Logged("<=== IsBiosRegionOnlyImg (FWSMI 17 faild)\r\n"));
 }
-
 
 constexpr UINT32 kUnit = 0x1000;
 
@@ -467,7 +431,6 @@ class CommandETest : public RegionFlashTest {
  protected:
   void StartE() {
     StartPart([](Profile &P) { P.Flash.BlockMap = {{kUnit, kRom / kUnit}}; });
-    CommandLineResetState();
     Old_ = M().FlashContents();
   }
   static std::vector<UINT8> File(UINT32 Size) { return Pattern(Size, 1); }
@@ -563,7 +526,6 @@ TEST_F(CommandETest, WritesThePieceWithProgressAndTheCompletionAction) {
     }
     EXPECT_EQ(COMPLETE_STATUS_FLASH_PARTIAL, mCompletion.Status);
     EXPECT_EQ(Case.Action, mCompletion.Action);
-    CommandLineResetState();
   }
   EXPECT_TRUE(Logged(" Start Address 0xFFFC0000\r\n"));
   EXPECT_TRUE(Logged(" End Address 0xFFFC0FFF\r\n"));
@@ -571,7 +533,7 @@ TEST_F(CommandETest, WritesThePieceWithProgressAndTheCompletionAction) {
   // A failed block fails the command and leaves the completion alone.
   StartPart([](Profile &P) {
     P.Flash.BlockMap = {{kUnit, kRom / kUnit}};
-    Fault(P, 0x25, 2, 0);
+    P.BiosFaults = {{0x15, 0x25, 2, 0}};
   });
   const std::vector<UINT8> Data = File(0x10000);
   ASSERT_TRUE(ParseCommand_e(u"0,4000,FFFC0000"));

@@ -3,61 +3,24 @@
 
 #include <cstring>
 
-#include "BaseLib.h"
-#include "Config/CommandLine.h"
-#include "Config/IniSettings.h"
-#include "Base/Trace.h"
-#include "NamedFunction.h"
-#include "Smi/FwsmiTransport.h"
-#include "Smi/PlatformQueries.h"
-#include "UtilityFixture.h"
+#include "FlashFixture.h"
 #include "Base/RunState.h"
-#include "Base/Settings.h"
 #include "EndProgram.h"
 
 namespace {
 
 using vyr::emu::Cmos;
 using vyr::emu::Profile;
-using vyr::testing::UtilityTest;
+using vyr::testing::FlashTest;
 
-class CompletionTest : public UtilityTest {
+class CompletionTest : public FlashTest {
  protected:
-  void SetUp() override {
-    UtilityTest::SetUp();
-    CompletionResetState();  // not yet part of ResetModuleState
-  }
-  void TearDown() override {
-    CompletionResetState();
-    UtilityTest::TearDown();
-  }
-  // A fresh module on a fresh machine; table tests call it once per row.
-  void Start(Profile P = Profile::Default()) {
-    ResetModuleState();  // frees through the machine that allocated
-    CompletionResetState();
-    Boot(P);
-    InitialIniConfig();
-    ASSERT_TRUE(AllocateFwsmiBuffers());
-    ASSERT_TRUE(InitialSmi());
-    mTrace.DebugFlag = 1;
-    mTrace.DebugLevel = 4;
-  }
   void Options(bool R, bool S, bool N) {
     mCommandLine.Flags[OPT_R] = R;
     mCommandLine.Flags[OPT_S] = S;
     mCommandLine.Flags[OPT_N] = N;
   }
   const EMU_COMPLETION &Received() { return M().Bios().Completion; }
-  UINT32 Calls16h() { return M().Bios().CallCount[0x16]; }
-  static Profile Refusing16h() {
-    Profile P = Profile::Default();
-    vyr::emu::BiosFaultConfig F;
-    F.Function = 0x16;
-    F.Status = 0x25;
-    F.Count = 0;
-    P.BiosFaults.push_back(F);
-    return P;
-  }
 };
 
 TEST_F(CompletionTest, IniActionAndOptionsDecideInOrder) {
@@ -84,10 +47,9 @@ TEST_F(CompletionTest, KeepRecomputesTheActionButKeepsTheStatus) {
   SetStatus_16h(COMPLETE_KEEP, COMPLETE_KEEP);
   EXPECT_EQ(COMPLETE_ACTION_SHUTDOWN, mCompletion.Action);  // -s over the INI's reboot
   EXPECT_EQ(COMPLETE_STATUS_FLASH_PARTIAL, mCompletion.Status);
-  std::string L = Log();
-  EXPECT_NE(std::string::npos, L.find(" ini flash complete setting 0x02 (Reboot)\r\n Command force shutdown\r\n"));
-  EXPECT_NE(std::string::npos, L.find(" Set 16h Complete Action 0x02 (Reboot)\r\n"));
-  EXPECT_NE(std::string::npos, L.find(" Set 16h Complete Status 0x02 (Flash Partial)\r\n"));
+  EXPECT_TRUE(Logged(" ini flash complete setting 0x02 (Reboot)\r\n Command force shutdown\r\n"));
+  EXPECT_TRUE(Logged(" Set 16h Complete Action 0x02 (Reboot)\r\n"));
+  EXPECT_TRUE(Logged(" Set 16h Complete Status 0x02 (Flash Partial)\r\n"));
   // Values without a name trace an empty one.
   SetStatus_16h(7, 9);
   SetStatus_16h(3, 0);
@@ -115,11 +77,7 @@ TEST_F(CompletionTest, RequestCarriesTheFinishBufferAndRegisters) {
   EXPECT_TRUE(Logged(Registers));
   EXPECT_TRUE(Logged(" 16h Input Data:\r\n Clear CMOS 0x00\r\n Complete Action 0x01 (Shutdown)\r\n"
                      " Complete Status 0x02 (Flash Partial)\r\n"));
-}
-
-TEST_F(CompletionTest, FuncSpecificSendsWithoutTouchingTheRecord) {
-  Start();
-  SetStatus_16h(COMPLETE_ACTION_SHUTDOWN, COMPLETE_STATUS_FLASH_PARTIAL);
+  // FuncSpecific_16h sends its own values and leaves the record alone.
   ASSERT_TRUE(FuncSpecific_16h(0, 1));
   EXPECT_EQ(0, Received().Action);
   EXPECT_EQ(1, Received().Status);
@@ -129,10 +87,10 @@ TEST_F(CompletionTest, FuncSpecificSendsWithoutTouchingTheRecord) {
 }
 
 TEST_F(CompletionTest, RefusedRequestIsRetriedAndFailsEndProgram) {
-  Start(Refusing16h());
+  Start([](Profile &P) { P.BiosFaults = {{0x16, 0x25, 1, 0}}; });
   mIniSettings.Others.SMIErrorRetry = 2;
   EXPECT_FALSE(EndProgram());
-  EXPECT_EQ(3u, Calls16h());
+  EXPECT_EQ(3u, CallsOf(0x16));
   EXPECT_TRUE(Logged(" Call FWSMI failed. Error Code: 0x25, Retry Count: 03\r\n"));
   EXPECT_TRUE(Logged("BIOS return not success"));
   EXPECT_TRUE(Logged("FWSMI failed"));
@@ -141,9 +99,9 @@ TEST_F(CompletionTest, RefusedRequestIsRetriedAndFailsEndProgram) {
   EXPECT_FALSE(Fwsmi_16h(&Block, &Error));
   EXPECT_EQ(0x25, Error);
   // No block: refused without a call, the error left alone.
-  const UINT32 Calls = Calls16h();
+  const UINT32 Calls = CallsOf(0x16);
   EXPECT_FALSE(Fwsmi_16h(nullptr, &Error));
-  EXPECT_EQ(Calls, Calls16h());
+  EXPECT_EQ(Calls, CallsOf(0x16));
   EXPECT_EQ(0x25, Error);
   EXPECT_TRUE(Logged("Input buffer is NULL"));
 }
@@ -157,11 +115,11 @@ struct Alarm {
 
 class AutoWakeupTest : public CompletionTest {
  protected:
-  void Start(const char *Clock, bool Binary = false) {
-    Profile P = Profile::Default();
-    P.ClockStart = Clock;
-    P.RtcBinary = Binary;
-    CompletionTest::Start(P);
+  void Start(const char *Clock, bool Binary) {
+    FlashTest::Start([&](Profile &P) {
+      P.ClockStart = Clock;
+      P.RtcBinary = Binary;
+    });
   }
   Alarm Programmed() {
     Cmos &C = M().Rtc();

@@ -1,13 +1,9 @@
 #include "Flash/EcUpdate.h"
 
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "Bios/EmuBios.h"
-#include "Config/CommandLine.h"
 #include "FlashFixture.h"
-#include "Startup.h"
 
 namespace {
 

@@ -3,8 +3,6 @@
 #include "Flash/Progress.h"
 
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "Bios/EmuBios.h"
 #include "FlashFixture.h"

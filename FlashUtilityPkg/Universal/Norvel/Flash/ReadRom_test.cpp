@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "FlashFixture.h"
-#include "Smi/PlatformQueries.h"
 #include "Flash/RomAccess.h"
 
 namespace {
@@ -84,10 +83,20 @@ TEST_F(ReadRomTest, OnlyTheFirstLockedReadIsRetried) {
   // Unlocked reads stay unlocked.
   ASSERT_TRUE(SMI_ReadRom(0xFFA00000, 0x1000, nullptr, &Locked));
   EXPECT_EQ(0, Locked);
+
+  // A failed first attempt, then a locked one: failed, locked, locked again.
+  Start([](Profile &P) {
+    P.Flash.LockedRanges = {{0xFF800000, 0x1000}};
+    P.BiosFaults = {{0x14, 0x24, 1, 1}};
+  });
+  mIniSettings.Others.SMIErrorRetry = 5;
+  ASSERT_TRUE(SMI_ReadRom(0xFF800000, 0x100, nullptr, &Locked));
+  EXPECT_EQ(1, Locked);
+  EXPECT_EQ(3u, CallsOf(0x14));
 }
 
 TEST_F(ReadRomTest, OtherFailuresFollowTheRetryPolicy) {
-  Start([](Profile &P) { P.BiosFaults = {{0x14, 0x24, 1, 0, {}, {}, {}, {}, {}}}; });
+  Start([](Profile &P) { P.BiosFaults = {{0x14, 0x24, 1, 0}}; });
   mIniSettings.Others.SMIErrorRetry = 2;
   EXPECT_FALSE(SMI_ReadRom(0xFFA00000, 0x100, nullptr, nullptr));
   EXPECT_EQ(3u, CallsOf(0x14));
@@ -99,18 +108,6 @@ TEST_F(ReadRomTest, OtherFailuresFollowTheRetryPolicy) {
   Start();
   EXPECT_FALSE(SMI_ReadRom(0xFF7FF000, 0x2000, nullptr, nullptr));
   EXPECT_EQ("\r\n\r\nError: FWSMI 14h failed.\r\nInternal Error Code 0x24.\r\nFBTS: Read bios failed.\r\n", Console());
-}
-
-TEST_F(ReadRomTest, AFailedFirstAttemptThenALockedOne) {
-  Start([](Profile &P) {
-    P.Flash.LockedRanges = {{0xFF800000, 0x1000}};
-    P.BiosFaults = {{0x14, 0x24, 1, 1, {}, {}, {}, {}, {}}};
-  });
-  mIniSettings.Others.SMIErrorRetry = 5;
-  UINT8 Locked = 0;
-  ASSERT_TRUE(SMI_ReadRom(0xFF800000, 0x100, nullptr, &Locked));
-  EXPECT_EQ(1, Locked);
-  EXPECT_EQ(3u, CallsOf(0x14));  // failed, locked, locked again
 }
 
 TEST_F(ReadRomTest, ChunkedReadsUseTheBlockUnit) {
@@ -167,17 +164,7 @@ TEST_F(ReadRomTest, SaveRefusals) {
   EXPECT_EQ("\r\nError: No filename input!\r\n\r\nError: Save ROM to file (bad/name.bin) failed!\r\n", Console());
   EXPECT_EQ(0u, CallsOf(0x14));
   EXPECT_EQ(0u, M().Bios().HookCount);
-
-  StartWithMaps([](Profile &P) {
-    SmallPart(P);
-    P.BiosFaults = {{0x14, 0x24, 2, 0, {}, {}, {}, {}, {}}};
-  });
-  EXPECT_FALSE(SaveRomToFile(u"rom.bin"));
-  EXPECT_EQ(std::string(kReadStart) + "\r                           Read Progress:  50% " +
-                "\r\n\r\nError: FWSMI 14h failed.\r\nInternal Error Code 0x24.\r\nFBTS: Read bios failed.\r\n"
-                "\r\nError: command -g fail. (Fwsmi fail)\r\n",
-            Console());
-  EXPECT_EQ("", ReadVolumeFile("rom.bin"));  // created, never filled
+  // A read that fails half-way: Tests/UnalignedMaps_test.cpp (FailedSaveLeavesNoFile).
 }
 
 }  // namespace

@@ -2,10 +2,8 @@
 
 #include <cstring>
 
-#include "Config/CommandLine.h"
 #include "FlashFixture.h"
 #include "Guids.h"
-#include "Smi/PlatformQueries.h"
 #include "Base/RegionNames.h"
 
 namespace {
@@ -21,14 +19,6 @@ class RomMapTest : public FlashTest {
                                                 1, &SetupMode));
   }
 };
-
-vyr::emu::BiosFaultConfig Fails(UINT8 Function, UINT8 Status) {
-  vyr::emu::BiosFaultConfig F;
-  F.Function = Function;
-  F.Status = Status;
-  F.Count = 0;
-  return F;
-}
 
 // ---- 13h: flash part and block table --------------------------------------------
 // The records are byte-packed: their 32-bit fields are compared by value.
@@ -66,17 +56,6 @@ TEST_F(RomMapTest, FlashPartGeometryAndItsTrace) {
   ASSERT_TRUE(GetBlockTableCopy(&Copy));
   EXPECT_EQ(0, std::memcmp(Copy, mRomMap.BlockTable, BLOCK_TABLE_BYTES));
   FreePool(Copy);
-
-  // 2048 blocks of 64 KiB fill a 128 MiB part.
-  Start([](Profile &P) {
-    P.Flash.Size = 0x8000000;
-    P.Flash.BlockMap = {{0x10000, 0x800}};
-  });
-  ASSERT_TRUE(SMI_GetFlashPartInfo());
-  EXPECT_EQ(11, mRomMap.FlashPartInfo.SizeIndex);
-  EXPECT_EQ(0xF8000000u, GetRomBase());
-  EXPECT_EQ(0x800u, GetBlockCount());
-  EXPECT_EQ(0xFFFF0000u, UINT32(GetBlockEntry(0x7FF)->Address));
 }
 
 TEST_F(RomMapTest, SizeIndexGivesTheRomSize) {
@@ -187,7 +166,7 @@ TEST_F(RomMapTest, PlatformMapsAreReadWithinTheirLimits) {
       "  FEh | 0xFFA70000 | 0xFFA70FFF | 0x00001000 |  Private Map\r\n",
       LogBlock("Get Platform ROM map protection. (12h)", "  FEh"));
 
-  Start([](Profile &P) { P.BiosFaults = {Fails(0x12, 0x22)}; });
+  Start([](Profile &P) { P.BiosFaults = {{0x12, 0x22, 1, 0}}; });
   EXPECT_FALSE(SMI_GetPlatformRomMap());
   EXPECT_EQ("\r\n\r\nError: FWSMI 12h failed.\r\nInternal Error Code 0x22.\r\nFBTS: Unknown platform rom map.\r\n",
             Console());
@@ -227,7 +206,7 @@ TEST_F(RomMapTest, WholeMapIsAskedOnceAndRebasedWhenTheBaseIsKnown) {
 }
 
 TEST_F(RomMapTest, FailedWholeMapIsNotAskedAgain) {
-  Start([](Profile &P) { P.BiosFaults = {Fails(0x1E, 0xEF)}; });
+  Start([](Profile &P) { P.BiosFaults = {{0x1E, 0xEF, 1, 0}}; });
   UINT32 Count = 99;
   EXPECT_FALSE(SMI_GetWholeRomMap(nullptr, &Count));
   EXPECT_FALSE(SMI_GetWholeRomMap(nullptr, &Count));
@@ -280,20 +259,28 @@ TEST_F(RomMapTest, ExternalMapsOfTheCurrentFlashAndTheNewImage) {
   EXPECT_EQ(0, M().Bios().Flash.Last17hImage[0]);
 }
 
-TEST_F(RomMapTest, ExternalTypeLookUpUsesTheRomBase) {
-  StartWithMaps();
+// The external map's types by address use the ROM base; the protect map's
+// prefer a private region: the block at 0xFFA50000 holds the OEM data region
+// and, from its middle, the private region.
+TEST_F(RomMapTest, TypeLookUpsByAddress) {
+  StartWithMaps([](Profile &P) { P.Flash.PrivateMap = {{0xFFA58000, 0x8000}}; });
   ASSERT_TRUE(GetExternalRegionMap(nullptr, 0));
   const struct {
+    BOOLEAN (*LookUp)(UINT32, UINT8 *);
     UINT32 Address;
     UINT8 Type;  // 0xEE: none
-  } Cases[] = {{0xFF800000, 0x00}, {0xFF800FFF, 0x00}, {0xFF801000, 0x02}, {0xFF9FFFFF, 0x02},
-               {0xFFA00000, 0x01}, {0xFFFFFFFF, 0x01}, {0xFF7FFFFF, 0xEE}};
+  } Cases[] = {{GetExternalTypeAt, 0xFF800000, 0x00}, {GetExternalTypeAt, 0xFF800FFF, 0x00},
+               {GetExternalTypeAt, 0xFF801000, 0x02}, {GetExternalTypeAt, 0xFF9FFFFF, 0x02},
+               {GetExternalTypeAt, 0xFFA00000, 0x01}, {GetExternalTypeAt, 0xFFFFFFFF, 0x01},
+               {GetExternalTypeAt, 0xFF7FFFFF, 0xEE}, {GetProtectTypeAt, 0xFFA50000, ROM_TYPE_PRIVATE_HIT},
+               {GetProtectTypeAt, 0xFFA40000, 0x08},  {GetProtectTypeAt, 0xFFFFFFFF, 0x00},
+               {GetProtectTypeAt, 0xFFA60000, 0xEE}};
   for (const auto &Case : Cases) {
+    SCOPED_TRACE(testing::Message() << (Case.LookUp == GetProtectTypeAt ? "protect " : "external ") << std::hex
+                                    << Case.Address);
     UINT8 Type = 0xEE;
-    EXPECT_EQ(Case.Type != 0xEE, GetExternalTypeAt(Case.Address, &Type) != 0) << std::hex << Case.Address;
-    if (Case.Type != 0xEE) {
-      EXPECT_EQ(Case.Type, Type) << std::hex << Case.Address;
-    }
+    EXPECT_EQ(Case.Type != 0xEE, Case.LookUp(Case.Address, &Type) != 0);
+    EXPECT_EQ(Case.Type, Type);
   }
 }
 
@@ -447,23 +434,6 @@ TEST_F(RomMapTest, BlockFlagOperations) {
   EXPECT_EQ(".RR..", Flags(0, 5));
   EXPECT_TRUE(Logged(" Protect All Block\r\n"));
   EXPECT_TRUE(Logged(" Unprotect All Block\r\n"));
-}
-
-TEST_F(RomMapTest, ProtectTypeLookUpPrefersPrivateRegions) {
-  StartWithMaps([](Profile &P) { P.Flash.PrivateMap = {{0xFFA58000, 0x8000}}; });
-  // The block at 0xFFA50000 holds the OEM data region and, from its middle,
-  // the private region: the private one is shown.
-  const struct {
-    UINT32 Address;
-    UINT8 Type;  // 0xEE: none
-  } Cases[] = {{0xFFA50000, ROM_TYPE_PRIVATE_HIT}, {0xFFA40000, 0x08}, {0xFFFFFFFF, 0x00}, {0xFFA60000, 0xEE}};
-  for (const auto &Case : Cases) {
-    UINT8 Type = 0xEE;
-    EXPECT_EQ(Case.Type != 0xEE, GetProtectTypeAt(Case.Address, &Type) != 0) << std::hex << Case.Address;
-    if (Case.Type != 0xEE) {
-      EXPECT_EQ(Case.Type, Type) << std::hex << Case.Address;
-    }
-  }
 }
 
 TEST_F(RomMapTest, SpecifiedProtectAreaByTypeAndIndex) {

@@ -2,16 +2,11 @@
 // exchanges, RBU images and the completion-action mapping, against BIOS
 // answers set per test.
 #include "Flash/SecureCapsule.h"
-#include "Flash/EcUpdate.h"
 
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "Bios/EmuBios.h"
-#include "Config/CommandLine.h"
 #include "FlashFixture.h"
-#include "Startup.h"
 #include "Image/ImageAnalysis.h"
 
 namespace {

@@ -2,16 +2,11 @@
 
 #include <cstring>
 
-#include "Base/Settings.h"
-#include "Base/Trace.h"
-#include "Config/IniSettings.h"
 #include "UtilityFixture.h"
 
 namespace {
 
-using vyr::testing::UtilityTest;
-
-class FwsmiExchangeTest : public UtilityTest {};
+using FwsmiExchangeTest = vyr::testing::FlashTest;
 
 // 14h loads ECX, ESI and EDI from the caller, so every register a buffer
 // takes shows in the transcript. The BIOS's answer is a fault: the handler
@@ -54,21 +49,9 @@ const ExchangeCase kCases[] = {
 TEST_F(FwsmiExchangeTest, ExchangeFollowsItsDescriptor) {
   for (const ExchangeCase &C : kCases) {
     SCOPED_TRACE(C.What);
-    ResetModuleState();
-    vyr::emu::Profile P = vyr::emu::Profile::Default();
-    vyr::emu::BiosFaultConfig Fault;
-    Fault.Function = 0x14;
-    Fault.Status = C.BiosStatus;
-    Fault.Count = 0;
-    P.BiosFaults = {Fault};
-    Boot(P);
-    InitialIniConfig();
-    ASSERT_TRUE(AllocateFwsmiBuffers());
-    ASSERT_TRUE(InitialSmi());
+    Start([&](vyr::emu::Profile &P) { P.BiosFaults = {{0x14, C.BiosStatus, 1, 0}}; });
     mIniSettings.Others.SMIErrorRetry = 2;
     mIniSettings.Others.SMIErrorRetryDelay = 0;
-    mTrace.DebugFlag = 1;
-    mTrace.DebugLevel = 4;
     const FWSMI_EXCHANGE X = {u"T", 0x14, C.Flags, C.StopStatus, u"Place failed",
                               {{FWSMI_REG_ESI, 16, C.Back1, 16}, {FWSMI_REG_EDI, FWSMI_SIZE_GIVEN, FWSMI_SKIP_EMPTY, 0}},
                               NULL, C.Issue};
@@ -82,13 +65,13 @@ TEST_F(FwsmiExchangeTest, ExchangeFollowsItsDescriptor) {
     Io.Size[1] = C.Size2;
     Io.Args.Ecx = 0x1234;
     size_t Before = M().SmiTranscript().size();
-    std::string LogBefore = ReadVolumeFile("VyrFFT-Secure.Log");
+    std::string LogBefore = Log();
 
     EXPECT_EQ(C.Result, FwsmiExchange(&X, &Io, C.Missing));
 
-    std::string Log = ReadVolumeFile("VyrFFT-Secure.Log").substr(LogBefore.size());
-    EXPECT_EQ(0u, Log.find("===> T\r\n")) << Log;
-    EXPECT_EQ(Log.size() - strlen(C.Exit), Log.rfind(C.Exit)) << Log;
+    std::string Trace = Log().substr(LogBefore.size());
+    EXPECT_EQ(0u, Trace.find("===> T\r\n")) << Trace;
+    EXPECT_EQ(Trace.size() - strlen(C.Exit), Trace.rfind(C.Exit)) << Trace;
     ASSERT_EQ(C.Calls, M().SmiTranscript().size() - Before);
     if (C.Calls != 0) {
       const SMI_REGISTERS &Sent = M().SmiTranscript().back().In;

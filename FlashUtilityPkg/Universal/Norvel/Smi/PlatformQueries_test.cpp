@@ -2,21 +2,14 @@
 
 #include <cstdio>
 #include <cstring>
-#include <functional>
 
-#include "BaseLib.h"
-#include "Config/IniSettings.h"
-#include "Base/Trace.h"
-#include "Smi/FwsmiTransport.h"
 #include "UtilityFixture.h"
-#include "Base/Settings.h"
 
 namespace {
 
-using vyr::emu::BiosFaultConfig;
 using vyr::emu::PlatformConfig;
 using vyr::emu::Profile;
-using vyr::testing::UtilityTest;
+using vyr::testing::FlashTest;
 
 const char kNotSupported[] =
     "\r\nError: Update failed!\r\nCurrent system cannot support this version of flash utility.\r\n";
@@ -28,42 +21,19 @@ const char kProtected[] =
 const char kTimer[] =
     "The timer is not enough to program image!\r\nClient must rendezvous server then update image later.\r\n";
 
-class PlatformQueryTest : public UtilityTest {
+class PlatformQueryTest : public FlashTest {
  protected:
-  // A fresh machine whose platform answers Edit has changed, with the SMI set
-  // up as start-up does it and the trace going to the log.
-  void Start(const std::function<void(PlatformConfig &)> &Edit = nullptr, std::vector<BiosFaultConfig> Faults = {},
-             const std::string &OemId = "VYRPC ", std::vector<vyr::emu::AllocFaultConfig> PoolFaults = {}) {
-    ResetModuleState();
-    Profile P = Profile::Default();
-    if (Edit) Edit(P.Platform);
-    P.BiosFaults = std::move(Faults);
-    P.PoolFaults = std::move(PoolFaults);
-    P.Acpi.DsdtOemId = OemId;
-    Boot(P);
-    InitialIniConfig();
-    mIniSettings.Others.SMIErrorRetry = 0;
-    mTrace.DebugFlag = 1;
-    mTrace.DebugLevel = 4;
-    ASSERT_TRUE(AllocateFwsmiBuffers());
-    ASSERT_TRUE(InitialSmi());
+  // FlashTest's start on a machine whose platform answers Edit has changed.
+  void StartPlatform(const std::function<void(PlatformConfig &)> &Edit) {
+    Start([&](Profile &P) { Edit(P.Platform); });
   }
-  UINT32 CallsOf(UINT8 Function) { return M().Bios().CallCount[Function]; }
   const SMI_REGISTERS &LastIn() { return M().SmiTranscript().back().In; }
 };
-
-BiosFaultConfig Always(UINT8 Function, UINT8 Status) {
-  BiosFaultConfig F;
-  F.Function = Function;
-  F.Status = Status;
-  F.Count = 0;
-  return F;
-}
 
 // ---- 10h ---------------------------------------------------------------------
 
 TEST_F(PlatformQueryTest, ToolInformationAndPlatformStatusAsTheBiosSeesThem) {
-  Start([](PlatformConfig &P) {
+  StartPlatform([](PlatformConfig &P) {
     P.InterfaceVersion = 0x1612;
     P.AcPlug = 1;
     P.DcLife = 87;
@@ -110,55 +80,36 @@ TEST_F(PlatformQueryTest, ToolInformationAndPlatformStatusAsTheBiosSeesThem) {
   EXPECT_TRUE(Logged("===== Platform Status =====\r\n"));
 }
 
-TEST_F(PlatformQueryTest, PermissionAndInterfaceVersionDecide) {
+TEST_F(PlatformQueryTest, PermissionVersionAndA10hFailureDecideOnce) {
   const struct {
     UINT8 Permission;
     UINT16 Version;
-    bool Result;
-    const char *Console;
-    const char *Reason;  // FuncIsSupport's exit line
+    bool Failing10h, Result;
+    const char *Console;  // printed once
+    const char *Reason;   // FuncIsSupport's exit line
   } Cases[] = {
-      {1, 0x1503, false, "", " (BIOS FWSMI version too old)"}, {1, 0x1504, true, "", ""},
-      {1, 0x2100, true, "", ""},                                {1, 0x0000, false, "", " (BIOS FWSMI version too old)"},
-      {0, 0x1504, false, kNotSupported, " (BIOS not support FWSMI)"},
-      {0, 0x1503, false, kNotSupported, " (BIOS not support FWSMI)"},
-      {2, 0x1600, false, kNotSupported, " (BIOS not support FWSMI)"},
+      {1, 0x1503, false, false, "", " (BIOS FWSMI version too old)"}, {1, 0x1504, false, true, "", ""},
+      {1, 0x2100, false, true, "", ""}, {1, 0x0000, false, false, "", " (BIOS FWSMI version too old)"},
+      {0, 0x1504, false, false, kNotSupported, " (BIOS not support FWSMI)"},
+      {0, 0x1503, false, false, kNotSupported, " (BIOS not support FWSMI)"},
+      {2, 0x1600, false, false, kNotSupported, " (BIOS not support FWSMI)"},
+      {1, 0x1504, true, false, "", " (FWSMI 10h failed)"},  // 10h has no error-table message
   };
   for (const auto &Case : Cases) {
-    SCOPED_TRACE(testing::Message() << int(Case.Permission) << " " << std::hex << Case.Version);
-    Start([&](PlatformConfig &P) {
-      P.Permission = Case.Permission;
-      P.InterfaceVersion = Case.Version;
+    SCOPED_TRACE(testing::Message() << int(Case.Permission) << " " << std::hex << Case.Version << " " << Case.Failing10h);
+    Start([&](Profile &P) {
+      P.Platform.Permission = Case.Permission;
+      P.Platform.InterfaceVersion = Case.Version;
+      if (Case.Failing10h) P.BiosFaults = {{0x10, 0x25, 1, 0}};
     });
     EXPECT_EQ(Case.Result, SMI_IsSupport() != 0);
+    EXPECT_EQ(Case.Result, SMI_IsSupport() != 0);  // answered from the first verdict
+    EXPECT_EQ(1u, CallsOf(0x10));
     EXPECT_EQ(Case.Console, Console());
     EXPECT_TRUE(Logged(std::string("<=== FuncIsSupport") + Case.Reason + "\r\n"));
-  }
-}
-
-TEST_F(PlatformQueryTest, IsSupportAsksTheBiosOnceAlsoAfterAFailure) {
-  const struct {
-    bool Failing10h;
-    UINT8 Permission;
-    bool Result;
-    const char *Console;  // printed once
-  } Cases[] = {{false, 1, true, ""}, {true, 1, false, ""}, {false, 0, false, kNotSupported}};
-  for (const auto &Case : Cases) {
-    SCOPED_TRACE(testing::Message() << Case.Failing10h << int(Case.Permission));
-    Start([&](PlatformConfig &P) { P.Permission = Case.Permission; },
-          Case.Failing10h ? std::vector<BiosFaultConfig>{Always(0x10, 0x25)} : std::vector<BiosFaultConfig>{});
-    EXPECT_EQ(Case.Result, SMI_IsSupport() != 0);
-    EXPECT_EQ(Case.Result, SMI_IsSupport() != 0);
-    EXPECT_EQ(1u, CallsOf(0x10));
-    EXPECT_EQ(Case.Console, Console());  // 10h has no error-table message
     EXPECT_EQ(Case.Failing10h, Logged("<=== Fwsmi_10h (BIOS return not success)\r\n"));
-    EXPECT_EQ(Case.Failing10h, Logged("<=== FuncIsSupport (FWSMI 10h failed)\r\n"));
     EXPECT_EQ(!Case.Failing10h, Logged(" Platform Information"));
   }
-  // A reset module asks again.
-  ResetModuleState();
-  EXPECT_EQ(0, mPlatformQuery.IsSupportCalled);
-  EXPECT_EQ(0, mPlatformQuery.PlatformStatus.Permission);
 }
 
 TEST_F(PlatformQueryTest, PowerValuesAndDcLifeValidity) {
@@ -171,7 +122,7 @@ TEST_F(PlatformQueryTest, PowerValuesAndDcLifeValidity) {
   };
   for (const auto &Case : Cases) {
     SCOPED_TRACE(int(Case.DcLife));
-    Start([&](PlatformConfig &P) {
+    StartPlatform([&](PlatformConfig &P) {
       P.AcPlug = Case.AcPlug;
       P.DcLife = Case.DcLife;
       P.DcBound = Case.DcBound;
@@ -193,7 +144,7 @@ TEST_F(PlatformQueryTest, BiosCheckCountsOnlyAtOffsetThirteen) {
   };
   for (const auto &Case : Cases) {
     SCOPED_TRACE(testing::Message() << Case.Offset << " size " << Case.Size << " flag " << int(Case.CheckBvdt));
-    Start([&](PlatformConfig &P) {
+    StartPlatform([&](PlatformConfig &P) {
       P.BiosCheck = {Case.Present, Case.Offset, Case.Size, Case.CheckBvdt};
     });
     ASSERT_TRUE(SMI_IsSupport());
@@ -237,7 +188,7 @@ TEST_F(PlatformQueryTest, CommandFilterLengthAndBitmapStayInsideTheirBounds) {
   };
   for (const auto &Case : Cases) {
     SCOPED_TRACE(Case.Name);
-    Start([&](PlatformConfig &P) {
+    StartPlatform([&](PlatformConfig &P) {
       P.CommandFilter.Present = true;
       P.CommandFilter.Offset = Case.Offset;
       P.CommandFilter.Size = Case.Size;
@@ -276,7 +227,10 @@ TEST_F(PlatformQueryTest, AcerOemVendorIdIsRevisedOnlyOnAnAcerDsdt) {
   };
   for (const auto &Case : Cases) {
     SCOPED_TRACE(testing::Message() << std::hex << Case.Reported << " " << Case.OemId);
-    Start([&](PlatformConfig &P) { P.VendorId = Case.Reported; }, {}, Case.OemId);
+    Start([&](Profile &P) {
+      P.Platform.VendorId = Case.Reported;
+      P.Acpi.DsdtOemId = Case.OemId;
+    });
     ASSERT_TRUE(SMI_IsSupport());
     EXPECT_TRUE(IsVendorId(Case.Kept));
     EXPECT_EQ(Case.Kept, UINT16(mPlatformQuery.PlatformStatus.VendorId));
@@ -289,7 +243,7 @@ TEST_F(PlatformQueryTest, AcerOemVendorIdIsRevisedOnlyOnAnAcerDsdt) {
 std::u16string Wide(const CHAR16 *Text) { return std::u16string(Text); }
 
 TEST_F(PlatformQueryTest, PlatformInformationBuffersAsTheBiosSeesThem) {
-  Start([](PlatformConfig &P) {
+  StartPlatform([](PlatformConfig &P) {
     P.ModelName = "Vyr Model 14";
     P.Version = "V2.31 (build 7)";
   });
@@ -324,7 +278,7 @@ TEST_F(PlatformQueryTest, EmptyNamesBecomeNotAvailable) {
   };
   for (const auto &Case : Cases) {
     SCOPED_TRACE(Case.Name);
-    Start([&](PlatformConfig &P) {
+    StartPlatform([&](PlatformConfig &P) {
       P.ModelName = Case.Name;
       P.Version = Case.Version;
     });
@@ -349,7 +303,7 @@ TEST_F(PlatformQueryTest, ControlSwitchesDecode) {
   };
   for (const auto &Case : Cases) {
     SCOPED_TRACE(testing::Message() << std::hex << int(Case.S) << " " << Case.E);
-    Start([&](PlatformConfig &P) {
+    StartPlatform([&](PlatformConfig &P) {
       P.Switches = Case.S;
       P.ExtendedSwitches = Case.E;
     });
@@ -361,7 +315,7 @@ TEST_F(PlatformQueryTest, ControlSwitchesDecode) {
     EXPECT_EQ(Case.Expected.AllowAlpCommand, IsAllowAlpCommand());
     EXPECT_EQ(Case.Expected.CompareBeforeWrite == 0, IsCompareBeforeWriteOff() != 0);
   }
-  Start([](PlatformConfig &P) {
+  StartPlatform([](PlatformConfig &P) {
     P.Switches = 0xC5;
     P.ExtendedSwitches = 0x80000001;
   });
@@ -384,14 +338,14 @@ TEST_F(PlatformQueryTest, ControlSwitchesDecode) {
 }
 
 TEST_F(PlatformQueryTest, PlatformInfoIsAskedOnceAlsoAfterAFailure) {
-  Start([](PlatformConfig &P) { P.ModelName = "Once"; });
+  StartPlatform([](PlatformConfig &P) { P.ModelName = "Once"; });
   PLATFORM_INFO First, Second;
   ASSERT_TRUE(SMI_GetPlatformInfo(&First));
   ASSERT_TRUE(SMI_GetPlatformInfo(&Second));
   EXPECT_EQ(1u, CallsOf(0x11));
   EXPECT_EQ(0, std::memcmp(&First, &Second, sizeof(First)));
 
-  Start(nullptr, {Always(0x11, 0x24)});
+  Start([](Profile &P) { P.BiosFaults = {{0x11, 0x24, 1, 0}}; });
   EXPECT_FALSE(SMI_GetPlatformInfo(&First));
   EXPECT_EQ("", Console());
   EXPECT_TRUE(Logged("<=== Fwsmi_11h (BIOS return not success)\r\n"));
@@ -402,9 +356,7 @@ TEST_F(PlatformQueryTest, PlatformInfoIsAskedOnceAlsoAfterAFailure) {
   EXPECT_EQ(1u, CallsOf(0x11));
   EXPECT_EQ(std::vector<UINT8>(sizeof(Second), 0), std::vector<UINT8>((UINT8 *)&Second, (UINT8 *)&Second + sizeof(Second)));
 
-  vyr::emu::AllocFaultConfig Fail;
-  Fail.Size = EXTENDED_BUFFER_SIZE;
-  Start(nullptr, {}, "VYRPC ", {Fail});
+  Start([](Profile &P) { P.PoolFaults = {{1, 1, EXTENDED_BUFFER_SIZE}}; });
   EXPECT_FALSE(SMI_GetPlatformInfo(&First));
   EXPECT_EQ(0u, CallsOf(0x11));
   EXPECT_TRUE(Logged("<=== FuncGetPlatformInfo (Allocate Memory Fail)\r\n"));
@@ -420,7 +372,7 @@ TEST_F(PlatformQueryTest, AntiTheftStatusDecidesWithItsMessages) {
   };
   for (const auto &Case : Cases) {
     SCOPED_TRACE(testing::Message() << std::hex << int(Case.T));
-    Start([&](PlatformConfig &P) { P.AntiTheft = Case.T; });
+    StartPlatform([&](PlatformConfig &P) { P.AntiTheft = Case.T; });
     EXPECT_EQ(Case.Result, SMI_CheckATpStatus() != 0);
     EXPECT_EQ(Case.Result, SMI_CheckATpStatus() != 0);
     EXPECT_EQ(1u, CallsOf(0x1C));
@@ -433,9 +385,7 @@ TEST_F(PlatformQueryTest, AntiTheftStatusDecidesWithItsMessages) {
 }
 
 TEST_F(PlatformQueryTest, FailedAntiTheftCallReportsKeepsItsFlagsAndIsNotRepeated) {
-  BiosFaultConfig Fault = Always(0x1C, 0xEF);
-  Fault.Ecx = 0x81;  // T left in CL by the failing handler
-  Start(nullptr, {Fault});
+  Start([](Profile &P) { P.BiosFaults = {{0x1C, 0xEF, 1, 0, {}, 0x81}}; });  // T left in CL
   EXPECT_FALSE(SMI_CheckATpStatus());
   EXPECT_EQ("\r\n\r\nError: FWSMI 1Ch failed.\r\nInternal Error Code 0xEF.\r\nFunction not supported.\r\n", Console());
   EXPECT_TRUE(Logged("<=== FuncCheckATpStatus (FWSMI 1Ch failed)\r\n"));
@@ -448,7 +398,7 @@ TEST_F(PlatformQueryTest, FailedAntiTheftCallReportsKeepsItsFlagsAndIsNotRepeate
 }
 
 TEST_F(PlatformQueryTest, ResetReturnsEveryQueryToItsLoadState) {
-  Start([](PlatformConfig &P) {
+  StartPlatform([](PlatformConfig &P) {
     P.AntiTheft = 0x80;
     P.CommandFilter.Present = true;
     P.CommandFilter.Bitmap = {0xFF};
