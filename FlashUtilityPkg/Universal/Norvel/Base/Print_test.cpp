@@ -107,14 +107,11 @@ TEST(Print, WidthsFlagsAndPrecision) {
   CheckAll(Cases, ARRAY_SIZE(Cases));
 }
 
+// The names restate the code's table: its first and last rows, and the codes outside it.
 TEST(Print, StatusNames) {
   const Case Cases[] = {
-      ROW("Success", U(u"%r", EFI_SUCCESS)), ROW("Unsupported", U(u"%r", EFI_UNSUPPORTED)),
-      ROW("Buffer Too Small", U(u"%r", EFI_BUFFER_TOO_SMALL)), ROW("Out of Resources", U(u"%r", EFI_OUT_OF_RESOURCES)),
-      ROW("Volume Corrupt", U(u"%r", EFI_VOLUME_CORRUPTED)), ROW("Media changed", U(u"%r", EFI_MEDIA_CHANGED)),
-      ROW("Time out", U(u"%r", EFI_TIMEOUT)), ROW("Access Denied", U(u"%r", EFI_ACCESS_DENIED)),
-      ROW("Security Violation", U(u"%r", EFI_SECURITY_VIOLATION)), ROW("End of File", U(u"%r", EFI_END_OF_FILE)),
-      ROW("Compromised Data", U(u"%r", EFI_COMPROMISED_DATA)), ROW("Warning Stale Data", U(u"%r", EFI_WARN_STALE_DATA)),
+      ROW("Success", U(u"%r", EFI_SUCCESS)), ROW("Compromised Data", U(u"%r", EFI_COMPROMISED_DATA)),
+      ROW("Warning Stale Data", U(u"%r", EFI_WARN_STALE_DATA)),
       ROW("80000055", U(u"%r", ENCODE_ERROR(0x55))), ROW("80000000", U(u"%r", ENCODE_ERROR(0))),
       ROW("00001234", U(u"%r", ENCODE_WARNING(0x1234))), ROW("[Not Found     ]", U(u"[%-14r]", EFI_NOT_FOUND)),
       ROW("Open file [a.ini] fail - Not Found\r\n", U(u"Open file [%s] fail - %r\n", u"a.ini", EFI_NOT_FOUND)),

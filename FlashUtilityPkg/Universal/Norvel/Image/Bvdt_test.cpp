@@ -295,7 +295,7 @@ TEST_F(BvdtTest, PlatformCmpAndStatus) {
   mIniSettings.PlatformVersion.Flag = 1;
   SetVersion(2, "V2.00");
   EXPECT_TRUE(GetPlatformChkStatus());
-  EXPECT_EQ(NewIdentity(), "?? V2.00");
+  EXPECT_EQ(NewIdentity(), "N/A V2.00");
 
   SetCurrent("Stranger", "V1");
   EXPECT_FALSE(GetPlatformChkStatus());
