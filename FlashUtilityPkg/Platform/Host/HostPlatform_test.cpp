@@ -20,47 +20,9 @@ std::string Contents(const std::string &Path) {
   return std::string(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
 }
 
-class HostPlatformTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    M = std::make_unique<Machine>(Profile::Default(), Dir.Path());
-    HostPlatformAttach(M.get());
-  }
-  void TearDown() override { HostPlatformAttach(nullptr); }
-
-  vyr::emu::testing::TempDir Dir;
-  std::unique_ptr<Machine> M;
-};
-
-// The SMI set-up, the volumes and the files every run makes through the
-// facade are asserted by the utility's own tests; these calls no run makes.
-TEST_F(HostPlatformTest, ConsoleVariablesTimeAndPoolFaults) {
-  EXPECT_EQ(EFI_SUCCESS, PlatformConsoleSetAttribute(0x0E));
-  EXPECT_EQ(EFI_SUCCESS, PlatformConsoleOutputString(u"VyrFFT\r\n"));
-  UINTN Column = 9, Row = 9, Columns = 0, Rows = 0;
-  PlatformConsoleGetCursorPosition(&Column, &Row);
-  EXPECT_EQ(EFI_SUCCESS, PlatformConsoleQueryMode(&Columns, &Rows));
-  EXPECT_EQ((std::vector<UINTN>{0, 1, 80, 25}), (std::vector<UINTN>{Column, Row, Columns, Rows}));
-  EXPECT_EQ("VyrFFT", M->Screen().RowText(0));
-  EXPECT_EQ(0x0E, M->Screen().CellAttribute(0, 0));
-
-  const EFI_GUID G = {1, 2, 3, {4}};
-  EXPECT_EQ(EFI_SUCCESS, PlatformSetVariable(u"FlashCommand", &G, 7, 2, "-b"));
-  UINTN Size = 0;
-  EXPECT_EQ(EFI_BUFFER_TOO_SMALL, PlatformGetVariable(u"FlashCommand", &G, nullptr, &Size, nullptr));
-  EXPECT_EQ(2u, Size);
-
-  PlatformStall(1000);
-  EXPECT_EQ(1000000u, M->NowNs());
-  UINT64 Period = 0;
-  EXPECT_EQ(EFI_SUCCESS, PlatformGetTimerPeriod(&Period));
-  EXPECT_EQ(100000000u, Period);
-  EFI_INPUT_KEY Key;
-  M->Keys().Queue(0, u'y');
-  EXPECT_EQ(EFI_SUCCESS, PlatformConsoleReadKey(&Key));
-  EXPECT_EQ(u'y', Key.UnicodeChar);
-}
-
+// What the utility does through the facade (SMI set-up, volumes, files,
+// console, variables, time) its own tests and the whole runs assert; these
+// are the machine's answers that no run reaches.
 TEST(HostPlatformPowerCut, TheMachineFreezesVariablesAndVolumesAtTheCut) {
   vyr::emu::testing::TempDir Dir;
   Profile P = Profile::Default();

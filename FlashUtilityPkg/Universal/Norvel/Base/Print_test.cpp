@@ -123,7 +123,8 @@ TEST(Print, StatusNames) {
   EXPECT_EQ(std::u16string(u"HTTP Error"), StatusToString(ENCODE_ERROR(35)));
 }
 
-TEST(Print, LineEndsOfTheFormatOnly) {
+// Line ends come from the format only; the 8-bit forms follow the same rules.
+TEST(Print, LineEndsAndAsciiForms) {
   const Case Cases[] = {
       ROW("a\r\nb", U(u"a\nb")), ROW("a\r\nb", U(u"a\r\nb")),
       ROW("a\r\nb", U(u"a\n\rb")), ROW("a\rb", U(u"a\rb")),
@@ -131,12 +132,6 @@ TEST(Print, LineEndsOfTheFormatOnly) {
       ROW("\r\r\n", U(u"\r\r\n")),
       ROW("x\ny|x\ny", U(u"%s|%a", u"x\ny", "x\ny")),  // arguments pass through
       ROW("a\r\nb", A("a\nb")), ROW("a\r\nb\r", A("a\n\rb\r")),
-  };
-  CheckAll(Cases, ARRAY_SIZE(Cases));
-}
-
-TEST(Print, AsciiFormsFollowTheSameRules) {
-  const Case Cases[] = {
       ROW("[narrow] [wide]", A("[%a] [%s]", "narrow", u"wide")),
       ROW("0x00B2 ffffffffffffffff 3%", A("0x%04X %lx %d%%", 0xB2, (UINT64)~0ULL, 3)),
       ROW("<null string> Z", A("%a %c", (CHAR8 *)NULL, u'Z')),
