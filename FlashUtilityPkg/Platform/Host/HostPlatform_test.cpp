@@ -109,6 +109,18 @@ TEST(HostPlatformPowerCut, TheMachineFreezesVariablesAndVolumesAtTheCut) {
   }
 }
 
+TEST(HostPlatformQueries, ConsoleModeAndTimerPeriodComeFromTheMachine) {
+  vyr::emu::testing::TempDir Dir;
+  Machine M(Profile::Default(), Dir.Path());
+  HostPlatformAttach(&M);
+  UINTN Columns = 0, Rows = 0;
+  UINT64 Period = 0;
+  EXPECT_EQ(EFI_SUCCESS, PlatformConsoleQueryMode(&Columns, &Rows));
+  EXPECT_EQ(EFI_SUCCESS, PlatformGetTimerPeriod(&Period));
+  EXPECT_EQ(std::make_tuple(UINTN(80), UINTN(25), UINT64(100000000)), std::make_tuple(Columns, Rows, Period));
+  HostPlatformAttach(nullptr);
+}
+
 TEST(HostPlatformDetached, CallsFailSafelyAndPoolStillWorks) {
   HostPlatformAttach(nullptr);
   EXPECT_EQ(nullptr, HostPlatformMachine());
