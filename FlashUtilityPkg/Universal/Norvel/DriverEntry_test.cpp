@@ -128,10 +128,7 @@ class PayloadTest : public UtilityTest {
   bool Scan(Bytes &Image, std::string *ReasonOut = nullptr) {
     const CHAR16 *Reason = nullptr;
     bool Ok = ScanPayloadImage(Image.data(), Image.size(), &Reason);
-    if (ReasonOut && Reason) {
-      ReasonOut->clear();
-      for (const CHAR16 *R = Reason; *R; R++) ReasonOut->push_back(char(*R));
-    }
+    if (ReasonOut && Reason) *ReasonOut = vyr::emu::Utf16ToUtf8(Reason);
     return Ok;
   }
 };

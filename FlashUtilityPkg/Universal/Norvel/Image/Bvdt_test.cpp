@@ -32,12 +32,6 @@ std::vector<UINT8> Image(const std::string &Body, size_t Lead = 64) {
   return V;
 }
 
-std::string Wide(const CHAR16 *S) {
-  std::string Out;
-  while (*S) Out += (char)*S++;
-  return Out;
-}
-
 class BvdtTest : public UtilityTest {
  protected:
   void SetUp() override {
@@ -66,7 +60,7 @@ class BvdtTest : public UtilityTest {
   std::string NewIdentity() {
     CHAR16 M[BVDT_IDENTITY_CHARS], V[BVDT_IDENTITY_CHARS];
     GetBvdtInfo_FD(M, V);
-    return Wide(M) + " " + Wide(V);
+    return vyr::emu::Utf16ToUtf8(M) + " " + vyr::emu::Utf16ToUtf8(V);
   }
   BVDT_INFO Info;
 };
