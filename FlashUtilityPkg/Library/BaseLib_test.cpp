@@ -40,13 +40,3 @@ TEST(BaseLib, FindBytesFindsFirstAndRespectsBounds) {
   EXPECT_EQ(-1, FindBytes(Hay, 7, "$FWSMI", 6));  // match would end past the size
   EXPECT_EQ(-1, FindBytes(Hay, 3, "$FWSMI", 6));
 }
-
-TEST(BaseLib, UnalignedLittleEndian) {
-  UINT8 B[6] = {0};
-  WriteUnaligned32(B + 1, 0x11223344);
-  EXPECT_EQ(0x44, B[1]);
-  EXPECT_EQ(0x11, B[4]);
-  EXPECT_EQ(0x11223344u, ReadUnaligned32(B + 1));
-  WriteUnaligned16(B + 3, 0xBEEF);
-  EXPECT_EQ(0xBEEF, ReadUnaligned16(B + 3));
-}

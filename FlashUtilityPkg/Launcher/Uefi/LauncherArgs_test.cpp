@@ -78,9 +78,7 @@ TEST(LauncherArgs, LoadOptionsAreACommandLineOnlyWhenTheyAreText) {
         << C.What;
     EXPECT_EQ(std::u16string(Line), C.Line) << C.What;
   }
-}
-
-TEST(LauncherArgs, LoadOptionsLongerThanTheLineAreCut) {
+  // Longer than the line: cut.
   std::vector<uint8_t> Options = Utf16Bytes(u"ABCDEFGH", true);
   CHAR16 Line[5];
   ASSERT_TRUE(LoadOptionsToLine(Options.data(), static_cast<UINT32>(Options.size()), Line, 5));

@@ -195,7 +195,7 @@ TEST_F(UefiPlatform, PhysicalMemoryIsReachedDirectlyAndRangesMustFit) {
   EXPECT_FALSE(ub::PlatformReadPhysical(Address, nullptr, 8));
 }
 
-TEST_F(UefiPlatform, ProtocolServicesAskTheFirmwareTheRightWay) {
+TEST_F(UefiPlatform, ProtocolsHandlesAndTablesAreAskedForTheRightWay) {
   EFI_HANDLE Handle = nullptr;
   int Interface = 0;
   void *Found = nullptr;
@@ -210,6 +210,16 @@ TEST_F(UefiPlatform, ProtocolServicesAskTheFirmwareTheRightWay) {
   EXPECT_EQ(std::make_tuple(int(ByProtocol), UINTN(2)), std::make_tuple(Fw.SearchType, Count));
   ub::PlatformFreePool(Handles);  // the caller frees the firmware's list with FreePool
   EXPECT_EQ(Fw.Freed.back(), static_cast<void *>(Handles));
+  // Configuration tables are found by GUID.
+  EFI_CONFIGURATION_TABLE Tables[2] = {{gEfiAcpi10TableGuid, reinterpret_cast<void *>(0xF0000)},
+                                       {gEfiAcpiTableGuid, reinterpret_cast<void *>(0x7FE14000)}};
+  St.NumberOfTableEntries = 2;
+  St.ConfigurationTable = Tables;
+  EFI_PHYSICAL_ADDRESS Table20 = 0, Table10 = 0, Table = 0;
+  EXPECT_EQ(ub::PlatformGetConfigurationTable(&gEfiAcpiTableGuid, &Table20), EFI_SUCCESS);
+  EXPECT_EQ(ub::PlatformGetConfigurationTable(&gEfiAcpi10TableGuid, &Table10), EFI_SUCCESS);
+  EXPECT_EQ(std::make_tuple(0x7FE14000ull, 0xF0000ull), std::make_tuple(Table20, Table10));
+  EXPECT_EQ(ub::PlatformGetConfigurationTable(&gNamedFunctionProtocolGuid, &Table), EFI_NOT_FOUND);
 }
 
 TEST_F(UefiPlatform, SetSizeRewritesOnlyTheFileSizeOfTheInformationRecord) {
@@ -240,18 +250,6 @@ TEST_F(UefiPlatform, SetSizeRewritesOnlyTheFileSizeOfTheInformationRecord) {
   Fw.ProbeStatus = EFI_DEVICE_ERROR;
   EXPECT_EQ(ub::PlatformFileSetSize(Handle, 1), EFI_DEVICE_ERROR);
   EXPECT_TRUE(Fw.SetInfoRecord.empty());
-}
-
-TEST_F(UefiPlatform, ConfigurationTableIsFoundByGuid) {
-  EFI_CONFIGURATION_TABLE Tables[2] = {{gEfiAcpi10TableGuid, reinterpret_cast<void *>(0xF0000)},
-                                       {gEfiAcpiTableGuid, reinterpret_cast<void *>(0x7FE14000)}};
-  St.NumberOfTableEntries = 2;
-  St.ConfigurationTable = Tables;
-  EFI_PHYSICAL_ADDRESS Table20 = 0, Table10 = 0, Table = 0;
-  EXPECT_EQ(ub::PlatformGetConfigurationTable(&gEfiAcpiTableGuid, &Table20), EFI_SUCCESS);
-  EXPECT_EQ(ub::PlatformGetConfigurationTable(&gEfiAcpi10TableGuid, &Table10), EFI_SUCCESS);
-  EXPECT_EQ(std::make_tuple(0x7FE14000ull, 0xF0000ull), std::make_tuple(Table20, Table10));
-  EXPECT_EQ(ub::PlatformGetConfigurationTable(&gNamedFunctionProtocolGuid, &Table), EFI_NOT_FOUND);
 }
 
 TEST_F(UefiPlatform, TimerPeriodAndPciNeedTheirProtocols) {

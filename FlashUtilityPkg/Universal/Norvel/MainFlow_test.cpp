@@ -9,7 +9,7 @@
 #include "NamedFunction.h"
 #include "Platform.h"
 #include "Startup.h"
-#include "UtilityFixture.h"
+#include "CommandLineFixture.h"
 #include "Base/Settings.h"
 #include "Config/IniLoad.h"
 #include "MainFlow.h"
@@ -17,16 +17,12 @@
 namespace {
 
 using vyr::emu::Profile;
-using vyr::testing::UtilityTest;
+using vyr::testing::CommandLineTest;
 
-class ShellFlowTest : public UtilityTest {
+class ShellFlowTest : public CommandLineTest {
  protected:
   BOOLEAN Run(std::vector<std::u16string> Words) {
-    Words_ = std::move(Words);
-    Words_.insert(Words_.begin(), u"VyrFFT.efi");
-    Argv_.clear();
-    for (auto &W : Words_) Argv_.push_back(W.data());
-    SetCommandLineArgument((UINT32)Argv_.size(), Argv_.data());
+    SetArgs(std::move(Words));
     return ShellFlashMain();
   }
   bool Printed(const std::string &Text) { return Console().find(Text) != std::string::npos; }
@@ -36,16 +32,11 @@ class ShellFlowTest : public UtilityTest {
                                                EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS, 1,
                                                &SetupMode));
   }
-
- private:
-  std::vector<std::u16string> Words_;
-  std::vector<CHAR16 *> Argv_;
 };
 
 const char kSecureBootMessage[] = "Current platform supports secure boot feature,";
 
 TEST_F(ShellFlowTest, HelpComesFirstAndNeedsNoFile) {
-  Boot();
   EXPECT_TRUE(Run({u"missing.fd", u"-pq", u"-h"}));
   EXPECT_TRUE(Printed("Version 1.4b-Beta5.00\r\n"));
   EXPECT_TRUE(Printed("Usage: VyrFFT-S.exe filename [Option]"));
@@ -53,7 +44,6 @@ TEST_F(ShellFlowTest, HelpComesFirstAndNeedsNoFile) {
 }
 
 TEST_F(ShellFlowTest, InvalidOptionStopsBeforeStartUp) {
-  Boot();
   InitialIniConfig();
   SetStatus_16h(2, 1);  // left by an earlier step
   EXPECT_FALSE(Run({u"-pqx"}));
@@ -99,24 +89,22 @@ TEST_F(ShellFlowTest, RomMapFailuresStopTheRun) {
 TEST_F(ShellFlowTest, SecureBootCheckWaitsForThePlatformIni) {
   Profile P = Profile::Default();
   P.Flash.WholeMap.clear();  // no NV storage location reported
-  // Queries still run: the check is held back until the configuration is known.
-  Boot(P);
-  SecureBootPlatform();
-  EXPECT_TRUE(Run({u"-pq"}));
-  EXPECT_FALSE(Printed(kSecureBootMessage));
-  // Without -skipsbp or the INI setting the run stops with the message.
-  ResetModuleState();
-  Boot(P);
-  SecureBootPlatform();
-  EXPECT_FALSE(Run({u"-all"}));
-  EXPECT_TRUE(Printed(kSecureBootMessage));
-  EXPECT_TRUE(Printed("        [EngineeringErrorDisable]\r\n        SkipSecureBootProtectionCheck=1\r\n\r\n"));
-  // -skipsbp passes without any message.
-  ResetModuleState();
-  Boot(P);
-  SecureBootPlatform();
-  EXPECT_FALSE(Run({u"-skipsbp"}));  // the flash flow itself is not built yet
-  EXPECT_FALSE(Printed(kSecureBootMessage));
+  // Queries still run: the check is held back until the configuration is
+  // known. Without -skipsbp or the INI setting the run stops with the message.
+  const struct { const char16_t *Word; bool Result, Message; } Cases[] = {
+      {u"-pq", true, false},
+      {u"-all", false, true},
+      {u"-skipsbp", false, false},  // passes the check; the flash flow itself is not built yet
+  };
+  for (const auto &Case : Cases) {
+    SCOPED_TRACE(A(Case.Word));
+    ResetModuleState();
+    Boot(P);
+    SecureBootPlatform();
+    EXPECT_EQ(Case.Result, Run({Case.Word}) != 0);
+    EXPECT_EQ(Case.Message, Printed(kSecureBootMessage));
+    EXPECT_EQ(Case.Message, Printed("        [EngineeringErrorDisable]\r\n        SkipSecureBootProtectionCheck=1\r\n\r\n"));
+  }
 }
 
 TEST_F(ShellFlowTest, SecureBootCheckSeesALoadedIniSetting) {

@@ -8,24 +8,14 @@
 
 namespace {
 
-using vyr::testing::UtilityTest;
+using vyr::testing::CommandLineTest;
 
-class TraceTest : public UtilityTest {
+class TraceTest : public CommandLineTest {
  protected:
-  void SetArgs(std::vector<std::u16string> Words) {
-    Words_ = std::move(Words);
-    Argv_.clear();
-    for (auto &W : Words_) Argv_.push_back(W.data());
-    SetCommandLineArgument((UINT32)Argv_.size(), Argv_.data());
-  }
   // One message per level, 0 to 4.
   void TraceEachLevel() {
     for (UINTN Level = 0; Level <= 4; Level++) DebugPrint(Level, u"level %d\r\n", (UINT32)Level);
   }
-
- private:
-  std::vector<std::u16string> Words_;
-  std::vector<CHAR16 *> Argv_;
 };
 
 struct LogCase {
@@ -48,7 +38,7 @@ TEST_F(TraceTest, LevelsFlagsAndScreenCopy) {
     SCOPED_TRACE(testing::Message() << Case.Dbg << int(Case.Flag) << int(Case.Level) << int(Case.OnScreen));
     ResetModuleState();
     Boot();
-    SetArgs({u"VyrFFT.efi", Case.Dbg ? u"-dbg" : u"x.fd"});
+    SetArgs({Case.Dbg ? u"-dbg" : u"x.fd"});
     CheckDebugArgument();
     // Start the log (and choose the volume) before the settings are in force.
     DebugPrint(9, u"");
@@ -69,7 +59,7 @@ TEST_F(TraceTest, DebugScanComparesWholeWordsInAnyCase) {
   for (const auto &Case : Cases) {
     ResetModuleState();
     Boot();
-    SetArgs({u"VyrFFT.efi", Case.Word});
+    SetArgs({Case.Word});
     CheckDebugArgument();
     EXPECT_EQ(Case.On, IsDebugOn());
     EXPECT_EQ(Case.On ? 4 : 0, mTrace.DebugLevel);
@@ -77,7 +67,8 @@ TEST_F(TraceTest, DebugScanComparesWholeWordsInAnyCase) {
   // Argument 0 is the program, never an option.
   ResetModuleState();
   Boot();
-  SetArgs({u"-dbg"});
+  CHAR16 Program[] = u"-dbg", *Argv[] = {Program};
+  SetCommandLineArgument(1, Argv);
   CheckDebugArgument();
   EXPECT_FALSE(IsDebugOn());
 }
@@ -85,7 +76,7 @@ TEST_F(TraceTest, DebugScanComparesWholeWordsInAnyCase) {
 TEST_F(TraceTest, EachLoadStartsAFreshLog) {
   Boot();
   WriteVolumeFile("VyrFFT-Secure.Log", "old run\r\n");
-  SetArgs({u"VyrFFT.efi", u"-dbg"});
+  SetArgs({u"-dbg"});
   CheckDebugArgument();
   FuncEnter(u"InitialModuleVariable");
   FuncExit(u"InitialModuleVariable", nullptr);

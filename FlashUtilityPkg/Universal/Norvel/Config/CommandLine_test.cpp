@@ -232,6 +232,8 @@ TEST_F(CommandLineTest, RefusedWordsAndOverlongTextsStopTheCheck) {
       {"file name of 128 characters", {std::u16string(128, u'f'), u"-pq"}, std::string(128, 'f'), false},
       // " L L -r" would be 515 characters of the 511 the option string holds.
       {"option string past 511 characters", {Long, Long, u"-r", u"-pq"}, A(Long.c_str()), false},
+      // A directory that does not fit stays behind and is refused as a word.
+      {"overlong -extrFD directory", {u"-extrFD", std::u16string(128, u'd')}, std::string(128, 'd'), false},
   };
   for (const auto &Case : Cases) {
     SCOPED_TRACE(Case.Name);
@@ -343,16 +345,6 @@ TEST_F(CommandLineTest, LoadOverrideCommandReadsByteLength) {
   EXPECT_EQ((std::vector<std::string>{"<=== LoadOverrideCommand (Input buffer is NULL)",
                                       "<=== LoadOverrideCommand (Allocate memory failed)"}),
             std::vector<std::string>(Exits.end() - 2, Exits.end()));
-}
-
-TEST_F(CommandLineTest, ResetForgetsEverything) {
-  SetArgs({u"bios.fd", u"-pq", u"-p=x", u"-edt4f:a", u"-ft:7"});
-  CHAR16 FileName[FILE_NAME_CHARS], Options[OPTION_STRING_CHARS];
-  ASSERT_TRUE(ArgumentCheck(FileName, Options));
-  ASSERT_TRUE(CopyArgumentList());
-  CommandLineResetState();
-  static State Zero;
-  EXPECT_EQ(0, std::memcmp(&Zero, &mCommandLine, sizeof(State)));
 }
 
 }  // namespace

@@ -57,16 +57,7 @@ std::string ReturnCodes(const char *NeedReboot) {
   return Text.replace(Text.find("%s"), 2, NeedReboot);
 }
 
-// The dump's text is checked once, after a rich INI (below).
-TEST_F(IniSettingsTest, DefaultsTraceAndMessages) {
-  mTrace.DebugFlag = 1;
-  mTrace.DebugLevel = 4;
-  InitialIniConfig();
-  EXPECT_EQ("===> InitialIniConfig\r\n<=== InitialIniConfig\r\n", Log());
-  EXPECT_STREQ("No error!", mIniSettings.CommonFlash.ErrorMsg[0]);
-  EXPECT_STREQ("Show model name string length more than xx bytes.", mIniSettings.CommonFlash.ErrorMsg[0x12]);
-}
-
+// The dump's text is checked once, after a rich INI.
 TEST_F(IniSettingsTest, RichIniDump) {
   Load("[Log_file]\r\nFlag=0\r\nFileName = Run.log\r\nLevel=9\r\n"
        "[CommonFlash]\r\nSwitchString=-sw1\r\nErrorMsg01=No AC!\r\nErrorMsg0A=Ten\r\nErrorMsg13=Nineteen\r\n"
@@ -137,6 +128,12 @@ TEST_F(IniSettingsTest, RichIniDump) {
 }
 
 TEST_F(IniSettingsTest, TextsLoseTheirDefaultsNumbersKeepTheirValues) {
+  mTrace.DebugFlag = 1;
+  mTrace.DebugLevel = 4;
+  InitialIniConfig();
+  EXPECT_EQ("===> InitialIniConfig\r\n<=== InitialIniConfig\r\n", Log());
+  EXPECT_STREQ("No error!", mIniSettings.CommonFlash.ErrorMsg[0]);
+  EXPECT_STREQ("Show model name string length more than xx bytes.", mIniSettings.CommonFlash.ErrorMsg[0x12]);
   EXPECT_STREQ("messagestringA02", mIniSettings.AC_Adapter.LauncherAcWarning);
   Load("[Others]\nSMIErrorRetry=9\n[FlashComplete]\nPauseWarning=MsgP\n");
   EXPECT_STREQ("", mIniSettings.AC_Adapter.LauncherAcWarning);
@@ -188,15 +185,6 @@ TEST_F(IniSettingsTest, SectionQuirks) {
   }
 }
 
-TEST_F(IniSettingsTest, ForceFlashTypesFromAnEarlierLoadStay) {
-  Load("[ForceFlash]\nLogo=1\nType#20=1\n");
-  Load("[ForceFlash]\nLogo=0\nType#21=1\n");
-  // The named keys are copied again; Type#nn keys only ever set.
-  EXPECT_EQ(0, mIniSettings.ForceFlash.Type[0x05]);
-  EXPECT_EQ(1, mIniSettings.ForceFlash.Type[0x20]);
-  EXPECT_EQ(1, mIniSettings.ForceFlash.Type[0x21]);
-}
-
 TEST_F(IniSettingsTest, DeviceOrder) {
   struct { const char *Value; std::vector<UINT8> Order; } Cases[] = {
       {"NVMe, \"USB\", floppy", {2, 5, 3, 4, 5, 0, 0, 0, 0, 0}},
@@ -216,7 +204,7 @@ TEST_F(IniSettingsTest, DeviceOrder) {
   }
 }
 
-TEST_F(IniSettingsTest, MultiFdOnlyWithTheFlagAndDefaultsResetOnlyFlag) {
+TEST_F(IniSettingsTest, LaterLoadsKeepTheMultiFdSelectionAndTheForceFlashTypes) {
   const char Ini[] = "[MULTI_FD]\nFlag=1\nFD#07=seven.fd\n";
   Load(Ini, false);
   EXPECT_EQ(0, mIniSettings.MULTI_FD.Flag);
@@ -230,6 +218,12 @@ TEST_F(IniSettingsTest, MultiFdOnlyWithTheFlagAndDefaultsResetOnlyFlag) {
   InitialIniConfig();
   EXPECT_EQ(0, mIniSettings.MULTI_FD.Flag);
   EXPECT_STREQ("seven.fd", mIniSettings.MULTI_FD.Fd[7]);
+  // The named ForceFlash keys are copied again; Type#nn keys only ever set.
+  Load("[ForceFlash]\nLogo=1\nType#20=1\n");
+  Load("[ForceFlash]\nLogo=0\nType#21=1\n");
+  EXPECT_EQ(0, mIniSettings.ForceFlash.Type[0x05]);
+  EXPECT_EQ(1, mIniSettings.ForceFlash.Type[0x20]);
+  EXPECT_EQ(1, mIniSettings.ForceFlash.Type[0x21]);
 }
 
 }  // namespace

@@ -6,15 +6,15 @@
 #include "Config/IniStore.h"
 #include "Guids.h"
 #include "Platform.h"
-#include "UtilityFixture.h"
+#include "CommandLineFixture.h"
 #include "ArgumentCheck.h"
 #include "Base/Settings.h"
 
 namespace {
 
-using vyr::testing::UtilityTest;
+using vyr::testing::CommandLineTest;
 
-class OverrideTest : public UtilityTest {
+class OverrideTest : public CommandLineTest {
  protected:
   // The variable's bytes as the firmware holds them, or "<absent>".
   std::string Variable(const char16_t *Name, UINT32 *Attributes = nullptr) {
@@ -34,7 +34,6 @@ class OverrideTest : public UtilityTest {
 };
 
 TEST_F(OverrideTest, SectionsLeftOutOfTheIniVariable) {
-  Boot();
   const std::string Long = "[MessageStringTable]\r\nmessagestringA02=\"" + std::string(2000, 'w') + "\"\r\n";
   const struct { std::string In, Out; } Cases[] = {
       {"\r\n[Log_file]\r\nFlag=1\r\n[Options]\r\nX=1\r\n[MULTI_FD]\r\nFlag=1\r\nFD#00=a\r\n"
@@ -49,7 +48,6 @@ TEST_F(OverrideTest, SectionsLeftOutOfTheIniVariable) {
 }
 
 TEST_F(OverrideTest, IniVariableIsWrittenWithAttributes7AndWithoutTerminator) {
-  Boot();
   std::string Text = "\r\n[AC_Adapter]\r\nFlag=0\r\n[FDFile]\r\nName=x.fd\r\n";
   ASSERT_TRUE(SetIniOverrideVariable(Text.data(), (UINT32)Text.size()));
   UINT32 Attributes = 0;
@@ -68,10 +66,7 @@ TEST_F(OverrideTest, IniVariableIsWrittenWithAttributes7AndWithoutTerminator) {
 }
 
 TEST_F(OverrideTest, SavedCommandLineGoesIntoTheCommandVariable) {
-  Boot();
-  std::u16string W0 = u"VyrFFT.efi", W1 = u"new.fd", W2 = u"-all", W3 = u"-forceit";
-  CHAR16 *Argv[] = {W0.data(), W1.data(), W2.data(), W3.data()};
-  SetCommandLineArgument(4, Argv);
+  SetArgs({u"new.fd", u"-all", u"-forceit"});
   CHAR16 FileName[FILE_NAME_CHARS] = {};
   CHAR16 Options[OPTION_STRING_CHARS] = {};
   ASSERT_TRUE(ArgumentCheck(FileName, Options));
@@ -83,7 +78,6 @@ TEST_F(OverrideTest, SavedCommandLineGoesIntoTheCommandVariable) {
 }
 
 TEST_F(OverrideTest, FirmwareRunTakesBothVariablesOnceAndDeletesThem) {
-  Boot();
   InitialIniConfig();
   std::string Ini = "[Others]\r\nSMIErrorRetry=9\r\n[MULTI_FD]\r\nFlag=1\r\n";
   ASSERT_TRUE(SetIniOverrideVariable(Ini.data(), (UINT32)Ini.size()));

@@ -7,7 +7,7 @@
 #include "Base/Trace.h"
 #include "Platform.h"
 #include "Smi/FwsmiTransport.h"
-#include "UtilityFixture.h"
+#include "FlashFixture.h"
 #include "Base/HexDump.h"
 #include "Base/Settings.h"
 #include "Config/IniLoad.h"
@@ -15,19 +15,19 @@
 namespace {
 
 using vyr::emu::Profile;
-using vyr::testing::UtilityTest;
+using vyr::testing::FlashTest;
 
 constexpr UINT16 kScanEsc = 0x17;
 
-class ConsoleUiTest : public UtilityTest {
+class ConsoleUiTest : public FlashTest {
  protected:
   void SetUp() override {
-    UtilityTest::SetUp();
+    FlashTest::SetUp();
     ConsoleUiResetState();
   }
   void TearDown() override {
     ConsoleUiResetState();
-    UtilityTest::TearDown();
+    FlashTest::TearDown();
   }
   const vyr::emu::Console &Screen() { return M().Screen(); }
   // Cells [From, To) of Row: all Char with Attribute.
@@ -162,7 +162,7 @@ TEST_F(ConsoleUiTest, CenterLinesSlots) {
 
 // ---- AC warning -------------------------------------------------------------------
 
-TEST_F(ConsoleUiTest, AcWarningScreen) {
+TEST_F(ConsoleUiTest, AcWarningScreenAndItsMessage) {
   Boot();
   Print(u"earlier output\r\n");
   PlatformConsoleSetAttribute(0x0F);
@@ -182,10 +182,8 @@ TEST_F(ConsoleUiTest, AcWarningScreen) {
   EXPECT_EQ(0u, Screen().CursorColumn());
   EXPECT_EQ(6u, Screen().CursorRow());
   EXPECT_EQ(ATTRIBUTE_NORMAL, Screen().Attribute());
-}
 
-TEST_F(ConsoleUiTest, AcWarningTakesItsTextFromTheMessageTable) {
-  Boot();
+  // A text in the message table replaces the default, one row per line.
   std::string Ini = "[MessageStringTable]\r\nmessagestringA02=\"Keep the AC adapter in.\\nDo not switch off.\"\r\n";
   UINT32 Length = (UINT32)Ini.size();
   ASSERT_TRUE(LoadOption(Ini.data(), &Length, FALSE));
@@ -289,11 +287,7 @@ TEST_F(ConsoleUiTest, KeyWaitsIssueTheDialogHookPoints) {
   };
   for (const auto &Wait : Waits) {
     SCOPED_TRACE(Wait.Name);
-    ResetModuleState();
-    Boot();
-    InitialIniConfig();
-    ASSERT_TRUE(AllocateFwsmiBuffers());
-    ASSERT_TRUE(InitialSmi());
+    Start();
     M().Keys().Queue(0, u'n');
     size_t Before = M().SmiTranscript().size();
     Wait.Run();

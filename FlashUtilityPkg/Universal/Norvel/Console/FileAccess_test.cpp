@@ -11,12 +11,6 @@ using vyr::emu::VolumeKind;
 using vyr::emu::VolumeConfig;
 using vyr::testing::UtilityTest;
 
-std::string Narrow(const CHAR16 *Text) {
-  std::string Out;
-  for (; *Text; Text++) Out.push_back(char(*Text));
-  return Out;
-}
-
 class FileAccessTest : public UtilityTest {};
 
 TEST_F(FileAccessTest, CurrentDirectoryForms) {
@@ -29,7 +23,7 @@ TEST_F(FileAccessTest, CurrentDirectoryForms) {
   Boot();
   for (const auto &Case : Cases) {
     SetCurrentDirectory(Case.Path);
-    EXPECT_EQ(Case.Expected, Narrow(mFileAccess.CurrentDirectory));
+    EXPECT_EQ(Case.Expected, vyr::emu::Utf16ToUtf8(mFileAccess.CurrentDirectory));
   }
   // Longer than the 128-character directory: cut, never overrun.
   std::u16string Long = u"fs0:" + std::u16string(300, u'd');

@@ -85,11 +85,6 @@ class AdmissionTest : public FlashTest {
     Mark_ = Console().size();
   }
   std::string Shown() { return Console().substr(Mark_); }
-  static std::string Items(std::initializer_list<std::string> Parts) {
-    std::string Out;
-    for (const std::string &P : Parts) Out += P;
-    return Out;
-  }
   size_t Mark_ = 0;
 };
 
@@ -201,8 +196,8 @@ TEST_F(AdmissionTest, ItemsBufferBytes) {
                   std::string(20, '\0');
   ASSERT_TRUE(SetBvdtInfo_FD((const UINT8 *)R.data(), R.size()));
   ASSERT_TRUE(FuncCommonFlash());
-  std::string Expected = Items({std::string("\x01\x01\xFF\x02\x01\xFF\x03\x39\xFF\x04", 10), std::string(100, 'v'),
-                                "\xFF\x05NewPC\xFF\x06VyrPC\xFF\x07N1.2\xFF"});
+  std::string Expected = std::string("\x01\x01\xFF\x02\x01\xFF\x03\x39\xFF\x04", 10) + std::string(100, 'v') +
+                         "\xFF\x05NewPC\xFF\x06VyrPC\xFF\x07N1.2\xFF";
   Expected.resize(COMMON_FLASH_ITEMS_SIZE, '\0');
   EXPECT_EQ(Expected, std::string(gBios.Items.begin(), gBios.Items.end()));
   EXPECT_EQ(mFwsmi.Buffer[0].Address, gBios.Regs44.Edi);

@@ -101,9 +101,6 @@ class ConfigLoaderTest : public FlashTest {
   void WriteBytes(const std::string &Name, const Bytes &Data) {
     WriteVolumeFile(Name, std::string(Data.begin(), Data.end()));
   }
-  bool Exited(const std::string &Name, const std::string &Reason) {
-    return Logged("<=== " + Name + " (" + Reason + ")");
-  }
   static UINT32 Retry() { return ReadUnaligned32(&mIniSettings.Others.SMIErrorRetry); }
   static UINT32 RetryDelay() { return ReadUnaligned32(&mIniSettings.Others.SMIErrorRetryDelay); }
   std::string Variable(const char16_t *Name) {

@@ -133,14 +133,17 @@ TEST_F(OemCustomTest, ListContents) {
     OWNER_FLAG Option;  // OWNER_FLAG_COUNT: none
     bool SecureImage;
     bool Mfg;
+    const char16_t *OemCus;  // nullptr: not given
     std::string Sent;
   } Cases[] = {
-      {"nothing", OWNER_FLAG_COUNT, false, false, std::string("\0\xFF", 2)},
-      {"-ecb", OWNER_ECB, true, false, std::string("ECCMD\0\xFF", 7)},
-      {"-ecbp", OWNER_ECBP, false, false, std::string("ECCMD\0\xFF", 7)},
-      {"-ec", OWNER_EC, false, true, std::string("ECCMD\0MFG\0\xFF", 11)},
-      {"-ecp, secure image", OWNER_ECP, true, false, std::string("\0\xFF", 2)},
-      {"-ec, secure image, -mfg", OWNER_EC, true, true, std::string("MFG\0\xFF", 5)},
+      {"nothing", OWNER_FLAG_COUNT, false, false, nullptr, std::string("\0\xFF", 2)},
+      {"-ecb", OWNER_ECB, true, false, nullptr, std::string("ECCMD\0\xFF", 7)},
+      {"-ecbp", OWNER_ECBP, false, false, nullptr, std::string("ECCMD\0\xFF", 7)},
+      {"-ec", OWNER_EC, false, true, nullptr, std::string("ECCMD\0MFG\0\xFF", 11)},
+      {"-ecp, secure image", OWNER_ECP, true, false, nullptr, std::string("\0\xFF", 2)},
+      {"-ec, secure image, -mfg", OWNER_EC, true, true, nullptr, std::string("MFG\0\xFF", 5)},
+      // The -OemCus word goes first, upper-cased.
+      {"-OemCus, -ecb", OWNER_ECB, false, false, u"cus_test", std::string("CUS_TEST\0ECCMD\0\xFF", 16)},
   };
   for (const auto &C : Cases) {
     SCOPED_TRACE(C.Name);
@@ -149,17 +152,11 @@ TEST_F(OemCustomTest, ListContents) {
     if (C.Option != OWNER_FLAG_COUNT) mCommandLine.Owner[C.Option] = 1;
     mCommandLine.Owner[OWNER_MFG] = C.Mfg;
     mImageAnalysis.Capsule.IsSecureImage = C.SecureImage;
+    mPackageCommands.OemCusGiven = C.OemCus != nullptr;
+    if (C.OemCus) StrCpyS(mPackageCommands.OemCusValue, OEM_CUS_VALUE_CHARS, C.OemCus);
     EXPECT_TRUE(SMI_OemOdmCustom1());
     EXPECT_EQ(Prefix(g19h.Sent, C.Sent.size()), Text(C.Sent));
   }
-  // The -OemCus word goes first, upper-cased.
-  OemCustomResetState();
-  ZeroMem(mCommandLine.Owner, sizeof(mCommandLine.Owner));
-  mCommandLine.Owner[OWNER_ECB] = 1;
-  mPackageCommands.OemCusGiven = TRUE;
-  StrCpyS(mPackageCommands.OemCusValue, OEM_CUS_VALUE_CHARS, u"cus_test");
-  EXPECT_TRUE(SMI_OemOdmCustom1());
-  EXPECT_EQ(Prefix(g19h.Sent, 16), Text(std::string("CUS_TEST\0ECCMD\0\xFF", 16)));
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "Image/PackageCommands.h"
 
 #include "CommandLineFixture.h"
-#include "ArgumentCheck.h"
 #include "Base/RunState.h"
 
 namespace {
@@ -57,17 +56,6 @@ TEST_F(CommandLineTest, PrePassesConsumeTheirWords) {
     // The launcher's strings are never written.
     for (size_t I = 0; I < Case.Args.size(); I++) EXPECT_EQ(Case.Args[I], GetArgument((UINT32)I + 1));
   }
-}
-
-// A directory that does not fit stays behind and is refused as a word; the
-// words the pre-passes take are gone before the check (CommandLine_test).
-TEST_F(CommandLineTest, OverlongExtrFdDirectoryFailsTheArgumentCheck) {
-  std::u16string LongDir(128, u'd');
-  SetArgs({u"-extrFD", LongDir});
-  CHAR16 FileName[FILE_NAME_CHARS], Options[OPTION_STRING_CHARS];
-  EXPECT_FALSE(ArgumentCheck(FileName, Options));
-  std::string Printed = Console();
-  EXPECT_EQ(Banner() + "Error command: " + A(LongDir.c_str()) + " (Invalid command)\r\n", Printed);
 }
 
 }  // namespace

@@ -7,13 +7,7 @@
 
 namespace {
 
-using vyr::testing::UtilityTest;
-
-std::string Narrow(const CHAR16 *Text) {
-  std::string Out;
-  for (; *Text; Text++) Out.push_back(char(*Text));
-  return Out;
-}
+using vyr::testing::CommandLineTest;
 
 // An application file with a ROM pack header (options, filter) and an INI pack.
 std::string PackageFile(const std::string &Options, const std::string &Filter, const std::string &Ini,
@@ -34,22 +28,17 @@ std::string PackageFile(const std::string &Options, const std::string &Filter, c
   return File;
 }
 
-class PackageTest : public UtilityTest {
+class PackageTest : public CommandLineTest {
  protected:
-  void SetArgs(std::vector<std::u16string> Words) {
-    Words_ = std::move(Words);
-    Argv_.clear();
-    for (auto &W : Words_) Argv_.push_back(W.data());
-    SetCommandLineArgument((UINT32)Argv_.size(), Argv_.data());
+  // The running application is File.
+  void Install(const std::string &File) {
+    WriteVolumeFile("VyrFFT.efi", File);
+    SetApplication(u"VyrFFT.efi");
+    ASSERT_TRUE(SetPackageStatus());
   }
-
- private:
-  std::vector<std::u16string> Words_;
-  std::vector<CHAR16 *> Argv_;
 };
 
 TEST_F(PackageTest, ApplicationNameForms) {
-  Boot();
   struct {
     const char16_t *Path;
     const char *Name;
@@ -57,15 +46,12 @@ TEST_F(PackageTest, ApplicationNameForms) {
                {u"fs1:Flash.EFI", "Flash.EFI"}, {u"a.efi.bak", "a.efi.bak"}};
   for (const auto &Case : Cases) {
     SetApplication(Case.Path);
-    EXPECT_EQ(Case.Name, Narrow(mPackage.ApplicationName));
+    EXPECT_EQ(Case.Name, A(mPackage.ApplicationName));
   }
 }
 
 TEST_F(PackageTest, DetectsThePacksAndUnscramblesTheIni) {
-  Boot();
-  WriteVolumeFile("VyrFFT.efi", PackageFile("-all", "/b /ec", "[UI]\r\nElapse=1\r\n\xC3\x01"));
-  SetApplication(u"VyrFFT.efi");
-  ASSERT_TRUE(SetPackageStatus());
+  Install(PackageFile("-all", "/b /ec", "[UI]\r\nElapse=1\r\n\xC3\x01"));
   EXPECT_TRUE(IsPackageMode());
   CHAR8 *Ini = nullptr;
   UINT32 Size = 0;
@@ -77,10 +63,7 @@ TEST_F(PackageTest, DetectsThePacksAndUnscramblesTheIni) {
 }
 
 TEST_F(PackageTest, PlainApplicationAndBadInisAreNotPackages) {
-  Boot();
-  WriteVolumeFile("VyrFFT.efi", std::string(500, 'p'));
-  SetApplication(u"VyrFFT.efi");
-  EXPECT_TRUE(SetPackageStatus());
+  Install(std::string(500, 'p'));
   EXPECT_FALSE(IsPackageMode());
   SetApplication(u"Missing.efi");
   EXPECT_FALSE(SetPackageStatus());
@@ -88,52 +71,38 @@ TEST_F(PackageTest, PlainApplicationAndBadInisAreNotPackages) {
   ResetModuleState();
   Boot();
   // An INI pack whose size runs past the file is not taken.
-  WriteVolumeFile("VyrFFT.efi", PackageFile("", "/b", "[UI]\r\n", true));
-  SetApplication(u"VyrFFT.efi");
-  ASSERT_TRUE(SetPackageStatus());
+  Install(PackageFile("", "/b", "[UI]\r\n", true));
   UINT32 Size = 99;
   GetPackageIni(nullptr, &Size);
   EXPECT_EQ(0u, Size);
 }
 
 TEST_F(PackageTest, PackageFilterAcceptsOnlyItsOptions) {
-  struct { std::vector<std::u16string> Args; bool Accepted; const char *Console; } Cases[] = {
-      {{u"VyrFFT.efi", u"-B", u"/ec=file"}, true, ""},
-      {{u"VyrFFT.efi", u"-b", u"-all"}, false, "Error command: -all (Not supports on current package)\r\n"},
-      {{u"VyrFFT.efi", u"/EC:x"}, true, ""},
+  struct { const char *Filter; std::vector<std::u16string> Args; const char *Refused; } Cases[] = {
+      {"/b /ec", {u"-B", u"/ec=file"}, nullptr},
+      {"/b /ec", {u"-b", u"-all"}, "-all"},
+      {"/b /ec", {u"/EC:x"}, nullptr},
+      {"", {u"", u"-b"}, "-b"},  // an empty filter refuses the first argument
   };
   for (auto &Case : Cases) {
     ResetModuleState();
     Boot();
-    WriteVolumeFile("VyrFFT.efi", PackageFile("", "/b /ec", ""));
-    SetApplication(u"VyrFFT.efi");
-    ASSERT_TRUE(SetPackageStatus());
+    Install(PackageFile("", Case.Filter, ""));
     SetArgs(Case.Args);
-    EXPECT_EQ(Case.Accepted, ChkFilterArg_pkg());
-    EXPECT_EQ(Case.Console, Console());
+    EXPECT_EQ(Case.Refused == nullptr, ChkFilterArg_pkg());
+    const std::string Refusal = Case.Refused ? std::string("Error command: ") + Case.Refused : "";
+    EXPECT_EQ(Case.Refused ? Refusal + " (Not supports on current package)\r\n" : "", Console());
   }
-  // An empty filter refuses the first argument.
-  ResetModuleState();
-  Boot();
-  WriteVolumeFile("VyrFFT.efi", PackageFile("", "", ""));
-  SetApplication(u"VyrFFT.efi");
-  ASSERT_TRUE(SetPackageStatus());
-  SetArgs({u"VyrFFT.efi", u"", u"-b"});
-  EXPECT_FALSE(ChkFilterArg_pkg());
-  EXPECT_EQ("Error command: -b (Not supports on current package)\r\n", Console());
 }
 
 TEST_F(PackageTest, ArgumentCheckAppendsTheBuiltInOptions) {
-  Boot();
-  WriteVolumeFile("VyrFFT.efi", PackageFile("-all -n", "/b /u", ""));
-  SetApplication(u"VyrFFT.efi");
-  ASSERT_TRUE(SetPackageStatus());
-  SetArgs({u"VyrFFT.efi", u"-u"});
+  Install(PackageFile("-all -n", "/b /u", ""));
+  SetArgs({u"-u"});
   CHAR16 FileName[FILE_NAME_CHARS];
   CHAR16 Options[OPTION_STRING_CHARS];
   ASSERT_TRUE(ArgumentCheck(FileName, Options));
-  EXPECT_EQ(" -u -all -n", Narrow(Options));
-  EXPECT_EQ("", Narrow(FileName));  // the package carries the images
+  EXPECT_EQ(" -u -all -n", A(Options));
+  EXPECT_EQ("", A(FileName));  // the package carries the images
   EXPECT_EQ(1, IsOptionSet(OPT_ALL));
   EXPECT_EQ(1, IsOptionSet(OPT_U));
 }
