@@ -53,25 +53,6 @@ TEST_F(CheckFunctionsTest, StringExchangeAnswersTheProfileList) {
   EXPECT_EQ(EMU_CHECKS_STATUS_BAD_REQUEST, Al(M.Call(0x19, 1, 0, kNowhere)));
 }
 
-TEST_F(CheckFunctionsTest, NotificationsAreKeptInOrder) {
-  const UINT8 Sent[][2] = {{1, 0}, {2, 1}, {2, 2}};
-  for (const auto &N : Sent) {
-    EXPECT_EQ(0, Al(M.Call(0x1A, UINT32(N[0]) | (UINT32(N[1]) << 8), 0, 0)));
-  }
-  EMU_CHECKS_NOTIFICATION Newest = {}, Oldest = {}, Got = {};
-  ASSERT_TRUE(EmuChecksRecentNotification(&C, 0, &Newest));
-  ASSERT_TRUE(EmuChecksRecentNotification(&C, 2, &Oldest));
-  EXPECT_EQ(std::make_tuple(2, 2, 1, 0), std::make_tuple(Newest.Action, Newest.Status, Oldest.Action, Oldest.Status));
-  EXPECT_FALSE(EmuChecksRecentNotification(&C, 3, &Got));
-
-  C.NotifyStatus = 0x05;
-  for (UINT32 Index = 0; Index < 20; Index++) EXPECT_EQ(0x05, Al(M.Call(0x1A, 0x100 | Index, 0, 0)));
-  EXPECT_EQ(23u, C.NotificationCount);
-  ASSERT_TRUE(EmuChecksRecentNotification(&C, 15, &Got));  // the ring keeps the last 16
-  EXPECT_EQ(4, Got.Action);
-  EXPECT_FALSE(EmuChecksRecentNotification(&C, 16, &Got));
-}
-
 TEST_F(CheckFunctionsTest, SkipModelCheckAnswersEveryBlockAlike) {
   for (UINT8 Status : {UINT8(0), UINT8(EMU_CHECKS_STATUS_CANNOT_VERIFY), UINT8(0xEF)}) {
     C.SkipModelStatus = Status;

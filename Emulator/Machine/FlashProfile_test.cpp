@@ -7,7 +7,7 @@
 
 #include "Machine/Machine.h"
 #include "Machine/Profile.h"
-#include "Machine/TestTempDir.h"
+#include "TempDir.h"
 
 namespace vyr::emu {
 namespace {

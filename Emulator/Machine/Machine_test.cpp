@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "Machine/TestTempDir.h"
+#include "TempDir.h"
 
 namespace vyr::emu {
 namespace {

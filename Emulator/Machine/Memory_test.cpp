@@ -107,21 +107,6 @@ TEST(MachinePages, FaultsFailExactlyTheConfiguredAllocations) {
   }
 }
 
-TEST(MachinePool, PoolFaultsCountOnlyMatchingSizes) {
-  Profile P = Profile::Default();
-  AllocFaultConfig BySize;
-  BySize.Call = 2;
-  BySize.Size = 100;
-  AllocFaultConfig Third;
-  Third.Call = 3;
-  P.PoolFaults = {BySize, Third};
-  Machine M(P);
-  std::string Got;
-  for (size_t Size : {100, 7, 8, 100, 100}) Got += M.PoolAllocationAllowed(Size) ? 'o' : 'f';
-  EXPECT_EQ("ooffo", Got);
-  EXPECT_EQ(2u, M.Counters().PoolFailures);
-}
-
 TEST(MachineMemory, FsegmentIsAlwaysBackedAndSignatureGoesWhereAsked) {
   for (uint32_t At : {0xE0000u, 0xF0010u, 0xFFFF0u, 0xFFFF9u, 0xE1233u}) {
     Profile P = Profile::Default();
