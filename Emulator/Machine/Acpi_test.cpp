@@ -55,6 +55,7 @@ TEST(Acpi, DefaultMachineHasBothRsdpsPointingAtOneValidRsdt) {
   ASSERT_EQ(EFI_SUCCESS, M.GetConfigurationTable(kAcpi10TableGuid, &V1));
   ASSERT_EQ(EFI_SUCCESS, M.GetConfigurationTable(kAcpi20TableGuid, &V2));
   EXPECT_NE(V1, V2);
+  EXPECT_EQ(2u, M.ConfigurationTable().size());  // the two RSDPs and nothing else
   for (uint64_t Rsdp : {V1, V2}) {
     EXPECT_EQ("RSD PTR ", W.Text(Rsdp, 8));
     EXPECT_EQ(0, W.Sum(Rsdp, 20));
