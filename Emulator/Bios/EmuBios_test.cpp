@@ -68,17 +68,6 @@ TEST_F(EmuBiosTest, DispatchNeedsTheMainFunctionAndTheSignatureAndPutsTheStatusI
   EXPECT_EQ(1u, Bios.UnhandledCalls);
 }
 
-TEST_F(EmuBiosTest, ChangedMainFunctionNumberIsHonoured) {
-  Bios.MainFunction = 0xD0;
-  SMI_REGISTERS R = Call(0x1F, 0xEF);
-  EmuBiosHandleSmi(&Bios, &R);
-  EXPECT_EQ(0u, Bios.HookCount);
-  R = Call(0x1F, 0xD0);
-  EmuBiosHandleSmi(&Bios, &R);
-  EXPECT_EQ(0x00, Al(R));
-  EXPECT_EQ(1u, Bios.HookCount);
-}
-
 TEST_F(EmuBiosTest, HookPointsAreRememberedNewestFirstInARing) {
   for (UINT32 Code = 1; Code <= EMU_BIOS_HOOK_RING_SIZE + 3; Code++) {
     SMI_REGISTERS R = Call(0x1F);

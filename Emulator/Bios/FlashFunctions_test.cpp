@@ -168,33 +168,6 @@ TEST_F(FlashFunctionsTest, RefusedWritesLeaveTheFlashAsItWas) {
             std::make_tuple(Bios.Flash.ContentsChanged, Bios.Flash.BlocksWritten, Bios.Flash.BytesWritten));
 }
 
-TEST_F(FlashFunctionsTest, PowerGoesAfterTheNthWrittenBlock) {
-  Source(0x5A, 0x1000);
-  Bios.Flash.PowerCutAfterWrites = 2;
-  Bios.Flash.Skip[0] = {0xFFFF3000, 0x1000};
-  Bios.Flash.SkipCount = 1;
-  ASSERT_EQ(0, Call(0x15, 0xFFFF1000, kEsi, 0x1000));
-  ASSERT_EQ(EMU_FLASH_STATUS_SKIP_BLOCK, Call(0x15, 0xFFFF3000, kEsi, 0x1000));  // refused: does not count
-  ASSERT_EQ(EMU_FLASH_STATUS_NOT_BLOCKS, Call(0x15, 0xFFFF2800, kEsi, 0x800));  // nor does this
-  EXPECT_FALSE(Bios.Flash.PoweredOff);
-  ASSERT_EQ(0, Call(0x15, 0xFFFF2000, kEsi, 0x1000));  // the write itself completes
-  EXPECT_EQ(std::make_tuple(TRUE, 0xFFFF2000u), std::make_tuple(Bios.Flash.PoweredOff, Bios.Flash.PowerCutAddress));
-  const std::vector<UINT8> Written = Flash;
-  EXPECT_EQ(0x5A, Written[0x2000]);
-
-  // From now on nothing answers: AL keeps the main function number and the
-  // other registers stay as they were.
-  for (UINT8 Function : {0x15, 0x10, 0x1A, 0x16}) {
-    SMI_REGISTERS R = {(UINT32(Function) << 8) | 0xEF, EMU_BIOS_CALL_SIGNATURE, 0x1000, 0, kEsi, 0xFFFF4000};
-    const SMI_REGISTERS Before = R;
-    EmuBiosHandleSmi(&Bios, &R);
-    EXPECT_EQ(0, std::memcmp(&Before, &R, sizeof(R))) << int(Function);
-  }
-  EXPECT_EQ(Written, Flash);
-  EXPECT_EQ(std::make_tuple(4u, 2u, 0u),
-            std::make_tuple(Bios.PoweredOffCalls, Bios.Flash.BlocksWritten, Bios.CallCount[0x10]));
-}
-
 TEST_F(FlashFunctionsTest, MapLayouts) {
   EMU_FLASH &F = Bios.Flash;
   F.Protect[0] = {0x06, 0xFFFF1000, 0x2000, 0};
