@@ -53,25 +53,6 @@ TEST_F(CheckFunctionsTest, StringExchangeAnswersTheProfileList) {
   EXPECT_EQ(EMU_CHECKS_STATUS_BAD_REQUEST, Al(M.Call(0x19, 1, 0, kNowhere)));
 }
 
-TEST_F(CheckFunctionsTest, NotificationsAreKeptInOrder) {
-  const UINT8 Sent[][2] = {{1, 0}, {2, 1}, {2, 2}};
-  for (const auto &N : Sent) {
-    EXPECT_EQ(0, Al(M.Call(0x1A, UINT32(N[0]) | (UINT32(N[1]) << 8), 0, 0)));
-  }
-  EMU_CHECKS_NOTIFICATION Newest = {}, Oldest = {}, Got = {};
-  ASSERT_TRUE(EmuChecksRecentNotification(&C, 0, &Newest));
-  ASSERT_TRUE(EmuChecksRecentNotification(&C, 2, &Oldest));
-  EXPECT_EQ(std::make_tuple(2, 2, 1, 0), std::make_tuple(Newest.Action, Newest.Status, Oldest.Action, Oldest.Status));
-  EXPECT_FALSE(EmuChecksRecentNotification(&C, 3, &Got));
-
-  C.NotifyStatus = 0x05;
-  for (UINT32 Index = 0; Index < 20; Index++) EXPECT_EQ(0x05, Al(M.Call(0x1A, 0x100 | Index, 0, 0)));
-  EXPECT_EQ(23u, C.NotificationCount);
-  ASSERT_TRUE(EmuChecksRecentNotification(&C, 15, &Got));  // the ring keeps the last 16
-  EXPECT_EQ(4, Got.Action);
-  EXPECT_FALSE(EmuChecksRecentNotification(&C, 16, &Got));
-}
-
 TEST_F(CheckFunctionsTest, SkipModelCheckAnswersEveryBlockAlike) {
   for (UINT8 Status : {UINT8(0), UINT8(EMU_CHECKS_STATUS_CANNOT_VERIFY), UINT8(0xEF)}) {
     C.SkipModelStatus = Status;
@@ -189,34 +170,6 @@ TEST_F(CheckFunctionsTest, PasswordQueryAndVerify) {
   EXPECT_EQ(EMU_CHECKS_STATUS_BAD_REQUEST, Al(M.Call(0x43, kBuf1, 0, 0)));
   M.Put(kBuf1, "$PASSWDX");
   EXPECT_EQ(EMU_CHECKS_STATUS_BAD_REQUEST, Al(M.Call(0x43, kBuf1, 0, 0)));
-}
-
-TEST_F(CheckFunctionsTest, CommonFlashRecordsItemsAndSwitches) {
-  const std::string Items = std::string("\x01\x01\xFF\x02\x01\xFF\x03\x50\xFF", 9) + "\x04V1.00\xFF\x05VyrBook\xFF" +
-                            "\x06VyrPC\xFF\x07V2.00\xFF";
-  M.Put(kBuf1, Items + std::string(1024 - Items.size(), '\0'));
-  M.Put(kBuf2, std::string("ODM1\0MODE=2\0\xFF\xEE", 14));
-  EXPECT_EQ(0xEF, Al(M.Call(0x44, 0, kBuf2, kBuf1)));  // a plain machine has no common flash
-  EXPECT_EQ(std::string("ODM1\0MODE=2\0\xFF", 13), std::string((char *)C.CommonFlashSwitches, 13));
-  EXPECT_EQ(13u, C.CommonFlashSwitchesLength);
-  EXPECT_EQ(std::string("ODM1\0M", 6), M.At(kBuf2, 6));
-
-  std::string Walked;
-  UINTN Offset = 0, Length = 0;
-  UINT8 Type = 0;
-  CONST UINT8 *Value = nullptr;
-  while (EmuChecksNextCommonItem(C.CommonFlashItems, sizeof(C.CommonFlashItems), &Offset, &Type, &Value, &Length)) {
-    Walked += std::to_string(Type) + ":" + std::string((const char *)Value, Length) + "|";
-  }
-  EXPECT_EQ("1:\x01|2:\x01|3:\x50|4:V1.00|5:VyrBook|6:VyrPC|7:V2.00|", Walked);
-
-  C.CommonFlashSupported = TRUE;
-  C.CommonFlashPermit = 0;
-  C.CommonFlashMessage = 0x19;
-  C.CommonFlashAction = 3;
-  ASSERT_EQ(0, Al(M.Call(0x44, 0, kBuf2, kBuf1)));
-  EXPECT_EQ(U16(0) + U16(0x19) + U16(3) + "OD", M.At(kBuf2, 8));
-  EXPECT_EQ(2u, C.CommonFlashRequests);
 }
 
 TEST_F(CheckFunctionsTest, ConditionalDataVerdict) {

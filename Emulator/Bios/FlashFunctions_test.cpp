@@ -62,18 +62,6 @@ TEST_F(FlashFunctionsTest, ReadsInsideTheRomWindowOnly) {
   EXPECT_EQ(EMU_FLASH_STATUS_READ_FAILED, Call(0x14, 0xFFFF0000, kEsi, 0x10));
 }
 
-TEST_F(FlashFunctionsTest, ReadsTouchingALockedRangeAnswerLocked) {
-  Bios.Flash.Locked[0] = {0xFFFF8000, 0x1000};
-  Bios.Flash.LockedCount = 1;
-  const std::string Before = At(kEsi, 0x100);
-  EXPECT_EQ(EMU_FLASH_STATUS_LOCKED, Call(0x14, 0xFFFF7F80, kEsi, 0x100));  // overlaps the start
-  EXPECT_EQ(EMU_FLASH_STATUS_LOCKED, Call(0x14, 0xFFFF8FFF, kEsi, 0x100));  // overlaps the end
-  EXPECT_EQ(Before, At(kEsi, 0x100));  // the buffer is left as it was
-  EXPECT_EQ(0, Call(0x14, 0xFFFF7F00, kEsi, 0x100));  // ends right before it
-  EXPECT_EQ(0, Call(0x14, 0xFFFF9000, kEsi, 0x100));
-  EXPECT_EQ(2u, Bios.Flash.LockedReads);
-}
-
 TEST_F(FlashFunctionsTest, WritesAreWholeBlocksOfTheMixedMap) {
   Source(0x3C);
   const struct {
@@ -180,33 +168,6 @@ TEST_F(FlashFunctionsTest, RefusedWritesLeaveTheFlashAsItWas) {
             std::make_tuple(Bios.Flash.ContentsChanged, Bios.Flash.BlocksWritten, Bios.Flash.BytesWritten));
 }
 
-TEST_F(FlashFunctionsTest, PowerGoesAfterTheNthWrittenBlock) {
-  Source(0x5A, 0x1000);
-  Bios.Flash.PowerCutAfterWrites = 2;
-  Bios.Flash.Skip[0] = {0xFFFF3000, 0x1000};
-  Bios.Flash.SkipCount = 1;
-  ASSERT_EQ(0, Call(0x15, 0xFFFF1000, kEsi, 0x1000));
-  ASSERT_EQ(EMU_FLASH_STATUS_SKIP_BLOCK, Call(0x15, 0xFFFF3000, kEsi, 0x1000));  // refused: does not count
-  ASSERT_EQ(EMU_FLASH_STATUS_NOT_BLOCKS, Call(0x15, 0xFFFF2800, kEsi, 0x800));  // nor does this
-  EXPECT_FALSE(Bios.Flash.PoweredOff);
-  ASSERT_EQ(0, Call(0x15, 0xFFFF2000, kEsi, 0x1000));  // the write itself completes
-  EXPECT_EQ(std::make_tuple(TRUE, 0xFFFF2000u), std::make_tuple(Bios.Flash.PoweredOff, Bios.Flash.PowerCutAddress));
-  const std::vector<UINT8> Written = Flash;
-  EXPECT_EQ(0x5A, Written[0x2000]);
-
-  // From now on nothing answers: AL keeps the main function number and the
-  // other registers stay as they were.
-  for (UINT8 Function : {0x15, 0x10, 0x1A, 0x16}) {
-    SMI_REGISTERS R = {(UINT32(Function) << 8) | 0xEF, EMU_BIOS_CALL_SIGNATURE, 0x1000, 0, kEsi, 0xFFFF4000};
-    const SMI_REGISTERS Before = R;
-    EmuBiosHandleSmi(&Bios, &R);
-    EXPECT_EQ(0, std::memcmp(&Before, &R, sizeof(R))) << int(Function);
-  }
-  EXPECT_EQ(Written, Flash);
-  EXPECT_EQ(std::make_tuple(4u, 2u, 0u),
-            std::make_tuple(Bios.PoweredOffCalls, Bios.Flash.BlocksWritten, Bios.CallCount[0x10]));
-}
-
 TEST_F(FlashFunctionsTest, MapLayouts) {
   EMU_FLASH &F = Bios.Flash;
   F.Protect[0] = {0x06, 0xFFFF1000, 0x2000, 0};
@@ -272,38 +233,6 @@ TEST_F(FlashFunctionsTest, NewRegionsFromAFlashDescriptor) {
   Memory[kEsi - kBase + 0x10] = 0;
   ASSERT_EQ(0, Call(0x17));
   EXPECT_EQ(At(kEdi, 256), At(kEdi + 256, 256));
-}
-
-// A BVDT with its version at +14 and its model name at +39.
-void PutBvdt(std::vector<UINT8> &Flash, size_t At, const std::string &Version, const std::string &Model) {
-  std::memcpy(&Flash[At], "$BVDT", 5);
-  Flash[At + 13] = '$';
-  std::memset(&Flash[At + 14], 0, 24);
-  std::memcpy(&Flash[At + 14], Version.data(), Version.size());
-  Flash[At + 38] = '$';
-  std::memset(&Flash[At + 39], 0, 25);
-  std::memcpy(&Flash[At + 39], Model.data(), Model.size());
-}
-
-TEST_F(FlashFunctionsTest, ElevenHNamesTheBiosOfTheFlashContents) {
-  const auto Area = [&] {
-    std::memcpy(&Memory[kEsi - kBase], "$BUFFER_", 8);
-    EXPECT_EQ(0, Call(0x11));
-    std::string Model, Version;
-    for (size_t I = 0; I < 64 && Memory[kEdi - kBase + I] != 0; I += 2) Model += char(Memory[kEdi - kBase + I]);
-    for (size_t I = 64; I < 320 && Memory[kEdi - kBase + I] != 0; I += 2) Version += char(Memory[kEdi - kBase + I]);
-    return Model + "|" + Version;
-  };
-  EXPECT_EQ("VyrPC|V1.00", Area());  // no BVDT: the profile's answers
-  PutBvdt(Flash, 0x8000, "V2.10", "VyrBook 14");
-  EXPECT_EQ("VyrBook 14|V2.10", Area());
-  PutBvdt(Flash, 0x8000, "123456789012345678901234", "ABCDEFGHIJKLMNOPQRSTUVWXY");
-  EXPECT_EQ("ABCDEFGHIJKLMNOPQRSTUVWXY|123456789012345678901234", Area());
-  // A BVDT too close to the end for its model name field is not taken.
-  PutBvdt(Flash, 0x8000, "V", "M");
-  Flash[0x8000] = 0;
-  std::memcpy(&Flash[0x10000 - 60], "$BVDT", 5);
-  EXPECT_EQ("VyrPC|V1.00", Area());
 }
 
 }  // namespace

@@ -29,57 +29,6 @@ struct PlatformFunctionsTest : ::testing::Test {
   std::vector<UINT8> &Memory = Mem.Memory;
 };
 
-const std::string kTool("$VER\x04\x00" "14b" "$FWSMI" "212", 18);
-
-TEST_F(PlatformFunctionsTest, PlatformStatusLayout) {
-  EMU_PLATFORM &P = Bios.Platform;
-  P.Permission = 1;
-  P.InterfaceVersion = 0x1618;
-  P.AcPlug = 0;
-  P.DcLife = 42;
-  P.DcBound = 3;
-  P.Help1 = 0x04030201;
-  P.Help2 = 0x08070605;
-  P.VendorId = 0x1656;
-  P.BiosCheckPresent = TRUE;
-  P.BiosCheckSize = 13;
-  P.CheckBvdt = 1;
-  P.CommandFilterPresent = TRUE;
-  P.CommandFilterOffset = 100;
-  P.CommandFilterSize = 16;  // four bitmap bytes, of which two are given
-  P.CommandFilterBitmap[0] = 0xA1;
-  P.CommandFilterBitmap[1] = 0xB2;
-  P.CommandFilterBitmapLength = 2;
-  Put(kIn, kTool);
-  SMI_REGISTERS R = Call(0x10);
-  EXPECT_EQ(1u, (R.Eax >> 8) & 0xFF);  // AH = permission
-  EXPECT_EQ(0x00u, R.Eax & 0xFF);
-  EXPECT_EQ(0x1618u, R.Ecx);
-  EXPECT_EQ(kTool, std::string((const char *)P.ToolInformation, 18));
-
-  std::vector<UINT8> Expected(1024, 0);
-  const UINT8 Head[] = {0, 42, 3, 1, 2, 3, 4, 5, 6, 7, 8, 0x56, 0x16,
-                        '$', 'B', 'I', 'O', 'S', 'C', 'H', 'K', 13, 0, 0, 0, 1};
-  std::memcpy(Expected.data(), Head, sizeof(Head));
-  const UINT8 Filter[] = {'$', 'C', 'M', 'D', 'F', 'I', 'L', 'T', 16, 0, 0, 0, 0xA1, 0xB2, 0, 0};
-  std::memcpy(Expected.data() + 100, Filter, sizeof(Filter));
-  EXPECT_EQ(Expected, At(kIn, 1024));
-  EXPECT_EQ(0xEE, At(kIn + 1024, 1)[0]);  // nothing past the output
-}
-
-TEST_F(PlatformFunctionsTest, StructuresAreCutAtTheEndOfTheOutput) {
-  EMU_PLATFORM &P = Bios.Platform;
-  P.CommandFilterPresent = TRUE;
-  P.CommandFilterOffset = 1016;
-  P.CommandFilterSize = 0x40;
-  std::memset(P.CommandFilterBitmap, 0x77, 52);
-  P.CommandFilterBitmapLength = 52;
-  Put(kIn, kTool);
-  Call(0x10);
-  EXPECT_EQ((std::vector<UINT8>{'$', 'C', 'M', 'D', 'F', 'I', 'L', 'T'}), At(kIn + 1016, 8));
-  EXPECT_EQ(0xEE, At(kIn + 1024, 1)[0]);
-}
-
 TEST_F(PlatformFunctionsTest, BadRequestsAreRefusedWithoutWriting) {
   Put(kIn, "$VEX");
   SMI_REGISTERS R = Call(0x10);
@@ -115,20 +64,6 @@ TEST_F(PlatformFunctionsTest, PlatformInformationAndSwitches) {
   std::memcpy(Expected.data() + 64, Version, sizeof(Version));
   EXPECT_EQ(Expected, At(kIn, 320));
   EXPECT_EQ(0xEE, At(kIn + 320, 1)[0]);
-}
-
-TEST_F(PlatformFunctionsTest, AntiTheftByteInCl) {
-  Bios.Platform.AntiTheft = 0xC7;
-  SMI_REGISTERS R = Call(0x1C, 0, 0);
-  EXPECT_EQ(0xC7u, R.Ecx);
-  EXPECT_EQ(0u, R.Eax & 0xFF);
-}
-
-TEST(PlatformProfile, DefaultProfileGivesTheModelDefaults) {
-  vyr::emu::Machine M(vyr::emu::Profile::Default());
-  EMU_PLATFORM Fresh;
-  EmuPlatformInit(&Fresh);
-  EXPECT_EQ(0, std::memcmp(&Fresh, &M.Bios().Platform, sizeof(Fresh)));
 }
 
 TEST(PlatformProfile, ProfileAnswersReachTheBios) {

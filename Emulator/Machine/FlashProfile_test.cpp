@@ -7,7 +7,7 @@
 
 #include "Machine/Machine.h"
 #include "Machine/Profile.h"
-#include "Machine/TestTempDir.h"
+#include "TempDir.h"
 
 namespace vyr::emu {
 namespace {
@@ -215,28 +215,6 @@ TEST(FlashProfile, PowerCutKeepsTheWrittenBlocksAndTheReportTellsEachOutcome) {
     EXPECT_EQ(char(0xFF), Stored[0x283000]);  // failed
   }
   EXPECT_EQ(0x3C, Machine::OpenDirectory(Dir.Path())->FlashContents()[0x280FFF]);
-}
-
-TEST(FlashProfile, CheckAnswersReachTheBios) {
-  Profile P = Profile::Default();
-  P.Checks.OemStrings = {"OK"};
-  P.Checks.Password = "pw";
-  P.Checks.CommonFlash = {true, 0, 0x19, 2};
-  P.Checks.SecureCapsule.Supported = true;
-  P.Checks.EcPartSizes = {0x10000, 0x30000};
-  P.Checks.Pfat = true;
-  Machine M(P);
-  const EMU_CHECKS &C = M.Bios().Checks;
-  EXPECT_EQ(std::string("OK\0\xFF", 4), std::string(reinterpret_cast<const char *>(C.StringAnswer), 4));
-  EXPECT_STREQ("pw", C.Password);
-  EXPECT_EQ(std::make_tuple(TRUE, 0, 0x19, 2), std::make_tuple(C.CommonFlashSupported, C.CommonFlashPermit,
-                                                               C.CommonFlashMessage, C.CommonFlashAction));
-  EXPECT_EQ(std::make_tuple(TRUE, 0xEF, TRUE), std::make_tuple(C.Secure, C.CapsuleStatus, C.Pfat));
-  ASSERT_EQ(2u, C.EcPartCount);
-  EXPECT_EQ(0x30000u, C.EcPartSizes[1]);
-  Machine Plain(Profile::Default());
-  EXPECT_EQ(std::string("\0\xFF", 2), std::string(reinterpret_cast<const char *>(Plain.Bios().Checks.StringAnswer), 2));
-  EXPECT_EQ(0u, Plain.Bios().Flash.PowerCutAfterWrites);
 }
 
 }  // namespace

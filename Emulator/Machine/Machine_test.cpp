@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "Machine/TestTempDir.h"
+#include "TempDir.h"
 
 namespace vyr::emu {
 namespace {
@@ -52,36 +52,6 @@ TEST(MachineSmi, OnlyTheCommandPortReachesTheBiosAndEveryCallIsRecorded) {
   SMI_REGISTERS R = FwsmiCall(0x1F, 0);
   None.TriggerSmi(R, 1);
   EXPECT_FALSE(None.SmiTranscript()[0].Delivered);
-}
-
-TEST(MachineSmi, ProfileFaultsAnswerAndHandlersSeeMemory) {
-  Profile P = Profile::Default();
-  BiosFaultConfig Fault;
-  Fault.Function = 0x77;  // outside the catalogue: no handler will ever answer it
-  Fault.Status = 0x8E;
-  Fault.Call = 2;
-  Fault.Count = 1;
-  Fault.Ecx = 0x0102;
-  P.BiosFaults = {Fault};
-  Machine M(P);
-  std::vector<std::pair<uint8_t, uint32_t>> Got;  // AL, ECX
-  for (int I = 0; I < 3; I++) {
-    SMI_REGISTERS R = FwsmiCall(0x77);
-    M.TriggerSmi(R, 0);
-    Got.emplace_back(uint8_t(R.Eax), R.Ecx);
-  }
-  // An unhandled function keeps its main number.
-  EXPECT_EQ((std::vector<std::pair<uint8_t, uint32_t>>{{0xEF, 0}, {0x8E, 0x0102}, {0xEF, 0}}), Got);
-
-  // The BIOS's memory accessor reaches the machine's memory.
-  uint64_t Buffer = 0;
-  ASSERT_EQ(EFI_SUCCESS, M.AllocatePages(0x0FFFFFFF, 1, &Buffer));
-  const uint32_t Value = 0xA5A5A5A5;
-  EXPECT_TRUE(EmuBiosWritePhysical(&M.Bios(), Buffer, &Value, 4));
-  uint32_t Back = 0;
-  EXPECT_TRUE(M.ReadPhysical(Buffer, &Back, 4));
-  EXPECT_EQ(Value, Back);
-  EXPECT_FALSE(EmuBiosReadPhysical(&M.Bios(), 0x50000000, &Back, 4));
 }
 
 uint8_t ScribbleOnEsi(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {

@@ -50,17 +50,6 @@ std::vector<uint8_t> BuildPe(bool Plus, uint32_t SizeOfImage, const std::vector<
   return B;
 }
 
-TEST(PeImage, ParsesBothFormats) {
-  for (bool Plus : {false, true}) {
-    auto File = BuildPe(Plus, 0x3000, {{".text", 0x1000, 0x10, {1, 2, 3}}, {".data", 0x2000, 0x800, {9}}});
-    PeInfo Info = ParsePe(File.data(), File.size());
-    EXPECT_EQ(std::make_tuple(Plus, 0x3000u, 0x200u, 11),
-              std::make_tuple(Info.Pe32Plus, Info.SizeOfImage, Info.SizeOfHeaders, Info.Subsystem));
-    ASSERT_EQ(2u, Info.Sections.size());
-    EXPECT_EQ(".data", Info.Sections[1].Name);
-  }
-}
-
 TEST(PeImage, MalformedFilesAreRefusedWithAReason) {
   auto Good = BuildPe(false, 0x3000, {{".text", 0x1000, 0x10, {1, 2, 3}}});
   struct Case {

@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "Machine/Machine.h"
-#include "Machine/TestTempDir.h"
+#include "TempDir.h"
 
 namespace vyr::emu {
 namespace {

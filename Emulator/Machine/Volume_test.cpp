@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "Machine/Machine.h"
-#include "Machine/TestTempDir.h"
+#include "TempDir.h"
 
 namespace vyr::emu {
 namespace {
@@ -39,23 +39,6 @@ TEST(VolumePath, NormalisationNeverClimbsAboveTheRoot) {
   std::vector<std::string> Out;
   for (const char16_t *Bad : {u"a/../../x", u"fs0:\\x", u"a*", u"a?b", u"bad\x01"}) {
     EXPECT_FALSE(NormaliseUefiPath({}, Bad, &Out));
-  }
-}
-
-TEST(VolumeDevicePath, EachKindHasItsMessagingNodeBetweenPciRootAndEnd) {
-  struct {
-    VolumeKind Kind;
-    uint8_t SubType;
-    uint8_t Length;
-  } Cases[] = {{VolumeKind::Usb, 0x05, 6}, {VolumeKind::Sata, 0x12, 10}, {VolumeKind::Nvme, 0x17, 16},
-               {VolumeKind::Emmc, 0x1D, 5}, {VolumeKind::Atapi, 0x01, 8}};
-  for (const auto &Case : Cases) {
-    std::vector<uint8_t> Path = BuildVolumeDevicePath(Case.Kind, 0);
-    ASSERT_EQ(size_t(12 + Case.Length + 4), Path.size());
-    // PciRoot (ACPI PNP0A03, UID 0), the messaging node's header, the end node.
-    EXPECT_EQ((std::vector<uint8_t>{2, 1, 12, 0, 0xD0, 0x41, 0x03, 0x0A, 0, 0, 0, 0, 3, Case.SubType, Case.Length, 0}),
-              std::vector<uint8_t>(Path.begin(), Path.begin() + 16));
-    EXPECT_EQ((std::vector<uint8_t>{0x7F, 0xFF, 4, 0}), std::vector<uint8_t>(Path.end() - 4, Path.end()));
   }
 }
 

@@ -29,27 +29,6 @@ std::string ErrorOf(const std::function<void()>& f) {
   return "(no error)";
 }
 
-// The driver's tags in the order of RecordKind; '*' marks the certificates it never searches for.
-TEST(Payload, TagsAreTheDriversSixteenByteTags) {
-  std::string Tags;
-  for (size_t i = 0; i < RecordTags().size(); ++i) {
-    EXPECT_EQ(i, static_cast<size_t>(RecordTags()[i].kind));
-    Tags += std::string(RecordTags()[i].tag) + (RecordTags()[i].searchedByDriver ? " " : "* ");
-  }
-  EXPECT_EQ("$_NORVEL_BIOSIMG $_NORVEL_INI_IMG $_NORVEL_EC_IMG_ $_NORVEL_ISH_IMG $_NORVEL_PDT_IMG $_NORVEL_ME_IMG_ "
-            "$_NORVEL_OEM_ID_ $_PFAT_HDR_IMG__ $_PFAT_CER_IMG__ $_DEVICE_FW_IMG_ $_NORVEL_BIOSCER* $_NORVEL_BIOSCR2* ",
-            Tags);
-}
-
-TEST(Payload, RecordHeaderCarriesTagSecondLengthAndSize) {
-  const Bytes r = EncodeRecord(RecordKind::Ec, Text("abc"));
-  ASSERT_EQ(27u, r.size());
-  EXPECT_EQ(0, std::memcmp(r.data(), "$_NORVEL_EC_IMG_", 16));
-  EXPECT_EQ(27u, ReadU32(r, 16));
-  EXPECT_EQ(3u, ReadU32(r, 20));
-  EXPECT_EQ('c', r[26]);
-}
-
 TEST(Payload, Crc32MatchesTheStandardCheckValue) {
   const Bytes b = Text("123456789");
   EXPECT_EQ(0xCBF43926u, Crc32(b.data(), b.size()));
@@ -224,17 +203,6 @@ TEST(Payload, OptionalRecordsAppearInTheDriverViewExactlyWhenGiven) {
     // The whole-file scan also lists the certificates the driver skips.
     EXPECT_EQ(recs.size(), ScanRecords(image).records.size());
   }
-}
-
-TEST(Payload, EmptyBiosRecordIsPackedWithSizeZero) {
-  const AppendResult r =
-      AppendPayload(BuildStubDriverImage(Arch::X64), {{RecordKind::Ini, Text("i")}, {RecordKind::Ec, Text("ec")}},
-                    AppendOptions{true});
-  const std::vector<FoundRecord> seen = DriverView(r.image);
-  ASSERT_EQ(3u, seen.size());
-  EXPECT_EQ(std::make_tuple(RecordKind::Bios, 0u, RecordKind::Ini),
-            std::make_tuple(seen[0].kind, seen[0].dataSize, seen[1].kind));
-  EXPECT_EQ(32u, r.placed[1].fileOffset - r.placed[0].fileOffset);
 }
 
 TEST(Payload, DriverViewStopsAtARecordClaimingMoreThanTheImageHolds) {
