@@ -64,6 +64,8 @@ printf '[ForceFlash]\r\nType#0A=1\r\n' >"$work/m/fs0/platform.ini"
 check "the update succeeds" has "ShellFlashMain returned TRUE" "$work/u.txt"
 check "the update shows its completion" has "Update Progress: Completed" "$work/u.txt"
 check "the platform would reboot" has "the platform would now reboot" "$work/u.txt"
+# The changed block and the BVDT block, each a 64 KiB erase of 150 ms on the modeled part.
+check "the summary shows the modeled time with two block erases" has "erase 0.300 s, program " "$work/u.txt"
 "$vyrfft" --machine "$work/m" --identity >"$work/id.txt" 2>&1
 check "the machine now reports V1.01" has "version V1.01" "$work/id.txt"
 rm -f "$work/m/fs0/platform.ini"

@@ -155,6 +155,7 @@ BOOLEAN EmuFlashErase(EMU_FLASH *Flash, UINT32 Address, UINT32 Length) {
   }
   FillBytes(Flash->Contents + (Address - EmuFlashBase(Flash)), Length, 0xFF);
   Flash->BlocksErased += Blocks;
+  Flash->EraseNs += EmuFlashEraseNs(&Flash->Timing, Address - EmuFlashBase(Flash), Length);
   MarkChanged(Flash, Address - EmuFlashBase(Flash), Length);
   return TRUE;
 }
@@ -169,6 +170,7 @@ BOOLEAN EmuFlashProgram(EMU_FLASH *Flash, UINT32 Address, CONST UINT8 *Data, UIN
     Cells[Index] = Flash->ProgramClearsBitsOnly ? (UINT8)(Cells[Index] & Data[Index]) : Data[Index];
   }
   MarkChanged(Flash, (UINT32)(Address - Base), Length);
+  Flash->ProgramNs += EmuFlashProgramNs(&Flash->Timing, (UINT32)(Address - Base), Length);
   return TRUE;
 }
 
@@ -182,6 +184,7 @@ VOID EmuFlashInit(EMU_FLASH *Flash) {
   Flash->BlockMap[0].Count = 0x80;
   Flash->BlockMapCount = 1;
   Flash->DecodeNewImage = TRUE;
+  EmuFlashTimingDefaults(&Flash->Timing);
 }
 
 VOID EmuFlashSetContents(EMU_FLASH *Flash, UINT8 *Contents, UINT32 Size) {
@@ -289,6 +292,7 @@ UINT8 EmuFlashFunction14h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
     return EMU_FLASH_STATUS_READ_FAILED;
   }
   F->BytesRead += (UINT32)Length;
+  F->ReadNs += EmuFlashReadNs(&F->Timing, Length);
   if (Length != 0 && F->LastWriteValid && Start == F->LastWriteAddress && F->CorruptedReadBacks < F->CorruptReadBacks) {
     UINT8 Inverted = (UINT8)~F->Contents[Start - Base];
     EmuBiosWritePhysical(Bios, Regs->Esi, &Inverted, 1);

@@ -6,6 +6,7 @@
 #define VYR_EMU_FLASH_STATE_H_
 
 #include "Base.h"
+#include "Bios/FlashTiming.h"
 
 // Capacities: each list fills the buffer the utility gives for it, so a
 // profile can also model answers beyond the utility's own limits.
@@ -108,6 +109,9 @@ typedef struct {
   // simply stores the data.
   BOOLEAN ProgramClearsBitsOnly;
 
+  // ---- What each operation costs on the real part ----
+  EMU_FLASH_TIMING Timing;
+
   // ---- Contents (host-provided; the pointer is the last field) ----
   UINT32 ContentsSize;  // mapped at 2^32 - ContentsSize
   BOOLEAN ContentsChanged;  // set by EmuFlashErase and EmuFlashProgram
@@ -126,6 +130,11 @@ typedef struct {
   UINT32 RefusedWrites;  // 15h calls answered 0x29 or 0x2A
   UINT8 Last13hSelector;
   UINT8 Last17hImage[16];  // first bytes of the latest 17h image buffer
+  // Modeled time of the part's work so far (Timing): reads of 14h, erases
+  // and programs of 15h.
+  UINT64 ReadNs;
+  UINT64 EraseNs;
+  UINT64 ProgramNs;
 
   // Last: everything above it has the same layout on every target, so the
   // set-up file (EmuBiosSetup.h) can carry the part as bytes.

@@ -341,6 +341,15 @@ static void ApplyFlashProfile(const FlashConfig &Config, EMU_FLASH *Flash) {
   }
   Flash->DecodeNewImage = Config.NewRegionsFromImage ? TRUE : FALSE;
   Flash->ProgramClearsBitsOnly = Config.ProgramClearsBitsOnly ? TRUE : FALSE;
+  Flash->Timing.BusKHz = Config.Timing.BusKHz;
+  Flash->Timing.ReadWidth = Config.Timing.ReadWidth;
+  Flash->Timing.ReadDummyClocks = Config.Timing.ReadDummyClocks;
+  Flash->Timing.CycleBytes = Config.Timing.CycleBytes;
+  Flash->Timing.PageProgramNs = Config.Timing.PageProgramUs * 1000;
+  Flash->Timing.SectorEraseUs = Config.Timing.SectorEraseMs * 1000;
+  Flash->Timing.Block32EraseUs = Config.Timing.Block32EraseMs * 1000;
+  Flash->Timing.Block64EraseUs = Config.Timing.Block64EraseMs * 1000;
+  Flash->Timing.SmiOverheadNs = Config.Timing.SmiOverheadUs * 1000;
   for (const FlashRangeConfig &R : Config.LockedRanges) {
     if (Flash->LockedCount == EMU_FLASH_MAX_LOCKED) break;
     Flash->Locked[Flash->LockedCount++] = {R.Address, R.Size};
@@ -603,7 +612,14 @@ void Machine::TriggerSmi(SMI_REGISTERS &Regs, uint32_t SettleCount) {
     Digest(Record.In.Esi, &Record.EsiLength, &Record.EsiCrcIn);
     Digest(Record.In.Edi, &Record.EdiLength, &Record.EdiCrcIn);
     const bool WasOff = PoweredOff();
+    const EMU_FLASH &Flash = Bios_->Flash;
+    const uint64_t FlashNsBefore = Flash.ReadNs + Flash.EraseNs + Flash.ProgramNs;
     EmuBiosHandleSmi(Bios_.get(), &Regs);
+    if (!WasOff) {
+      // The part's work and the SMI's own cost pass on the machine's clock, as they would on hardware.
+      SmiOverheadNs_ += Flash.Timing.SmiOverheadNs;
+      AdvanceNs(Flash.Timing.SmiOverheadNs + (Flash.ReadNs + Flash.EraseNs + Flash.ProgramNs - FlashNsBefore));
+    }
     if (!WasOff) {
       RecordBlockWrite(Record.In, Regs);
       if (PoweredOff()) CutPower();
@@ -613,9 +629,19 @@ void Machine::TriggerSmi(SMI_REGISTERS &Regs, uint32_t SettleCount) {
     Digest(Record.In.Edi, &Ignored, &Record.EdiCrcOut);
   }
   AdvanceNs(SettleCount);  // the settle loop: one virtual nanosecond per count
+  SmiOverheadNs_ += SettleCount;
   Record.Out = Regs;
   Record.TimeNs = NowNs_;
   Transcript_.push_back(Record);
+}
+
+ModeledTime Machine::Modeled() const {
+  ModeledTime Time;
+  Time.ReadNs = Bios_->Flash.ReadNs;
+  Time.EraseNs = Bios_->Flash.EraseNs;
+  Time.ProgramNs = Bios_->Flash.ProgramNs;
+  Time.SmiOverheadNs = SmiOverheadNs_;
+  return Time;
 }
 
 void Machine::RecordBlockWrite(const SMI_REGISTERS &In, const SMI_REGISTERS &Out) {
@@ -1055,6 +1081,15 @@ nlohmann::json Machine::Report(const nlohmann::json &Extra) const {
                       {"attempts", B.Attempts}});
   }
   Out["bios"]["blockWrites"] = {{"counts", Counts}, {"blocks", Blocks}, {"blocksErased", Bios_->Flash.BlocksErased}};
+  const ModeledTime Time = Modeled();
+  const EMU_FLASH_TIMING &T = Bios_->Flash.Timing;
+  Out["bios"]["modeledTimeNs"] = {{"total", Time.TotalNs()},
+                                  {"read", Time.ReadNs},
+                                  {"erase", Time.EraseNs},
+                                  {"program", Time.ProgramNs},
+                                  {"smiOverhead", Time.SmiOverheadNs},
+                                  {"busKHz", T.BusKHz},
+                                  {"readWidth", T.ReadWidth}};
   Out["bios"]["powerCut"] = nullptr;
   if (PoweredOff()) {
     nlohmann::json Variables = nlohmann::json::array(), Files = nlohmann::json::array();

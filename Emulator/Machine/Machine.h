@@ -98,6 +98,17 @@ struct MachineCounters {
   uint64_t SmiDelivered = 0;
 };
 
+// The modeled time of the run on real hardware (EMU_FLASH_TIMING): the flash
+// part's reads, erases and programs, and each software SMI's own cost with the
+// utility's settle wait after it.
+struct ModeledTime {
+  uint64_t ReadNs = 0;
+  uint64_t EraseNs = 0;
+  uint64_t ProgramNs = 0;
+  uint64_t SmiOverheadNs = 0;
+  uint64_t TotalNs() const { return ReadNs + EraseNs + ProgramNs + SmiOverheadNs; }
+};
+
 uint32_t Crc32(const void *Data, size_t Length);
 
 class Machine {
@@ -230,6 +241,7 @@ class Machine {
   void Note(const std::string &Text) { Notes_.push_back(Text); }
   const std::vector<std::string> &Notes() const { return Notes_; }
   const MachineCounters &Counters() const { return Counters_; }
+  ModeledTime Modeled() const;
   nlohmann::json Report(const nlohmann::json &Extra = nlohmann::json::object()) const;
   void WriteReport(const std::string &Path, const nlohmann::json &Extra = nlohmann::json::object()) const;
 
@@ -295,6 +307,7 @@ class Machine {
   uint64_t ZeroPageAllocations_ = 0;
   std::vector<std::string> Notes_;
   MachineCounters Counters_;
+  uint64_t SmiOverheadNs_ = 0;
 };
 
 }  // namespace vyr::emu

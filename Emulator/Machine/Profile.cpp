@@ -653,6 +653,22 @@ Profile Profile::FromJson(const json &Json, const std::string &Source) {
       });
       Limit("skipRanges", F.SkipRanges.size(), kFlashMaxSkip);
     }
+    O.ReadObject("timing", [&](ObjectReader &T) {
+      T.Read("busKHz", F.Timing.BusKHz);
+      T.Read("readWidth", F.Timing.ReadWidth);
+      T.Read("readDummyClocks", F.Timing.ReadDummyClocks);
+      T.Read("cycleBytes", F.Timing.CycleBytes);
+      T.Read("pageProgramUs", F.Timing.PageProgramUs);
+      T.Read("sectorEraseMs", F.Timing.SectorEraseMs);
+      T.Read("block32EraseMs", F.Timing.Block32EraseMs);
+      T.Read("block64EraseMs", F.Timing.Block64EraseMs);
+      T.Read("smiOverheadUs", F.Timing.SmiOverheadUs);
+      if (F.Timing.BusKHz == 0) T.FailKey("busKHz", "must not be 0");
+      if (F.Timing.ReadWidth != 1 && F.Timing.ReadWidth != 2 && F.Timing.ReadWidth != 4) {
+        T.FailKey("readWidth", "must be 1, 2 or 4");
+      }
+      if (F.Timing.CycleBytes == 0) T.FailKey("cycleBytes", "must not be 0");
+    });
     O.Read("image", F.Image);
     O.Read("fill", F.Fill);
     if (F.ResolvedBlockMap().size() > kFlashMaxBlockMap) {
@@ -861,6 +877,16 @@ json Profile::ToJson() const {
                   {"programClearsBitsOnly", F.ProgramClearsBitsOnly},
                   {"lockedRanges", Locked},
                   {"skipRanges", Skip},
+                  {"timing",
+                   {{"busKHz", F.Timing.BusKHz},
+                    {"readWidth", F.Timing.ReadWidth},
+                    {"readDummyClocks", F.Timing.ReadDummyClocks},
+                    {"cycleBytes", F.Timing.CycleBytes},
+                    {"pageProgramUs", F.Timing.PageProgramUs},
+                    {"sectorEraseMs", F.Timing.SectorEraseMs},
+                    {"block32EraseMs", F.Timing.Block32EraseMs},
+                    {"block64EraseMs", F.Timing.Block64EraseMs},
+                    {"smiOverheadUs", F.Timing.SmiOverheadUs}}},
                   {"image", F.Image},
                   {"fill", Hex(F.Fill)}};
     if (F.SizeIndex) Flash["sizeIndex"] = Hex(*F.SizeIndex);

@@ -163,6 +163,19 @@ struct FlashConfig {
   bool ProgramClearsBitsOnly = false;      // program ANDs into the cells (writes erase first anyway)
   std::vector<FlashRangeConfig> LockedRanges;  // reads and writes answer 0x2A
   std::vector<FlashRangeConfig> SkipRanges;    // writes answer 0x29 (the BIOS keeps the block)
+  // What the part's operations cost (see EMU_FLASH_TIMING): whole units for
+  // the profile, converted for the BIOS.
+  struct Timing {
+    uint32_t BusKHz = 48000;
+    uint8_t ReadWidth = 2;
+    uint8_t ReadDummyClocks = 8;
+    uint16_t CycleBytes = 64;
+    uint32_t PageProgramUs = 400;
+    uint32_t SectorEraseMs = 45;
+    uint32_t Block32EraseMs = 120;
+    uint32_t Block64EraseMs = 150;
+    uint32_t SmiOverheadUs = 100;
+  } Timing;
   std::string Image;                       // first contents; relative to the machine directory
   uint8_t Fill = 0xFF;                     // first contents without an image
 

@@ -147,6 +147,20 @@ std::string DescribeBlockWrites(const std::vector<emu::BlockWrite> &Blocks) {
          std::to_string(Blocks.size());
 }
 
+std::string DescribeModeledTime(const emu::ModeledTime &Time, const EMU_FLASH_TIMING &Timing) {
+  const auto Seconds = [](uint64_t Ns) {
+    char Text[32];
+    std::snprintf(Text, sizeof(Text), "%.3f s", static_cast<double>(Ns) / 1e9);
+    return std::string(Text);
+  };
+  char Bus[64];
+  std::snprintf(Bus, sizeof(Bus), "SPI at %.3g MHz, reads on %u data line%s", Timing.BusKHz / 1000.0,
+                unsigned(Timing.ReadWidth), Timing.ReadWidth == 1 ? "" : "s");
+  return "vyrfft: modeled time on a real flash part: " + Seconds(Time.TotalNs()) + " (read " + Seconds(Time.ReadNs) +
+         ", erase " + Seconds(Time.EraseNs) + ", program " + Seconds(Time.ProgramNs) + ", SMI overhead " +
+         Seconds(Time.SmiOverheadNs) + "; " + Bus + ")";
+}
+
 std::string DescribePowerCut(const EMU_BIOS &Bios) {
   char Address[16];
   std::snprintf(Address, sizeof(Address), "0x%08X", Bios.Flash.PowerCutAddress);
@@ -360,6 +374,7 @@ int Run(const Options &Opt, std::ostream &Out, std::ostream &Log) {
   std::string Summary = "vyrfft: " + std::string(MainName) + " returned " + (MainResult ? "TRUE" : "FALSE") +
                         ", EndProgram returned " + (EndResult ? "TRUE" : "FALSE") + "; driver unloaded\n";
   Summary += DescribeBlockWrites(Machine->BlockWrites()) + "\n";
+  Summary += DescribeModeledTime(Machine->Modeled(), Machine->Bios().Flash.Timing) + "\n";
   if (Machine->PoweredOff()) {
     Summary += DescribePowerCut(Machine->Bios()) + "\n";
     Summary += DescribeDroppedWrites(Machine->DroppedWrites()) + "\n";

@@ -29,6 +29,8 @@ std::string DescribeCompletion(const EMU_COMPLETION &Completion);
 // The line vyrfft prints after a run about the 15h block writes as the
 // emulated BIOS answered them, without the line end.
 std::string DescribeBlockWrites(const std::vector<emu::BlockWrite> &Blocks);
+// The run's modeled time on real hardware, with its parts and the bus it assumes.
+std::string DescribeModeledTime(const emu::ModeledTime &Time, const EMU_FLASH_TIMING &Timing);
 
 // The line about a power cut the profile asked for (bios.powerCutAfterWrites).
 std::string DescribePowerCut(const EMU_BIOS &Bios);
