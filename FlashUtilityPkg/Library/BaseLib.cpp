@@ -211,23 +211,27 @@ UINTN FindFirstOfBytes(CONST VOID *Buffer, UINTN Size, CONST UINT8 *Bytes, UINTN
   for (UINTN K = 0; K < Count; K++) {
     Repeated[K] = Ones * Bytes[K];
   }
+  // Four words per step, their match bits gathered before one test.
+  CONST UINTN Step = 4 * sizeof(UINTN);
   UINTN I = 0;
   while (I < Size) {
-    if (Size - I >= sizeof(UINTN)) {
-      UINTN Word;
-      __builtin_memcpy(&Word, B + I, sizeof(UINTN));
-      BOOLEAN Hit = FALSE;
-      for (UINTN K = 0; K < Count && !Hit; K++) {
-        UINTN X = Word ^ Repeated[K];
-        Hit = ((X - Ones) & ~X & Highs) != 0;
+    if (Size - I >= Step) {
+      UINTN Words[4];
+      __builtin_memcpy(Words, B + I, Step);
+      UINTN Hits = 0;
+      for (UINTN K = 0; K < Count; K++) {
+        for (UINTN J = 0; J < 4; J++) {
+          UINTN X = Words[J] ^ Repeated[K];
+          Hits |= (X - Ones) & ~X;
+        }
       }
-      if (!Hit) {
-        I += sizeof(UINTN);
+      if ((Hits & Highs) == 0) {
+        I += Step;
         continue;
       }
     }
-    // A hit somewhere in this word, or the tail: byte by byte.
-    UINTN End = Size - I >= sizeof(UINTN) ? I + sizeof(UINTN) : Size;
+    // A match somewhere in this step, or the tail: byte by byte.
+    UINTN End = Size - I >= Step ? I + Step : Size;
     for (; I < End; I++) {
       for (UINTN K = 0; K < Count; K++) {
         if (B[I] == Bytes[K]) {
