@@ -365,6 +365,9 @@ void Machine::BuildFlash() {
   ApplyFlashProfile(Config, &Bios_->Flash);
   Bios_->Flash.PowerCutAfterWrites = Profile_.PowerCutAfterWrites;
   Bios_->Flash.CorruptReadBacks = Profile_.CorruptReadBacks;
+  Flash_.clear();
+  Flash_.reserve(Config.Size);
+  AdviseHugePages(Flash_.data(), Config.Size);
   Flash_.assign(Config.Size, Config.Fill);
   if (!Config.Image.empty()) {
     fs::path Path(Config.Image);

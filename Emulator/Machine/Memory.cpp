@@ -1,7 +1,11 @@
 #include "Machine/Memory.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 #include <vector>
 
@@ -15,6 +19,24 @@ bool RangesOverlap(uint64_t ABase, uint64_t ASize, uint64_t BBase, uint64_t BSiz
 
 }  // namespace
 
+void AdviseHugePages(void *Buffer, size_t Size) {
+  constexpr size_t kHuge = 2 * 1024 * 1024;
+  if (Buffer == nullptr || Size < kHuge) return;
+  // madvise wants page-aligned ranges; the kernel uses whole huge pages inside.
+  const uintptr_t Start = (reinterpret_cast<uintptr_t>(Buffer) + kPageSize - 1) & ~(uintptr_t)(kPageSize - 1);
+  const uintptr_t End = (reinterpret_cast<uintptr_t>(Buffer) + Size) & ~(uintptr_t)(kPageSize - 1);
+  if (End > Start) madvise(reinterpret_cast<void *>(Start), End - Start, MADV_HUGEPAGE);
+}
+
+void FreeHostBytes::operator()(uint8_t *Bytes) const { std::free(Bytes); }
+
+HostBytes AllocateZeroedBytes(size_t Size) {
+  auto *Bytes = static_cast<uint8_t *>(std::calloc(Size == 0 ? 1 : Size, 1));
+  if (Bytes == nullptr) throw std::bad_alloc();
+  AdviseHugePages(Bytes, Size);
+  return HostBytes(Bytes);
+}
+
 uint8_t *PhysicalMemory::AddRegion(uint64_t Base, uint64_t Size, const std::string &Kind) {
   if (Size == 0 || Base + Size < Base) {
     throw std::invalid_argument("memory region " + Kind + " has no size or wraps");
@@ -26,7 +48,7 @@ uint8_t *PhysicalMemory::AddRegion(uint64_t Base, uint64_t Size, const std::stri
   R.Base = Base;
   R.Size = Size;
   R.Kind = Kind;
-  R.Bytes.reset(new uint8_t[Size]());
+  R.Bytes = AllocateZeroedBytes(static_cast<size_t>(Size));
   uint8_t *Bytes = R.Bytes.get();
   Regions_.emplace(Base, std::move(R));
   return Bytes;

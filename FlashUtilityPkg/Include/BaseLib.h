@@ -35,6 +35,10 @@ VOID AsciiStrToUnicodeS(CONST CHAR8 *Source, CHAR16 *Destination, UINTN DestMax)
 // Keeps the low byte of each character; same limits as AsciiStrToUnicodeS.
 VOID UnicodeStrToAsciiS(CONST CHAR16 *Source, CHAR8 *Destination, UINTN DestMax);
 
+// Index of the first byte of Buffer that is one of Bytes[0..Count), or Size
+// when there is none. At most FIND_FIRST_OF_MAX bytes are looked for.
+#define FIND_FIRST_OF_MAX 4
+UINTN FindFirstOfBytes(CONST VOID *Buffer, UINTN Size, CONST UINT8 *Bytes, UINTN Count);
 // First occurrence of Needle in Haystack, or -1.
 INTN FindBytes(CONST VOID *Haystack, UINTN HaystackSize, CONST VOID *Needle, UINTN NeedleSize);
 

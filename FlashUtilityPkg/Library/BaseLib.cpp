@@ -23,10 +23,22 @@ VOID *SetMem(VOID *Buffer, UINTN Length, UINT8 Value) {
 
 VOID *ZeroMem(VOID *Buffer, UINTN Length) { return SetMem(Buffer, Length, 0); }
 
+// Word by word: block compares run over whole ROM images, and most of their
+// words are equal.
 INTN CompareMem(CONST VOID *A, CONST VOID *B, UINTN Length) {
   CONST UINT8 *X = (CONST UINT8 *)A;
   CONST UINT8 *Y = (CONST UINT8 *)B;
-  for (UINTN I = 0; I < Length; I++) {
+  UINTN I = 0;
+  for (; Length - I >= sizeof(UINTN); I += sizeof(UINTN)) {
+    UINTN U;
+    UINTN V;
+    __builtin_memcpy(&U, X + I, sizeof(UINTN));
+    __builtin_memcpy(&V, Y + I, sizeof(UINTN));
+    if (U != V) {
+      break;
+    }
+  }
+  for (; I < Length; I++) {
     if (X[I] != Y[I]) {
       return (INTN)X[I] - (INTN)Y[I];
     }
@@ -36,13 +48,7 @@ INTN CompareMem(CONST VOID *A, CONST VOID *B, UINTN Length) {
 
 VOID *AllocatePool(UINTN Size) { return PlatformAllocatePool(Size); }
 
-VOID *AllocateZeroPool(UINTN Size) {
-  VOID *Buffer = PlatformAllocatePool(Size);
-  if (Buffer != NULL) {
-    ZeroMem(Buffer, Size);
-  }
-  return Buffer;
-}
+VOID *AllocateZeroPool(UINTN Size) { return PlatformAllocateZeroPool(Size); }
 
 VOID *AllocateCopyPool(UINTN Size, CONST VOID *Source) {
   VOID *Buffer = PlatformAllocatePool(Size);
@@ -190,13 +196,66 @@ VOID UnicodeStrToAsciiS(CONST CHAR16 *Source, CHAR8 *Destination, UINTN DestMax)
   Destination[I] = 0;
 }
 
+// A word at a time: XOR with the byte repeated leaves a zero byte where it
+// matched, and (W - 0x01..01) & ~W & 0x80..80 is not zero exactly when W has a
+// zero byte. Image scans run over whole ROM images, where a wanted first byte
+// is rare.
+UINTN FindFirstOfBytes(CONST VOID *Buffer, UINTN Size, CONST UINT8 *Bytes, UINTN Count) {
+  CONST UINT8 *B = (CONST UINT8 *)Buffer;
+  CONST UINTN Ones = (UINTN)-1 / 0xFF;
+  CONST UINTN Highs = Ones << 7;
+  UINTN Repeated[FIND_FIRST_OF_MAX];
+  if (Count > FIND_FIRST_OF_MAX) {
+    Count = FIND_FIRST_OF_MAX;
+  }
+  for (UINTN K = 0; K < Count; K++) {
+    Repeated[K] = Ones * Bytes[K];
+  }
+  // Four words per step, their match bits gathered before one test.
+  CONST UINTN Step = 4 * sizeof(UINTN);
+  UINTN I = 0;
+  while (I < Size) {
+    if (Size - I >= Step) {
+      UINTN Words[4];
+      __builtin_memcpy(Words, B + I, Step);
+      UINTN Hits = 0;
+      for (UINTN K = 0; K < Count; K++) {
+        for (UINTN J = 0; J < 4; J++) {
+          UINTN X = Words[J] ^ Repeated[K];
+          Hits |= (X - Ones) & ~X;
+        }
+      }
+      if ((Hits & Highs) == 0) {
+        I += Step;
+        continue;
+      }
+    }
+    // A match somewhere in this step, or the tail: byte by byte.
+    UINTN End = Size - I >= Step ? I + Step : Size;
+    for (; I < End; I++) {
+      for (UINTN K = 0; K < Count; K++) {
+        if (B[I] == Bytes[K]) {
+          return I;
+        }
+      }
+    }
+  }
+  return Size;
+}
+
 INTN FindBytes(CONST VOID *Haystack, UINTN HaystackSize, CONST VOID *Needle, UINTN NeedleSize) {
   if (NeedleSize == 0 || NeedleSize > HaystackSize) {
     return -1;
   }
   CONST UINT8 *H = (CONST UINT8 *)Haystack;
-  for (UINTN I = 0; I + NeedleSize <= HaystackSize; I++) {
-    if (H[I] == *(CONST UINT8 *)Needle && CompareMem(H + I, Needle, NeedleSize) == 0) {
+  CONST UINT8 *First = (CONST UINT8 *)Needle;
+  UINTN Last = HaystackSize - NeedleSize;
+  for (UINTN I = 0; I <= Last; I++) {
+    I += FindFirstOfBytes(H + I, Last + 1 - I, First, 1);
+    if (I > Last) {
+      break;
+    }
+    if (CompareMem(H + I, Needle, NeedleSize) == 0) {
       return (INTN)I;
     }
   }

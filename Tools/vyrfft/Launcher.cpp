@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -65,11 +66,23 @@ void EFIAPI ShellExecute(const CHAR16 *CommandLine) {
   gShellCommands.push_back(Narrow(CommandLine));
 }
 
+// A regular file in one read: a driver image carries its payload, a whole
+// BIOS image.
 bool ReadFile(const std::string &Path, std::vector<uint8_t> &Data) {
   std::ifstream In(Path, std::ios::binary);
   if (!In) return false;
-  Data.assign(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
-  return true;
+  std::error_code Error;
+  const bool Regular = std::filesystem::is_regular_file(Path, Error);
+  const uintmax_t Size = Regular ? std::filesystem::file_size(Path, Error) : 0;
+  if (!Regular || Error) {
+    Data.assign(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+    return true;
+  }
+  Data.clear();
+  Data.reserve(static_cast<size_t>(Size));
+  emu::AdviseHugePages(Data.data(), static_cast<size_t>(Size));
+  Data.resize(static_cast<size_t>(Size));
+  return static_cast<bool>(In.read(reinterpret_cast<char *>(Data.data()), static_cast<std::streamsize>(Size)));
 }
 
 // Detaches the platform and drops the machine whatever way the run ends.
@@ -298,6 +311,8 @@ int Run(const Options &Opt, std::ostream &Out, std::ostream &Log) {
     Log << "vyrfft: " << DriverPath << ": " << Shown(E.what()) << "\n";
     return Finish(kExitLoadFailed);
   }
+  // The machine holds its own copy now.
+  std::vector<uint8_t>().swap(Image);
   // A fresh image: the module starts from its load state.
   ResetModuleState();
   EFI_STATUS Status = NorvelDriverEntry(Driver, nullptr);

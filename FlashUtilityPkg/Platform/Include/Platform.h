@@ -14,6 +14,9 @@ VOID PlatformInitialize(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
 
 // ---- Pool and page memory -------------------------------------------------
 VOID *PlatformAllocatePool(UINTN Size);  // not zeroed; NULL on failure
+// Zero-filled; NULL on failure. A host can hand out fresh zero pages that cost
+// nothing until they are written.
+VOID *PlatformAllocateZeroPool(UINTN Size);
 VOID PlatformFreePool(VOID *Buffer);
 // Boot-services-data pages at or below MaxAddress (AllocateMaxAddress).
 EFI_STATUS PlatformAllocatePagesBelow(UINT64 MaxAddress, UINTN Pages, EFI_PHYSICAL_ADDRESS *Address);

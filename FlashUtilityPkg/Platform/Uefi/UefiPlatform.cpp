@@ -37,6 +37,14 @@ VOID *PlatformAllocatePool(UINTN Size) {
   return Buffer;
 }
 
+VOID *PlatformAllocateZeroPool(UINTN Size) {
+  VOID *Buffer = PlatformAllocatePool(Size);
+  if (Buffer != NULL) {
+    SetMem(Buffer, Size, 0);
+  }
+  return Buffer;
+}
+
 VOID PlatformFreePool(VOID *Buffer) {
   if (gBS != NULL && Buffer != NULL) {
     gBS->FreePool(Buffer);

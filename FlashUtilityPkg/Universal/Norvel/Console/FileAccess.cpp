@@ -226,7 +226,8 @@ BOOLEAN EfiReadFileStatus(CONST CHAR16 *Name, VOID **Buffer, UINT32 *Size, EFI_S
   *Result = EFI_SUCCESS;
   if (Buffer != NULL) {
     *Buffer = NULL;
-    UINT8 *Data = (UINT8 *)AllocateZeroPool(FileSize == 0 ? 1 : (UINTN)FileSize);
+    // Filled by the read, or freed.
+    UINT8 *Data = (UINT8 *)AllocatePool(FileSize == 0 ? 1 : (UINTN)FileSize);
     if (Data == NULL) {
       *Result = EFI_OUT_OF_RESOURCES;
     } else {

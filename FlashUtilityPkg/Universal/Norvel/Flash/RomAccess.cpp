@@ -170,7 +170,8 @@ BOOLEAN Fwsmi_15h(CONST WRITE_ROM_REQUEST *Request, WRITE_ROM_RESULT *Result) {
 
 UINT8 CompareBlock(UINT32 Address, UINT32 Size, CONST VOID *Data) {
   FuncEnter(u"CompareBlock");
-  UINT8 *Current = (UINT8 *)AllocateZeroPool(Size == 0 ? 1 : Size);
+  // Filled by a successful read, and only then compared.
+  UINT8 *Current = (UINT8 *)AllocatePool(Size == 0 ? 1 : Size);
   if (Current == NULL) {
     FuncExit(u"CompareBlock", u"Allocate memory failed");
     return BLOCK_COMPARE_DIFFERENT;
@@ -276,7 +277,8 @@ BOOLEAN SMI_WriteRomPiece(UINT32 Address, UINT32 BlockSize, CONST UINT8 *Data, U
     return SMI_WriteRom(Address, BlockSize, Data);
   }
   FuncEnter(u"SMI_WriteRomPiece");
-  UINT8 *Block = (UINT8 *)AllocateZeroPool(BlockSize == 0 ? 1 : BlockSize);
+  // Filled by a successful read, and only then written.
+  UINT8 *Block = (UINT8 *)AllocatePool(BlockSize == 0 ? 1 : BlockSize);
   if (Block == NULL || Data == NULL) {
     FreePool(Block);
     FuncExit(u"SMI_WriteRomPiece", u"Allocate memory failed");

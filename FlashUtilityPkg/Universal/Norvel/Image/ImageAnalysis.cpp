@@ -79,6 +79,8 @@ VOID AnalyzeImage(CONST UINT8 *Image, UINT32 Size) {
   INTN *Found[ImageSignatureCount + PayloadTagCount];
   BOOLEAN Starts[256];
   ZeroMem(Starts, sizeof(Starts));
+  UINT8 StartBytes[FIND_FIRST_OF_MAX];
+  UINTN StartCount = 0;
   UINTN Count = ImageSignatureCount + PayloadTagCount;
   for (UINTN N = 0; N < Count; N++) {
     if (N < ImageSignatureCount) {
@@ -90,11 +92,26 @@ VOID AnalyzeImage(CONST UINT8 *Image, UINT32 Size) {
       Found[N] = &Scan->Record[N - ImageSignatureCount];
     }
     *Found[N] = -1;
-    Starts[(UINT8)Needles[N][0]] = TRUE;
+    UINT8 First = (UINT8)Needles[N][0];
+    if (!Starts[First]) {
+      if (StartCount < FIND_FIRST_OF_MAX) {
+        StartBytes[StartCount] = First;
+      }
+      StartCount++;
+      Starts[First] = TRUE;
+    }
   }
+  // The signatures begin with few distinct bytes: jump from one to the next a
+  // word at a time instead of looking at every byte of the image.
+  BOOLEAN Jump = StartCount <= FIND_FIRST_OF_MAX;
   UINTN Open = Count;
   for (UINT64 At = 0; At < Size && Open != 0; At++) {
-    if (!Starts[Image[At]]) {
+    if (Jump) {
+      At += FindFirstOfBytes(Image + At, (UINTN)(Size - At), StartBytes, StartCount);
+      if (At >= Size) {
+        break;
+      }
+    } else if (!Starts[Image[At]]) {
       continue;
     }
     for (UINTN N = 0; N < Count; N++) {
