@@ -42,7 +42,10 @@
 
 MAIN_FLOW_STATE mMainFlow;
 
-VOID MainFlowResetState(VOID) { ZeroMem(&mMainFlow, sizeof(mMainFlow)); }
+VOID MainFlowResetState(VOID) {
+  FreePool(mMainFlow.FirmwareBios);
+  ZeroMem(&mMainFlow, sizeof(mMainFlow));
+}
 
 // Every failure of a flow leaves "Return To OS" with "AP Terminated" for EndProgram.
 static BOOLEAN FailRun(CONST CHAR16 *Name, CONST CHAR16 *Reason) {
@@ -86,9 +89,12 @@ static BOOLEAN RunQueryCommand(BOOLEAN *Ran) {
     PrintBanner(FALSE);
     return SaveRomToFile(mMainFlow.FileName);
   }
-  if (IsExtrFdSet() || IsOptionSet(OPT_EDT)) {
+  if (IsExtrFdSet()) {
+    return ExecuteExtrFd();
+  }
+  if (IsOptionSet(OPT_EDT)) {
     PrintBanner(FALSE);
-    return NotInThisBuild(IsExtrFdSet() ? u"-extrFD" : u"-edt");
+    return NotInThisBuild(u"-edt");
   }
   *Ran = FALSE;
   return FALSE;
@@ -99,11 +105,11 @@ static BOOLEAN FuncChk_configure(VOID) {
   FuncEnter(u"FuncChk_configure");
   mMainFlow.ConfigSecureImage = FALSE;
   if (IsPackageMode()) {
-    NotInThisBuild(u"A shell package");
-    FuncExit(u"FuncChk_configure", u"Get ini from package failed");
-    return FALSE;
-  }
-  if (!FuncLoadFileConfig(mMainFlow.FileName)) {
+    if (!FuncLoadPackageConfig()) {
+      FuncExit(u"FuncChk_configure", u"Get ini from package failed");
+      return FALSE;
+    }
+  } else if (!FuncLoadFileConfig(mMainFlow.FileName)) {
     FuncExit(u"FuncChk_configure", u"");
     return FALSE;
   }
@@ -293,11 +299,11 @@ static BOOLEAN FuncImageSelectAndFlash(VOID) {
   UINT8 *Image = NULL;
   UINT32 Size = 0;
   if (IsPackageMode()) {
-    NotInThisBuild(u"A shell package");
-    FuncExit(u"FuncImageSelectAndFlash", u"Load package FD failed");
-    return FALSE;
-  }
-  if (!EfiReadFile(mMainFlow.FileName, (VOID **)&Image, &Size)) {
+    if (!LoadPackageFD(&Image, &Size)) {
+      FuncExit(u"FuncImageSelectAndFlash", u"Load package FD failed");
+      return FALSE;
+    }
+  } else if (!EfiReadFile(mMainFlow.FileName, (VOID **)&Image, &Size)) {
     PrintBanner(FALSE);
     Print(u"\r\n    Error:\r\n    the FD file not found. (%s)\r\n\r\n", mMainFlow.FileName);
     FuncExit(u"FuncImageSelectAndFlash", u"FD file not found");
@@ -502,6 +508,19 @@ BOOLEAN EFIAPI UefiFlashMain(VOID) {
 
   CONST UINT8 *Bios = PayloadRecordData(PayloadBios);
   UINT32 BiosSize = PayloadRecordSize(PayloadBios);
+  // A multi-SKU BIOS record carries one image per model: this platform's is
+  // flashed, as in the shell flow, never the capsule as a whole.
+  if (IsVendorId(VENDOR_ID_DELL) && FindImageSignature(ImageSignatureMultiSku, Bios, BiosSize) >= 0) {
+    UINT8 *Copy = (UINT8 *)AllocateCopyPool(BiosSize, Bios);
+    if (Copy != NULL) {
+      UINT32 CopySize = BiosSize;
+      CheckAndSetMultiSkuPackage(&Copy, &CopySize);
+      FreePool(mMainFlow.FirmwareBios);
+      mMainFlow.FirmwareBios = Copy;
+      Bios = Copy;
+      BiosSize = CopySize;
+    }
+  }
   UINT8 UseBvdtMap = mIniSettings.ForceFlash.UseBvdtRomMap;
   UINT8 MoveProtect = mIniSettings.Others.EnableProtectionRegionMovement;
   UINT8 MovePrivate = mIniSettings.Others.EnablePrivateRegionMovement;

@@ -10,6 +10,7 @@ typedef struct {
   CHAR16 FileName[FILE_NAME_CHARS];
   CHAR16 OptionString[OPTION_STRING_CHARS];
   BOOLEAN ConfigSecureImage;  // the FD read for the configuration was a secure capsule
+  UINT8 *FirmwareBios;        // the model's image picked from a multi-SKU BIOS record
 } MAIN_FLOW_STATE;
 
 extern MAIN_FLOW_STATE mMainFlow;

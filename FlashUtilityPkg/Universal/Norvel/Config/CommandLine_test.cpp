@@ -6,6 +6,7 @@
 #include "CommandLineFixture.h"
 #include "ArgumentCheck.h"
 #include "Base/RunState.h"
+#include "Image/Package.h"
 
 namespace {
 
@@ -268,26 +269,28 @@ TEST_F(CommandLineTest, RefusedWordsAndOverlongTextsStopTheCheck) {
 }
 
 TEST_F(CommandLineTest, LauncherStringsStayUntouched) {
-  SetArgs({u"bios.fd", u"-OemCus", u"Value1", u"-extrFD", u"outdir", u"-pq"});
+  SetApplication(u"VyrFFT.efi");
+  SetArgs({u"bios.fd", u"-OemCus", u"CusValue1", u"-extrFD", u"outdir", u"-pq"});
   const std::vector<std::u16string> Before = Registered();
   CHAR16 FileName[FILE_NAME_CHARS], Options[OPTION_STRING_CHARS];
   ASSERT_TRUE(ArgumentCheck(FileName, Options));
-  EXPECT_EQ(" -pq", A(Options));
+  EXPECT_EQ(" -OemCus -pq", A(Options));
   EXPECT_EQ(Before, Registered());
   for (UINT32 I = 0; I < GetArgumentCount(); I++) EXPECT_EQ(Before[I], GetArgument(I));
-  EXPECT_EQ(std::u16string(u"Value1"), GetOemCusValue());
+  EXPECT_EQ(std::u16string(u"CusValue1"), GetOemCusValue());
   EXPECT_TRUE(IsExtrFdSet());
   EXPECT_EQ(std::u16string(u"outdir"), GetExtrFdDirectory());
   EXPECT_EQ(0u, GetWorkArgumentCount());  // the copy is released after the check
 
-  // -OemCus without its value fails the check, silently and before any word.
+  // -OemCus without its value fails the check before any word.
   ResetModuleState();
   ResetCommandLine();
   Boot();
   SetArgs({u"-pq", u"-OemCus"});
   EXPECT_FALSE(ArgumentCheck(FileName, Options));
   EXPECT_EQ(0, IsOptionSet(OPT_PQ));
-  EXPECT_EQ("", Console());
+  EXPECT_NE(std::string::npos, Console().find("    Invalid parameter \"\".\r\n    The parameter have to with prefix "
+                                              "\"CUS\".\r\n\r\n"));
 }
 
 // ---- Override options ----------------------------------------------------------

@@ -9,6 +9,8 @@
 #include "Console/FileAccess.h"
 #include "Image/Bvdt.h"
 #include "Image/ImageAnalysis.h"
+#include "Image/MultiFd.h"
+#include "Image/Package.h"
 #include "Image/Payload.h"
 #include "Smi/PlatformQueries.h"
 
@@ -126,6 +128,44 @@ VOID CheckAndSetMultiSkuPackage(UINT8 **Image, UINT32 *Size) {
     break;
   }
   FuncExit(u"CheckAndSetMultiSkuPackage", NULL);
+}
+
+BOOLEAN FuncLoadPackageConfig(VOID) {
+  FuncEnter(u"FuncLoadPackageConfig");
+  CHAR8 *Ini = NULL;
+  UINT32 IniSize = 0;
+  GetPackageIni(&Ini, &IniSize);
+  if (IniSize != 0) {
+    DebugPrint(0, u"ref. configure | ext|\r\n");
+    if (!LoadIniCopy((CONST UINT8 *)Ini, IniSize, TRUE)) {
+      FuncExit(u"FuncLoadPackageConfig", u"Load option failed");
+      return FALSE;
+    }
+    if (mIniSettings.MULTI_FD.Flag != 0 && !SelectMultiFd()) {
+      PrintBanner(FALSE);
+      Print(u"No match file in Multi-FD.\r\n");
+      FuncExit(u"FuncLoadPackageConfig", u"Multi-FD no match");
+      return FALSE;
+    }
+  }
+  UINT8 *Image = NULL;
+  UINT32 Size = 0;
+  if (!LoadPackageFD(&Image, &Size)) {
+    FuncExit(u"FuncLoadPackageConfig", u"Load package FD failed");
+    return FALSE;
+  }
+  AnalyzeImage(Image, Size);
+  if (IsVendorId(VENDOR_ID_DELL)) {
+    CheckAndSetMultiSkuPackage(&Image, &Size);
+  }
+  BOOLEAN Result = TRUE;
+  if (ParseSecureCapsule(Image, Size)) {
+    Result = LoadConfigFromSecureImage(Image, Size);
+  }
+  AnalyzeImage(NULL, 0);
+  FreePool(Image);
+  FuncExit(u"FuncLoadPackageConfig", Result ? NULL : u"Load config from secure image failed");
+  return Result;
 }
 
 BOOLEAN FuncLoadFileConfig(CHAR16 *FileName) {

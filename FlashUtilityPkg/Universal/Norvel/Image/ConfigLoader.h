@@ -9,6 +9,9 @@
 // when the FD file is a secure image, its own INI record. FileName is the
 // FD file name (FILE_NAME_CHARS), replaced by a multi-FD selection.
 BOOLEAN FuncLoadFileConfig(CHAR16 *FileName);
+// Shell flow in package mode: the package INI with its multi-FD selection,
+// then the selected image's own INI record when it is a secure image.
+BOOLEAN FuncLoadPackageConfig(VOID);
 // The INI record of a secure image becomes the configuration; both override
 // variables are cleared first.
 BOOLEAN LoadConfigFromSecureImage(CONST UINT8 *Image, UINT32 Size);

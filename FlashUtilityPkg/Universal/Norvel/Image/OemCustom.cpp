@@ -5,7 +5,6 @@
 #include "BaseLib.h"
 #include "Config/CommandLine.h"
 #include "Image/ImageAnalysis.h"
-#include "Image/PackageCommands.h"
 #include "Image/Payload.h"
 #include "Smi/FwsmiExchange.h"
 
@@ -109,23 +108,8 @@ static BOOLEAN IsEcUpdateInPlay(VOID) {
   return HasEcImage();
 }
 
-static VOID AddOemCusValue(VOID) {
-  CONST CHAR16 *Value = GetOemCusValue();
-  if (Value == NULL) {
-    return;
-  }
-  CHAR8 Ascii[OEM_CUSTOM_LIST_SIZE];
-  UINTN Index = 0;
-  for (; Value[Index] != 0 && Index < OEM_CUSTOM_LIST_SIZE - 1; Index++) {
-    Ascii[Index] = (CHAR8)(Value[Index] & 0xFF);
-  }
-  Ascii[Index] = 0;
-  AddOemCustomItem(Ascii);
-}
-
 BOOLEAN SMI_OemOdmCustom1(VOID) {
   FuncEnter(u"SMI_OemOdmCustom1");
-  AddOemCusValue();
   if (IsEcUpdateInPlay()) {
     AddOemCustomItem("ECCMD");
   }

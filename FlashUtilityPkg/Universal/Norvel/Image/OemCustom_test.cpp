@@ -133,7 +133,7 @@ TEST_F(OemCustomTest, ListContents) {
     OWNER_FLAG Option;  // OWNER_FLAG_COUNT: none
     bool SecureImage;
     bool Mfg;
-    const char16_t *OemCus;  // nullptr: not given
+    const char *OemCus;  // nullptr: not given
     std::string Sent;
   } Cases[] = {
       {"nothing", OWNER_FLAG_COUNT, false, false, nullptr, std::string("\0\xFF", 2)},
@@ -143,7 +143,7 @@ TEST_F(OemCustomTest, ListContents) {
       {"-ecp, secure image", OWNER_ECP, true, false, nullptr, std::string("\0\xFF", 2)},
       {"-ec, secure image, -mfg", OWNER_EC, true, true, nullptr, std::string("MFG\0\xFF", 5)},
       // The -OemCus word goes first, upper-cased.
-      {"-OemCus, -ecb", OWNER_ECB, false, false, u"cus_test", std::string("CUS_TEST\0ECCMD\0\xFF", 16)},
+      {"-OemCus, -ecb", OWNER_ECB, false, false, "cus_test", std::string("CUS_TEST\0ECCMD\0\xFF", 16)},
   };
   for (const auto &C : Cases) {
     SCOPED_TRACE(C.Name);
@@ -152,8 +152,7 @@ TEST_F(OemCustomTest, ListContents) {
     if (C.Option != OWNER_FLAG_COUNT) mCommandLine.Owner[C.Option] = 1;
     mCommandLine.Owner[OWNER_MFG] = C.Mfg;
     mImageAnalysis.Capsule.IsSecureImage = C.SecureImage;
-    mPackageCommands.OemCusGiven = C.OemCus != nullptr;
-    if (C.OemCus) StrCpyS(mPackageCommands.OemCusValue, OEM_CUS_VALUE_CHARS, C.OemCus);
+    if (C.OemCus) AddOemCustomItem(C.OemCus);
     EXPECT_TRUE(SMI_OemOdmCustom1());
     EXPECT_EQ(Prefix(g19h.Sent, C.Sent.size()), Text(C.Sent));
   }

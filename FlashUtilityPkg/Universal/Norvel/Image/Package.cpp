@@ -6,6 +6,7 @@
 #include "Base/Trace.h"
 #include "BaseLib.h"
 #include "Console/FileAccess.h"
+#include "Image/MultiFd.h"
 
 PACKAGE_STATE mPackage;
 
@@ -176,4 +177,244 @@ BOOLEAN ChkFilterArg_pkg(VOID) {
   }
   FuncExit(u"ChkFilterArg_pkg", NULL);
   return TRUE;
+}
+
+// ---- Packed images and resources ------------------------------------------------
+
+// A NUL-terminated name inside Field bytes at File[At]; FALSE when the field
+// leaves the file or holds no terminator.
+static BOOLEAN ReadPackName(CONST UINT8 *File, UINT32 Size, UINT64 At, UINTN Field, CHAR8 *Name) {
+  Name[0] = 0;
+  for (UINTN I = 0; I < Field && At + I < Size; I++) {
+    Name[I] = (CHAR8)File[At + I];
+    if (Name[I] == 0) {
+      return TRUE;
+    }
+  }
+  Name[0] = 0;
+  return FALSE;
+}
+
+// Offset and size of a header at File[At]; the data must lie inside the file.
+static PACKED_IMAGE_STATUS ReadPackedData(CONST UINT8 *File, UINT32 Size, UINT32 At, PACKED_IMAGE *Image,
+                                          CONST CHAR16 **Problem) {
+  if ((UINT64)At + PACK_SIGNATURE_LENGTH + 8 > Size) {
+    *Problem = u"its header runs past the end of the file";
+    return PackedImageDamaged;
+  }
+  UINT64 Start = (UINT64)At + ReadUnaligned32(File + At + PACK_SIGNATURE_LENGTH);
+  UINT32 Length = ReadUnaligned32(File + At + PACK_SIGNATURE_LENGTH + 4);
+  if (Length == 0 || Start + Length > Size) {
+    *Problem = Length == 0 ? u"it holds no data" : u"its data lies outside the file";
+    return PackedImageDamaged;
+  }
+  Image->Start = (UINT32)Start;
+  Image->Size = Length;
+  return PackedImageFound;
+}
+
+BOOLEAN GetExtraPack(CONST UINT8 *File, UINT32 Size, UINT8 *Count, CHAR8 *FirstName, CONST CHAR16 **Problem) {
+  *Problem = NULL;
+  INTN Ext = FindPackSignature(File, Size, "~EXT_PACK");
+  if (Ext < 0) {
+    return FALSE;
+  }
+  if ((UINT64)Ext + EXT_PACK_NAME_OFFSET > Size ||
+      !ReadPackName(File, Size, (UINT64)Ext + EXT_PACK_NAME_OFFSET, PACK_NAME_FIELD, FirstName)) {
+    *Problem = u"the extra pack header runs past the end of the file or its name is not terminated";
+    return FALSE;
+  }
+  *Count = File[Ext + EXT_PACK_COUNT_OFFSET];
+  return TRUE;
+}
+
+PACKED_IMAGE_STATUS GetPackedImage(CONST UINT8 *File, UINT32 Size, UINT32 Index, PACKED_IMAGE *Image,
+                                   CONST CHAR16 **Problem) {
+  *Problem = NULL;
+  ZeroMem(Image, sizeof(*Image));
+  if (Index == 0) {
+    INTN Rom = FindPackSignature(File, Size, "~ROM_PACK");
+    if (Rom < 0) {
+      return PackedImageMissing;
+    }
+    PACKED_IMAGE_STATUS Status = ReadPackedData(File, Size, (UINT32)Rom, Image, Problem);
+    UINT8 Count = 0;
+    CONST CHAR16 *ExtProblem = NULL;
+    if (Status == PackedImageFound && !GetExtraPack(File, Size, &Count, Image->Name, &ExtProblem) &&
+        ExtProblem != NULL) {
+      *Problem = ExtProblem;
+      return PackedImageDamaged;
+    }
+    return Status;
+  }
+  if (Index > 99) {
+    return PackedImageMissing;
+  }
+  CHAR8 Signature[PACK_SIGNATURE_LENGTH + 1];
+  AsciiSPrint(Signature, sizeof(Signature), "$ROM_P%02d_", Index);
+  INTN At = FindBytes(File, Size, Signature, PACK_SIGNATURE_LENGTH);
+  if (At < 0) {
+    return PackedImageMissing;
+  }
+  PACKED_IMAGE_STATUS Status = ReadPackedData(File, Size, (UINT32)At, Image, Problem);
+  if (Status == PackedImageFound &&
+      !ReadPackName(File, Size, (UINT64)At + ROM_HEADER_NAME_OFFSET, PACK_NAME_FIELD, Image->Name)) {
+    *Problem = u"its file name is not terminated inside the file";
+    return PackedImageDamaged;
+  }
+  return Status;
+}
+
+// A damaged package is named as such; nothing is loaded from it.
+static VOID PrintPackageDamaged(UINT32 Index, CONST CHAR16 *Problem) {
+  Print(u"\r\n    Error:\r\n    The package is damaged: BIOS image %d: %s.\r\n\r\n", Index + 1, Problem);
+}
+
+static BOOLEAN NameMatches(CONST CHAR16 *Wanted, CONST CHAR8 *Name) {
+  CHAR16 Wide[PACK_NAME_FIELD];
+  AsciiStrToUnicodeS(Name, Wide, ARRAY_SIZE(Wide));
+  return StrEqualNoCase(Wanted, Wide);
+}
+
+static BOOLEAN CopyPackedImage(CONST PACKED_IMAGE *Packed, UINT8 **Image, UINT32 *Size) {
+  *Image = (UINT8 *)AllocateCopyPool(Packed->Size, mPackage.File + Packed->Start);
+  if (*Image == NULL) {
+    Print(u"Error:\r\nAllocate memory failed (0x%X)\r\n", Packed->Size);
+    return FALSE;
+  }
+  *Size = Packed->Size;
+  return TRUE;
+}
+
+static BOOLEAN LoadPackageFDExit(BOOLEAN Result, CONST CHAR16 *Reason) {
+  FuncExit(u"LoadPackageFD", Reason);
+  return Result;
+}
+
+BOOLEAN LoadPackageFD(UINT8 **Image, UINT32 *Size) {
+  FuncEnter(u"LoadPackageFD");
+  *Image = NULL;
+  *Size = 0;
+  CHAR16 Wanted[MULTI_FD_NAME_CHARS + 1];
+  GetMultiFdFileName(Wanted, ARRAY_SIZE(Wanted));
+  DebugPrint(4, u"MultiFD match filename [%s]\r\n", Wanted);
+  PACKED_IMAGE First;
+  CONST CHAR16 *Problem = NULL;
+  PACKED_IMAGE_STATUS Status = GetPackedImage(mPackage.File, mPackage.FileSize, 0, &First, &Problem);
+  if (Status == PackedImageMissing) {
+    Print(u"\r\n    Error:\r\n    The package holds no BIOS image.\r\n\r\n");
+    return LoadPackageFDExit(FALSE, u"ROM pack header NOT found");
+  }
+  if (Status == PackedImageDamaged) {
+    PrintPackageDamaged(0, Problem);
+    return LoadPackageFDExit(FALSE, u"ROM pack header damaged");
+  }
+  UINT8 Count = 0;
+  CHAR8 FirstName[PACK_NAME_FIELD];
+  if (!GetExtraPack(mPackage.File, mPackage.FileSize, &Count, FirstName, &Problem)) {
+    if (!CopyPackedImage(&First, Image, Size)) {
+      return LoadPackageFDExit(FALSE, u"Allocate memory failed");
+    }
+    return LoadPackageFDExit(TRUE, u"Ext pack header NOT found");
+  }
+  DebugPrint(4, u"Pack Image = %a\r\n", FirstName);
+  DebugPrint(4, u"Bios Count = %d\r\n", Count);
+  if (Wanted[0] == 0 || Count == 1 || NameMatches(Wanted, FirstName)) {
+    if (!CopyPackedImage(&First, Image, Size)) {
+      return LoadPackageFDExit(FALSE, u"Allocate memory failed");
+    }
+    return LoadPackageFDExit(TRUE, u"Fist packed BIOS file loaded");
+  }
+  for (UINT32 Index = 1; Index < Count; Index++) {
+    PACKED_IMAGE Packed;
+    Status = GetPackedImage(mPackage.File, mPackage.FileSize, Index, &Packed, &Problem);
+    if (Status == PackedImageMissing) {
+      DebugPrint(4, u"no pack header (%02d)\r\n", Index);
+      continue;
+    }
+    if (Status == PackedImageDamaged) {
+      PrintPackageDamaged(Index, Problem);
+      return LoadPackageFDExit(FALSE, u"ROM header damaged");
+    }
+    DebugPrint(4, u"ExtRomHdr->pcFilename - %a\r\n", Packed.Name);
+    DebugPrint(4, u"Compare match FD name [%s] with pack filenmae [%a]\r\n", Wanted, Packed.Name);
+    if (NameMatches(Wanted, Packed.Name)) {
+      if (!CopyPackedImage(&Packed, Image, Size)) {
+        return LoadPackageFDExit(FALSE, u"Allocate memory failed");
+      }
+      return LoadPackageFDExit(TRUE, u"NOT 1st");
+    }
+  }
+  Print(u"\r\n    Error:\r\n    The package holds no BIOS image named %s.\r\n\r\n", Wanted);
+  return LoadPackageFDExit(FALSE, u"NO match");
+}
+
+static BOOLEAN ResourceNameMatches(CONST CHAR8 *Record, CONST CHAR8 *Wanted) {
+  return AsciiStrLen(Record) == AsciiStrLen(Wanted) && AsciiStrEqualNoCase(Record, Wanted);
+}
+
+BOOLEAN GetResourceFile(CONST CHAR8 *Name) {
+  FuncEnter(u"GetResourceFile");
+  UINT8 *File = NULL;
+  UINT32 Size = 0;
+  if (!EfiReadFile(mPackage.ApplicationName, (VOID **)&File, &Size)) {
+    FuncExit(u"GetResourceFile", u"Read application file failed");
+    return FALSE;
+  }
+  CONST CHAR8 Signature[] = "$EXT_RESRC";
+  CONST UINTN SignatureLength = sizeof(Signature) - 1;
+  UINT32 Position = 0;
+  UINT32 Record = 0;
+  BOOLEAN Result = FALSE;
+  BOOLEAN Done = FALSE;
+  while (!Done && Position < Size) {
+    INTN Found = FindBytes(File + Position, Size - Position, Signature, SignatureLength);
+    if (Found < 0) {
+      break;
+    }
+    UINT32 At = Position + (UINT32)Found;
+    Position = At + 1;
+    Record++;
+    if ((UINT64)At + RESOURCE_HEADER_SIZE > Size) {
+      DebugPrint(4, u"resource header runs past the file. (%d)\r\n", Record);
+      continue;
+    }
+    UINT16 Verify = ReadUnaligned16(File + At + SignatureLength);
+    if (Verify != RESOURCE_VERIFY_CODE) {
+      DebugPrint(4, u"Verify code fail. (0x%X)\r\n", Verify);
+      continue;
+    }
+    CHAR8 RecordName[RESOURCE_NAME_FIELD];
+    if (!ReadPackName(File, Size, (UINT64)At + RESOURCE_NAME_OFFSET, RESOURCE_NAME_FIELD, RecordName)) {
+      DebugPrint(4, u"resource name not terminated. (%d)\r\n", Record);
+      continue;
+    }
+    if (!ResourceNameMatches(RecordName, Name)) {
+      DebugPrint(4, u"not matched. (%d)(%a/%a)\r\n", Record, RecordName, Name);
+      continue;
+    }
+    UINT32 DataSize = ReadUnaligned32(File + At + SignatureLength + 2);
+    // The size is the file's word: a record whose data would leave the file is not written.
+    if ((UINT64)At + RESOURCE_HEADER_SIZE + DataSize > Size) {
+      DebugPrint(4, u"resource data runs past the file. (%a)\r\n", RecordName);
+      Done = TRUE;
+      break;
+    }
+    CHAR16 Wide[RESOURCE_NAME_FIELD];
+    AsciiStrToUnicodeS(RecordName, Wide, ARRAY_SIZE(Wide));
+    Result = EfiWriteFile(Wide, File + At + RESOURCE_HEADER_SIZE, DataSize);
+    if (Result) {
+      DebugPrint(4, u"resource file saved. (%s)\r\n", Wide);
+    } else {
+      DebugPrint(4, u"save resource to file fail. (%s)\r\n", Wide);
+      EfiDeleteWrittenFile(Wide);
+    }
+    Done = TRUE;
+  }
+  if (!Done) {
+    DebugPrint(4, u"resource not found. (%a)\r\n", Name);
+  }
+  FreePool(File);
+  FuncExit(u"GetResourceFile", Result ? NULL : u"resource not saved");
+  return Result;
 }

@@ -1,7 +1,6 @@
 // Package commands that consume their own arguments before the option words
-// are checked: -OemCus VALUE and -extrFD [DIRECTORY]. The pre-passes only
-// record what was asked; the operations that act on it come with the package
-// formats and the 19h exchange.
+// are checked: -OemCus VALUE (into the 19h list) and -extrFD [DIRECTORY], and
+// the -extrFD extraction itself.
 #ifndef VYR_PACKAGE_COMMANDS_H_
 #define VYR_PACKAGE_COMMANDS_H_
 
@@ -14,7 +13,7 @@ typedef struct {
   BOOLEAN OemCusGiven;
   CHAR16 OemCusValue[OEM_CUS_VALUE_CHARS];
   BOOLEAN ExtrFd;
-  CHAR16 ExtrFdDirectory[EXTR_FD_DIRECTORY_CHARS];  // empty: the current directory
+  CHAR16 ExtrFdDirectory[EXTR_FD_DIRECTORY_CHARS];  // relative to the current directory unless it starts with '\' 
 } PACKAGE_COMMANDS_STATE;
 
 extern PACKAGE_COMMANDS_STATE mPackageCommands;
@@ -22,14 +21,17 @@ extern PACKAGE_COMMANDS_STATE mPackageCommands;
 VOID PackageCommandsResetState(VOID);
 
 // Both work on the command line's argument copy (CopyArgumentList) and blank
-// the words they consume. OemCusPrePass fails when -OemCus has no value or
-// the value does not fit; ExtrFdPrePass never fails.
+// the words they consume. OemCusPrePass fails when a -OemCus value is missing,
+// lacks the "CUS" prefix or does not fit the 19h list; ExtrFdPrePass never fails.
 BOOLEAN OemCusPrePass(VOID);
 BOOLEAN ExtrFdPrePass(VOID);
 
 BOOLEAN IsOemCusGiven(VOID);
 CONST CHAR16 *GetOemCusValue(VOID);  // NULL when -OemCus was not given
 BOOLEAN IsExtrFdSet(VOID);
-CONST CHAR16 *GetExtrFdDirectory(VOID);  // "" when no directory was given
+CONST CHAR16 *GetExtrFdDirectory(VOID);
+// Writes every packed BIOS image into the -extrFD directory; TRUE only when
+// all of them were written.
+BOOLEAN ExecuteExtrFd(VOID);
 
 #endif  // VYR_PACKAGE_COMMANDS_H_

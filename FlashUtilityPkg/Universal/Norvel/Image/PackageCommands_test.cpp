@@ -1,7 +1,9 @@
 #include "Image/PackageCommands.h"
 
-#include "CommandLineFixture.h"
 #include "Base/RunState.h"
+#include "CommandLineFixture.h"
+#include "Image/OemCustom.h"
+#include "Image/Package.h"
 
 namespace {
 
@@ -10,7 +12,7 @@ using vyr::testing::CommandLineTest;
 struct PrePassCase {
   std::vector<std::u16string> Args;
   bool Result;
-  const char *OemCus;  // nullptr: not given
+  std::string List;  // the finished 19h list
   bool ExtrFd;
   const char *Directory;
   std::vector<std::u16string> Left;  // the work list afterwards, argument 0 excluded
@@ -18,37 +20,41 @@ struct PrePassCase {
 
 TEST_F(CommandLineTest, PrePassesConsumeTheirWords) {
   const std::u16string LongDir(128, u'd');
+  const std::string Empty("\0\xFF", 2);
   const PrePassCase Cases[] = {
-      {{u"-OemCus", u"ABC", u"-pq"}, true, "ABC", false, "", {u"", u"", u"-pq"}},
-      {{u"bios.fd", u"/oemcus", u"-x-"}, true, "-x-", false, "", {u"bios.fd", u"", u""}},
-      {{u"-OemCus", u"A", u"-OemCus", u"B"}, true, "B", false, "", {u"", u"", u"", u""}},
-      {{u"-pq", u"-OemCus"}, false, nullptr, false, "", {u"-pq", u"-OemCus"}},
-      {{u"-OemCus", u""}, false, nullptr, false, "", {u"-OemCus", u""}},
-      {{u"-OemCus", std::u16string(256, u'v')}, false, nullptr, false, "", {u"-OemCus", std::u16string(256, u'v')}},
-      {{u"-OemCus", u"-extrFD", u"out"}, true, "-extrFD", false, "", {u"", u"", u"out"}},
-      {{u"-extrFD"}, true, nullptr, true, "", {u""}},
-      {{u"-EXTRFD", u"out", u"-pq"}, true, nullptr, true, "out", {u"", u"", u"-pq"}},
-      {{u"-extrFD", u"-pq"}, true, nullptr, true, "", {u"", u"-pq"}},
-      {{u"-extrFD", u"/out"}, true, nullptr, true, "", {u"", u"/out"}},
-      {{u"-extrFD", LongDir}, true, nullptr, true, "", {u"", LongDir}},
-      {{u"-extrFD", u"-OemCus", u"V"}, true, "V", true, "", {u"", u"", u""}},
-      {{u"-extrFDx", u"out"}, true, nullptr, false, "", {u"-extrFDx", u"out"}},
+      {{u"-OemCus", u"cus_test", u"-pq"}, true, std::string("CUS_TEST\0\xFF", 10), false, "", {u"-OemCus", u"", u"-pq"}},
+      {{u"bios.fd", u"/oemcus", u"CUSx", u"-OemCus", u"Cus2"}, true, std::string("CUSX\0CUS2\0\xFF", 11), false, "",
+       {u"bios.fd", u"/oemcus", u"", u"-OemCus", u""}},
+      // A value without the prefix, or none, refuses the command line.
+      {{u"-pq", u"-OemCus"}, false, Empty, false, "", {u"-pq", u"-OemCus"}},
+      {{u"-OemCus", u"-extrFD"}, false, Empty, false, "", {u"-OemCus", u"-extrFD"}},
+      {{u"-OemCus", u"CU"}, false, Empty, false, "", {u"-OemCus", u"CU"}},
+      {{u"-OemCus", u"CUS" + std::u16string(250, u'v')}, false, Empty, false, "",
+       {u"-OemCus", u"CUS" + std::u16string(250, u'v')}},
+      {{u"-extrFD"}, true, Empty, true, "Flash_FD", {u""}},
+      {{u"-EXTRFD", u"out\\", u"-pq"}, true, Empty, true, "out", {u"", u"", u"-pq"}},
+      {{u"-extrFD", u"-pq"}, true, Empty, true, "Flash_FD", {u"", u"-pq"}},
+      {{u"-extrFD", u"/out"}, true, Empty, true, "Flash_FD", {u"", u"/out"}},
+      {{u"-extrFD", LongDir}, true, Empty, true, "Flash_FD", {u"", LongDir}},
+      {{u"-extrFDx", u"out"}, true, Empty, false, "", {u"-extrFDx", u"out"}},
   };
   for (const PrePassCase &Case : Cases) {
     SCOPED_TRACE(A(Case.Args[0].c_str()) + " " + (Case.Args.size() > 1 ? A(Case.Args[1].c_str()) : ""));
     ResetModuleState();
     ResetCommandLine();
     Boot();
+    SetApplication(u"fs0:\\Tools\\Flash.efi");
     SetArgs(Case.Args);
     bool Result = OemCusPrePass();
     EXPECT_EQ(Case.Result, Result);
     if (Result) {
       EXPECT_TRUE(ExtrFdPrePass());
+    } else {
+      EXPECT_NE(std::string::npos, Console().find("    Error:\r\n    ")) << Console();
     }
-    EXPECT_EQ(Case.OemCus != nullptr, IsOemCusGiven());
-    if (Case.OemCus) {
-      EXPECT_EQ(Case.OemCus, A(GetOemCusValue()));
-    }
+    UINT8 List[OEM_CUSTOM_LIST_SIZE];
+    FinishOemCustomList(List);
+    EXPECT_EQ(Case.List, std::string(reinterpret_cast<char *>(List), Case.List.size()));
     EXPECT_EQ(Case.ExtrFd, IsExtrFdSet());
     EXPECT_EQ(Case.Directory, A(GetExtrFdDirectory()));
     ASSERT_EQ(Case.Left.size() + 1, GetWorkArgumentCount());
