@@ -349,25 +349,12 @@ BOOLEAN LoadPackageFD(UINT8 **Image, UINT32 *Size) {
   return LoadPackageFDExit(FALSE, u"NO match");
 }
 
-static BOOLEAN ResourceNameMatches(CONST CHAR8 *Record, CONST CHAR8 *Wanted) {
-  return AsciiStrLen(Record) == AsciiStrLen(Wanted) && AsciiStrEqualNoCase(Record, Wanted);
-}
-
-BOOLEAN GetResourceFile(CONST CHAR8 *Name) {
-  FuncEnter(u"GetResourceFile");
-  UINT8 *File = NULL;
-  UINT32 Size = 0;
-  if (!EfiReadFile(mPackage.ApplicationName, (VOID **)&File, &Size)) {
-    FuncExit(u"GetResourceFile", u"Read application file failed");
-    return FALSE;
-  }
+BOOLEAN FindResourceRecord(CONST UINT8 *File, UINT32 Size, CONST CHAR8 *Name, UINT32 *Start, UINT32 *DataSize) {
   CONST CHAR8 Signature[] = "$EXT_RESRC";
   CONST UINTN SignatureLength = sizeof(Signature) - 1;
   UINT32 Position = 0;
   UINT32 Record = 0;
-  BOOLEAN Result = FALSE;
-  BOOLEAN Done = FALSE;
-  while (!Done && Position < Size) {
+  while (Position < Size) {
     INTN Found = FindBytes(File + Position, Size - Position, Signature, SignatureLength);
     if (Found < 0) {
       break;
@@ -389,30 +376,45 @@ BOOLEAN GetResourceFile(CONST CHAR8 *Name) {
       DebugPrint(4, u"resource name not terminated. (%d)\r\n", Record);
       continue;
     }
-    if (!ResourceNameMatches(RecordName, Name)) {
+    if (AsciiStrLen(RecordName) != AsciiStrLen(Name) || !AsciiStrEqualNoCase(RecordName, Name)) {
       DebugPrint(4, u"not matched. (%d)(%a/%a)\r\n", Record, RecordName, Name);
       continue;
     }
-    UINT32 DataSize = ReadUnaligned32(File + At + SignatureLength + 2);
-    // The size is the file's word: a record whose data would leave the file is not written.
-    if ((UINT64)At + RESOURCE_HEADER_SIZE + DataSize > Size) {
+    UINT32 Length = ReadUnaligned32(File + At + SignatureLength + 2);
+    // The size is the file's word: a record whose data would leave the file is not taken.
+    if ((UINT64)At + RESOURCE_HEADER_SIZE + Length > Size) {
       DebugPrint(4, u"resource data runs past the file. (%a)\r\n", RecordName);
-      Done = TRUE;
-      break;
+      return FALSE;
     }
+    *Start = At + RESOURCE_HEADER_SIZE;
+    *DataSize = Length;
+    return TRUE;
+  }
+  DebugPrint(4, u"resource not found. (%a)\r\n", Name);
+  return FALSE;
+}
+
+BOOLEAN GetResourceFile(CONST CHAR8 *Name) {
+  FuncEnter(u"GetResourceFile");
+  UINT8 *File = NULL;
+  UINT32 Size = 0;
+  if (!EfiReadFile(mPackage.ApplicationName, (VOID **)&File, &Size)) {
+    FuncExit(u"GetResourceFile", u"Read application file failed");
+    return FALSE;
+  }
+  UINT32 Start = 0;
+  UINT32 DataSize = 0;
+  BOOLEAN Result = FALSE;
+  if (FindResourceRecord(File, Size, Name, &Start, &DataSize)) {
     CHAR16 Wide[RESOURCE_NAME_FIELD];
-    AsciiStrToUnicodeS(RecordName, Wide, ARRAY_SIZE(Wide));
-    Result = EfiWriteFile(Wide, File + At + RESOURCE_HEADER_SIZE, DataSize);
+    AsciiStrToUnicodeS(Name, Wide, ARRAY_SIZE(Wide));
+    Result = EfiWriteFile(Wide, File + Start, DataSize);
     if (Result) {
       DebugPrint(4, u"resource file saved. (%s)\r\n", Wide);
     } else {
       DebugPrint(4, u"save resource to file fail. (%s)\r\n", Wide);
       EfiDeleteWrittenFile(Wide);
     }
-    Done = TRUE;
-  }
-  if (!Done) {
-    DebugPrint(4, u"resource not found. (%a)\r\n", Name);
   }
   FreePool(File);
   FuncExit(u"GetResourceFile", Result ? NULL : u"resource not saved");

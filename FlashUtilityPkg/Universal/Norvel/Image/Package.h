@@ -72,6 +72,9 @@ BOOLEAN GetExtraPack(CONST UINT8 *File, UINT32 Size, UINT8 *Count, CHAR8 *FirstN
 // The packed image that the multi-FD selection named (the first when it named
 // none), in a new buffer the caller frees.
 MUST_CHECK BOOLEAN LoadPackageFD(UINT8 **Image, UINT32 *Size);
+// The data of the first resource record named Name (any case) with the
+// right verify code; FALSE when there is none or its data leaves the file.
+BOOLEAN FindResourceRecord(CONST UINT8 *File, UINT32 Size, CONST CHAR8 *Name, UINT32 *Start, UINT32 *DataSize);
 // Writes the resource record of that name to a file of that name in the
 // current directory.
 MUST_CHECK BOOLEAN GetResourceFile(CONST CHAR8 *Name);
