@@ -2,8 +2,9 @@
 # The UEFI part of the test command: builds the IA32 and X64 images, proves
 # that the image check refuses a global constructor, and boots the packaged
 # driver with its launcher in QEMU + OVMF on both architectures
-# (Tests/qemu/run-uefi.sh), then runs whole updates, a firmware run, a save
-# and a run typed in the UEFI shell against the emulated BIOS driver
+# (Tests/qemu/run-uefi.sh), then runs whole updates, a firmware run, a save,
+# a run typed in the UEFI shell, a shell package and its -extrFD against the
+# emulated BIOS driver
 # (Tests/qemu/run-update.sh). Needs scripts/install-deps.sh --uefi.
 #
 #   scripts/uefi-test.sh [VYRPACK]      (default build/host-asan/vyrpack; vyrfft beside it)
@@ -65,7 +66,7 @@ done
 # run on the host's emulated PC. A new engine is one more line here.
 bin=$(dirname "$vyrpack")
 for arch in ia32 x64; do
-  for scenario in update firmware save shell; do
+  for scenario in update firmware save shell package extract; do
     Tests/qemu/run-update.sh "$arch" "build/uefi-$arch" "$bin" "$work/$arch-$scenario" "$scenario"
     result $? "QEMU + OVMF $scenario run against the emulated BIOS ($arch)"
   done

@@ -18,6 +18,11 @@
 #           save      the launcher with "saved.rom -g -dbg": the flash saved to a file
 #           shell     as update, but typed in the firmware's UEFI shell: load the BIOS
 #                     driver, fs0:, then the launcher
+#           package   the launcher as a shell package (vyrpack package) carrying
+#                     other.fd and new.fd, its platform.ini selecting new.fd by model
+#                     name, run with "-dbg"
+#           extract   the same package with "-extrFD -dbg": both images written to
+#                     VyrFFTLauncher_FD on the disk, nothing flashed
 set -u
 # shellcheck source=checks.sh
 source "$(dirname "$0")/checks.sh"
@@ -27,9 +32,9 @@ bin=${3:-}
 work=${4:-}
 scenario=${5:-}
 case $scenario in
-  update | firmware | save | shell) ;;
+  update | firmware | save | shell | package | extract) ;;
   *)
-    echo "usage: $0 ia32|x64 UEFI_BUILD_DIR HOST_BIN_DIR WORKDIR update|firmware|save|shell" >&2
+    echo "usage: $0 ia32|x64 UEFI_BUILD_DIR HOST_BIN_DIR WORKDIR update|firmware|save|shell|package|extract" >&2
     exit 2
     ;;
 esac
@@ -78,6 +83,19 @@ cp "$root/Tools/vyrfft/examples/platform.ini" machine/fs0/platform.ini
   echo "run-update: packaging the driver's test image failed"
   exit 1
 }
+# The launcher the shell starts: itself, or itself as a package of two images.
+launcher=$build/VyrFFTLauncher.efi
+if [ "$scenario" = package ] || [ "$scenario" = extract ]; then
+  "$bin/vyrpack" fd --image machine/flash.bin --out other.fd --model OtherPC --version V1.02 \
+    --change 0x300000:0x10000 >/dev/null
+  { cat machine/fs0/platform.ini; printf '\r\n[MULTI_FD]\r\nFlag=1\r\nFD#01=ID,OtherPC,other.fd\r\nFD#02=ID,VyrPC,new.fd\r\n'; } >package.ini
+  "$bin/vyrpack" package --image "$launcher" --out VyrFFTLauncher.efi --fd other.fd --fd machine/fs0/new.fd \
+    --ini package.ini --filter "/dbg /extrFD" >/dev/null || {
+    echo "run-update: building the shell package failed"
+    exit 1
+  }
+  launcher=$PWD/VyrFFTLauncher.efi
+fi
 "$bin/vyrfft" --machine machine --export-bios bios.setup || exit 1
 cp machine/flash.bin flash-before.bin
 
@@ -85,12 +103,14 @@ case $scenario in
   update | shell) words=(new.fd -dbg) ;;
   firmware) words=(--firmware -dbg) ;;
   save) words=(saved.rom -g -dbg) ;;
+  package) words=(-dbg) ;;
+  extract) words=(-extrFD -dbg) ;;
 esac
 
 # ---- The same run on the host's emulated PC --------------------------------------------------
 cp -r machine host
 # Argument 0 names the launcher, which the utility opens (a shell package would be appended to it).
-cp "$build/VyrFFTLauncher.efi" host/fs0/VyrFFTLauncher.efi
+cp "$launcher" host/fs0/VyrFFTLauncher.efi
 host_words=("${words[@]}")
 host_options=()
 if [ "${words[0]}" = --firmware ]; then
@@ -109,7 +129,7 @@ mformat -i disk.img -t 64 -h 64 -s 32 -v VYRFFT :: &&
   mcopy -i disk.img "$build/EmuBios.efi" ::/EmuBios/EmuBios.efi &&
   mcopy -i disk.img bios.setup flash-before.bin ::/EmuBios/ &&
   mren -i disk.img ::/EmuBios/flash-before.bin ::/EmuBios/flash.bin &&
-  mcopy -i disk.img "$build/VyrFFTLauncher.efi" VyrFFT.efi machine/fs0/new.fd machine/fs0/platform.ini :: || {
+  mcopy -i disk.img "$launcher" VyrFFT.efi machine/fs0/new.fd machine/fs0/platform.ini :: || {
   echo "run-update: building the FAT disk failed"
   exit 1
 }
@@ -143,6 +163,11 @@ mcopy -n -i disk.img ::/VyrFFT-Secure.Log log.txt 2>/dev/null || : >log.txt
 tr -d '\r' <log.txt >log-lf.txt
 tr -d '\r' <host/fs0/VyrFFT-Secure.Log >host-log-lf.txt 2>/dev/null || : >host-log-lf.txt
 [ "$scenario" = save ] && { mcopy -n -i disk.img ::/saved.rom saved.rom 2>/dev/null || : >saved.rom; }
+if [ "$scenario" = extract ]; then
+  for name in other.fd new.fd; do
+    mcopy -n -i disk.img "::/VyrFFTLauncher_FD/$name" "extracted-$name" 2>/dev/null || : >"extracted-$name"
+  done
+fi
 
 # ---- Checks ----------------------------------------------------------------------------------
 same() { cmp -s "$1" "$2"; }
@@ -175,8 +200,11 @@ console_lines host-console.txt >host-console-lines.txt
 check "the console shows every line the host run showed" test -z "$(comm -13 console-lines.txt host-console-lines.txt)"
 case $scenario in
   save) check "the console shows the save" has "Read Current ROM Start" serial.txt ;;
+  extract) check "the console names both extracted images" has "extracts to... VyrFFTLauncher_FD\\new.fd" serial.txt ;;
   *) check "the console says the update is done" has "Update BIOS completed." serial.txt ;;
 esac
+[ "$scenario" = package ] &&
+  check "the package's multi-FD selection named new.fd" has "MultiFD match filename [new.fd]" log-lf.txt
 entry=ShellFlashMain
 [ "$scenario" = firmware ] && entry=UefiFlashMain
 check "$entry returned TRUE" has "VyrFFT launcher: $entry returned TRUE" serial.txt
@@ -184,9 +212,15 @@ check "EndProgram returned TRUE (the completion request was accepted)" \
   has "VyrFFT launcher: EndProgram returned TRUE" serial.txt
 check "no write-back of the flash failed" test -z "$(grep -F 'VyrEmuBios: writing back' serial.txt)"
 case $scenario in
-  update | shell | firmware)
+  update | shell | firmware | package)
     check "the flash copied out of the disk equals the host run's, byte for byte" same flash-after.bin host/flash.bin
     check "the update changed the flash" differ flash-after.bin flash-before.bin
+    ;;
+  extract)
+    check "new.fd was extracted byte for byte" same extracted-new.fd machine/fs0/new.fd
+    check "other.fd was extracted byte for byte" same extracted-other.fd other.fd
+    check "the host run extracted the same files" same host/fs0/VyrFFTLauncher_FD/new.fd machine/fs0/new.fd
+    check "an extraction leaves the flash as it was" same flash-after.bin flash-before.bin
     ;;
   save)
     check "the saved file equals the flash, byte for byte" same saved.rom flash-before.bin
