@@ -9,6 +9,7 @@
 #include "Console/FileAccess.h"
 #include "Image/Bvdt.h"
 #include "Image/ImageAnalysis.h"
+#include "Image/MultiFd.h"
 #include "Image/Payload.h"
 #include "Smi/PlatformQueries.h"
 
@@ -23,9 +24,11 @@ static VOID PrintFdNotFound(CONST CHAR16 *FileName) {
 }
 
 BOOLEAN SelectMultiFdEntry(CHAR16 *FileName) {
-  (VOID)FileName;
-  DebugPrint(4, u" Multi-FD selection not built yet\r\n");
-  return FALSE;
+  if (!SelectMultiFd()) {
+    return FALSE;
+  }
+  GetMultiFdFileName(FileName, MULTI_FD_NAME_CHARS + 1);
+  return TRUE;
 }
 
 // Copies Size bytes into a new buffer with a terminator and loads them.
