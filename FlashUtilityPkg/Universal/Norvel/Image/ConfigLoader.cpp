@@ -152,7 +152,7 @@ BOOLEAN FuncLoadFileConfig(CHAR16 *FileName) {
       FuncExit(u"FuncLoadFileConfig", u"Load option failed");
       return FALSE;
     }
-    if (mIniSettings.MULTI_FD.Flag != 0) {
+    if (IsMultiFdEnabled()) {
       if (!SelectMultiFdEntry(FileName)) {
         PrintBanner(FALSE);
         Print(u"No match file in Multi-FD.\r\n");
