@@ -4,9 +4,12 @@
 // a name that an entry from FD#01 on carries, of at most 39 characters.
 //
 // Input: a mode byte, then the text. Mode bit 4 set: the text is one entry
-// for the matcher (mode >> 5) % 5; clear: the text's lines are FD#00, FD#01
-// ... and the selection runs (bit 3 set: from FD#01, so FD#00 stays empty).
-// Mode & 7 == 0 traces everything to the screen.
+// for the matcher (mode >> 5) % 5; clear: the text's lines are consecutive
+// entries from FD#00 (bit 3 set: from the index the next byte gives, % 100)
+// and the selection runs. Mode & 7 == 0 traces everything to the screen.
+// At most 24 lines become entries (4 when traced: each traced line costs a
+// screen line): more entries only repeat the walk.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -54,7 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   fuzz::SharedMachine(Machine, Ready);
   fuzz::Reader In(Data, Size);
   const uint8_t Mode = In.U8();
-  fuzz::TraceToScreen((Mode & 7) == 0);
+  const bool Traced = (Mode & 7) == 0;
+  fuzz::TraceToScreen(Traced);
+  const size_t First = (Mode & 0x18) == 0x08 ? In.U8() % INI_MULTI_FD_ENTRIES : 0;
   const std::vector<uint8_t> Rest = In.Rest();
 
   if ((Mode & 0x10) != 0) {
@@ -70,8 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   for (size_t Index : Used()) mIniSettings.MULTI_FD.Fd[Index][0] = 0;
   Used().clear();
   std::vector<std::string> Entries(INI_MULTI_FD_ENTRIES);
-  size_t Index = (Mode & 0x08) != 0 ? 1 : 0;
-  for (size_t At = 0; At <= Rest.size() && Index < INI_MULTI_FD_ENTRIES; Index++) {
+  const size_t Last = std::min<size_t>(INI_MULTI_FD_ENTRIES, First + (Traced ? 4 : 24));
+  size_t Index = First;
+  for (size_t At = 0; At <= Rest.size() && Index < Last; Index++) {
     size_t End = At;
     while (End < Rest.size() && Rest[End] != '\n') End++;
     std::string Line(Rest.begin() + At, Rest.begin() + End);
