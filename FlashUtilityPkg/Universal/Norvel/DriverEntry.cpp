@@ -22,6 +22,7 @@
 #include "Image/Admission.h"
 #include "Image/Bvdt.h"
 #include "Image/ImageAnalysis.h"
+#include "Image/MultiFd.h"
 #include "Image/OemCustom.h"
 #include "Image/Package.h"
 #include "Image/PackageCommands.h"
@@ -139,6 +140,7 @@ VOID ResetModuleState(VOID) {
   BlockStatusResetState();
   SecureCapsuleResetState();
   ImageAnalysisResetState();
+  MultiFdResetState();
   OemCustomResetState();
   ProgressResetState();
   ExtraDataRequestResetState();

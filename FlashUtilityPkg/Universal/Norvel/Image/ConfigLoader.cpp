@@ -25,9 +25,11 @@ static VOID PrintFdNotFound(CONST CHAR16 *FileName) {
 }
 
 BOOLEAN SelectMultiFdEntry(CHAR16 *FileName) {
-  (VOID)FileName;
-  DebugPrint(4, u" Multi-FD selection not built yet\r\n");
-  return FALSE;
+  if (!SelectMultiFd()) {
+    return FALSE;
+  }
+  GetMultiFdFileName(FileName, MULTI_FD_NAME_CHARS + 1);
+  return TRUE;
 }
 
 // Copies Size bytes into a new buffer with a terminator and loads them.
@@ -189,7 +191,7 @@ BOOLEAN FuncLoadFileConfig(CHAR16 *FileName) {
       FuncExit(u"FuncLoadFileConfig", u"Load option failed");
       return FALSE;
     }
-    if (mIniSettings.MULTI_FD.Flag != 0) {
+    if (IsMultiFdEnabled()) {
       if (!SelectMultiFdEntry(FileName)) {
         PrintBanner(FALSE);
         Print(u"No match file in Multi-FD.\r\n");
