@@ -113,6 +113,19 @@ std::optional<size_t> FindBvdt(const Bytes& image) {
   return static_cast<size_t>(it - image.begin());
 }
 
+std::optional<std::string> ReadBvdtModel(const uint8_t* image, size_t size) {
+  static const std::string sig = "$BVDT";
+  const uint8_t* end = image + size;
+  const uint8_t* found = std::search(image, end, sig.begin(), sig.end());
+  if (found == end) return std::nullopt;
+  std::string model;
+  const size_t base = static_cast<size_t>(found - image);
+  for (size_t at = base + kBvdtModelOffset + 1; at < size && model.size() < kBvdtModelBytes && image[at] != 0; ++at) {
+    model += static_cast<char>(image[at]);
+  }
+  return model;
+}
+
 Bytes StampBvdt(const Bytes& image, size_t offset, const BvdtStamp& stamp) {
   const Bytes area = BuildBvdtArea(stamp);
   if (offset > image.size() || image.size() - offset < area.size()) {
