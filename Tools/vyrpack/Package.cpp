@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <set>
@@ -70,7 +71,7 @@ void CheckNames(const std::vector<NamedFile>& files, const char* what) {
 
 void CheckText(const std::string& text, size_t limit, const char* what) {
   if (text.size() > limit) {
-    throw PackageError(std::string(what) + " are " + std::to_string(text.size()) + " characters long; at most " +
+    throw PackageError(std::string(what) + " is " + std::to_string(text.size()) + " characters long; at most " +
                        std::to_string(limit) + " fit");
   }
   for (unsigned char c : text) {
@@ -167,7 +168,7 @@ Bytes BuildPackage(const PackageInput& in) {
   }
   CheckNames(in.images, "image");
   CheckNames(in.resources, "resource");
-  CheckText(in.options, kRomPackOptionsField - 1, "the built-in options");
+  CheckText(in.options, kRomPackOptionsField - 1, "the built-in option text");
   CheckText(in.filter, kRomPackFilterField - 1, "the command filter");
   for (const NamedFile& f : in.images) {
     if (f.data.empty()) throw PackageError("image " + Quoted(f.name) + " is empty");
@@ -378,7 +379,9 @@ PackageView ReadPackage(const Bytes& file) {
     if (!name) continue;
     res.name = *name;
     if (res.verifyCode != kResourceVerifyCode) {
-      errors.push_back(what + " ('" + res.name + "'): verify code " + Hex32(res.verifyCode) +
+      char code[8];
+      std::snprintf(code, sizeof code, "0x%04X", res.verifyCode);
+      errors.push_back(what + " ('" + res.name + "'): verify code " + code +
                        " is not 0x55AA, so the utility skips it");
     } else if (file.size() - *r - kResourceHeaderSize < res.size) {
       errors.push_back(what + " ('" + res.name + "'): its " + std::to_string(res.size) +
