@@ -22,16 +22,24 @@ constexpr char kMultiSkuSig[] = "$MULTISC";
 
 constexpr uint64_t kU32Max = std::numeric_limits<uint32_t>::max();
 
+// First occurrence of a signature from `from` on. Every signature starts with
+// '$': jumping between them with memchr keeps the scan of large images fast.
 std::optional<size_t> Find(const Bytes& file, const std::string& sig, size_t from = 0) {
-  if (from >= file.size()) return std::nullopt;
-  auto it = std::search(file.begin() + static_cast<std::ptrdiff_t>(from), file.end(), sig.begin(), sig.end());
-  if (it == file.end()) return std::nullopt;
-  return static_cast<size_t>(it - file.begin());
+  const uint8_t* data = file.data();
+  for (size_t pos = from; pos < file.size() && file.size() - pos >= sig.size();) {
+    const void* dollar = std::memchr(data + pos, sig[0], file.size() - pos - sig.size() + 1);
+    if (dollar == nullptr) break;
+    pos = static_cast<size_t>(static_cast<const uint8_t*>(dollar) - data);
+    if (std::memcmp(data + pos, sig.data(), sig.size()) == 0) return pos;
+    ++pos;
+  }
+  return std::nullopt;
 }
 
 uint32_t Get32(const Bytes& b, size_t at) {
-  return static_cast<uint32_t>(b[at]) | static_cast<uint32_t>(b[at + 1]) << 8 |
-         static_cast<uint32_t>(b[at + 2]) << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+  const uint8_t* p = b.data() + at;
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
 }
 
 void Put32(Bytes& b, size_t at, uint64_t v) {
@@ -409,16 +417,28 @@ MultiSkuView ReadMultiSku(const Bytes& file) {
                        std::to_string(readable) + " entries fit");
   }
   readable = std::min<uint64_t>(readable, v.count);
+  // A wrong count makes every byte after the table an entry: name a few.
+  constexpr size_t kNamedBadEntries = 8;
+  size_t bad = 0;
+  v.entries.reserve(readable);
   for (uint64_t i = 0; i < readable; ++i) {
     const size_t entry = *at + kMultiSkuHeaderSize + i * kMultiSkuEntrySize;
     const uint32_t offset = Get32(file, entry);
     const uint32_t size = Get32(file, entry + 4);
-    if (!DataInside(file, *at, offset, size, "multi-SKU image " + std::to_string(i), v.errors)) continue;
+    if (offset > room || size > room - offset) {
+      if (bad++ < kNamedBadEntries) {
+        DataInside(file, *at, offset, size, "multi-SKU image " + std::to_string(i), v.errors);
+      }
+      continue;
+    }
     MultiSkuEntryView e;
     e.fileOffset = *at + offset;
     e.size = size;
     e.model = ReadBvdtModel(file.data() + e.fileOffset, size);
     v.entries.push_back(e);
+  }
+  if (bad > kNamedBadEntries) {
+    v.errors.push_back("and " + std::to_string(bad - kNamedBadEntries) + " more multi-SKU images run past the end of the file");
   }
   return v;
 }

@@ -346,6 +346,16 @@ TEST(VyrpackMultiSku, ReaderReportsDamage) {
       EXPECT_EQ(static_cast<size_t>(c.entries), v.entries.size());
     }
   }
+  // A count that makes garbage of the table names a few bad entries, not hundreds.
+  Bytes table(16 + 20 * 8, 0xF0);
+  std::copy_n("$MULTISC\0\0\0\0\x14\0\0\0", 16, table.begin());
+  const MultiSkuView garbage = ReadMultiSku(table);
+  ASSERT_EQ(9u, garbage.errors.size());
+  EXPECT_EQ("multi-SKU image 7: offset 0xF0F0F0F0 from its header at 0x00000000 and size 4042322160 run past the end "
+            "of the file",
+            garbage.errors[7]);
+  EXPECT_EQ("and 12 more multi-SKU images run past the end of the file", garbage.errors[8]);
+
   Bytes blank = good;
   std::fill(blank.begin() + 0x20, blank.begin() + 0x320, 0);  // the first image loses its BVDT
   const MultiSkuView v = ReadMultiSku(blank);
