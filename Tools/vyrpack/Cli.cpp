@@ -452,7 +452,7 @@ int InspectPackage(const PackageView& v, std::ostream& out) {
       if (end == std::string::npos) end = text.size();
       std::string line = text.substr(start, end - start);
       if (!line.empty() && line.back() == '\r') line.pop_back();
-      out << "    " << Visible(line) << "\n";
+      out << (line.empty() ? "" : "    " + Visible(line)) << "\n";
       start = end + 1;
     }
   } else {

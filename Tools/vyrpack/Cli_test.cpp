@@ -104,7 +104,7 @@ TEST_F(VyrpackCli, PackageAndInspectShowWhatTheUtilityReads) {
   ASSERT_EQ(0, Run({"bvdt", "--blank", "0x400", "--out", P("a.fd"), "--model", "VyrPC-A", "--version", "V1"}));
   ASSERT_EQ(0, Run({"bvdt", "--blank", "0x200", "--out", P("b.fd"), "--model", "VyrPC-B", "--version", "V1"}));
   Put("c.bin", "C");
-  Put("platform.ini", "[MULTI_FD]\r\nFlag=1\r\nFD#02=ID,VyrPC-B,model-b.fd\r\nName=\x1b]0;x\x07\r\n");
+  Put("platform.ini", "[MULTI_FD]\r\nFlag=1\r\nFD#02=ID,VyrPC-B,model-b.fd\r\n\r\nName=\x1b]0;x\x07\r\n");
   Put("FwUpdLcl.efi", "tool");
   ASSERT_EQ(0, Run({"package", "--image", "stub", "--out", P("PKG.efi"), "--fd", P("a.fd") + "=model-a.fd",
                     "--fd=" + P("b.fd") + "=model-b.fd", "--fd", P("c.bin"), "--ini", P("platform.ini"), "--options",
@@ -115,7 +115,7 @@ TEST_F(VyrpackCli, PackageAndInspectShowWhatTheUtilityReads) {
                 "  0  'model-a.fd'  at 0x00000410  size 1024  (header 0x000001C0)\n"
                 "  1  'model-b.fd'  at 0x00000810  size 512  (header 0x00000350)\n"
                 "  2  'c.bin'  at 0x00000A10  size 1  (header 0x000003A1)\n"
-                "  INI text  at 0x00000A20  size 62\n"
+                "  INI text  at 0x00000A20  size 64\n"
                 "  resource 'FwUpdLcl.efi'  at 0x00000A60  size 4\n",
             out_.str());
   ASSERT_EQ(0, Run({"inspect", P("PKG.efi")})) << err_.str();
@@ -129,10 +129,11 @@ TEST_F(VyrpackCli, PackageAndInspectShowWhatTheUtilityReads) {
                 "  0  'model-a.fd'  at 0x00000410  size 1024  (header 0x000001C0)\n"
                 "  1  'model-b.fd'  at 0x00000810  size 512  (header 0x00000350)\n"
                 "  2  'c.bin'  at 0x00000A10  size 1  (header 0x000003A1)\n"
-                "INI text: 62 bytes at 0x00000A20 (INI pack header at 0x000003F2)\n"
+                "INI text: 64 bytes at 0x00000A20 (INI pack header at 0x000003F2)\n"
                 "    [MULTI_FD]\n"
                 "    Flag=1\n"
                 "    FD#02=ID,VyrPC-B,model-b.fd\n"
+                "\n"
                 "    Name=^[]0;x^G\n"
                 "resources:\n"
                 "  'FwUpdLcl.efi'  at 0x00000A60  size 4  verify code 0x55AA\n",
