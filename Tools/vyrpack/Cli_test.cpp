@@ -185,20 +185,11 @@ TEST_F(VyrpackCli, MultiSkuAndInspect) {
                 "  0  at 0x00000020  size 256  model 'VyrPC-A'\n"
                 "  1  at 0x00000120  size 256  model 'VyrPC-B'\n",
             out_.str());
-  Bytes file = ReadFileBytes(P("m.fd"));
-  file[0x20] = '#';     // the first image's BVDT is gone
-  WriteU32(file, 28, 0x1000);  // the second runs past the end
-  WriteFileAtomically(P("bad.fd"), file);
-  EXPECT_EQ(1, Run({"inspect", P("bad.fd")}));
-  EXPECT_NE(std::string::npos, out_.str().find("  0  at 0x00000020  size 256  no BVDT\nerrors:\n  multi-SKU image 1: "))
-      << out_.str();
-  EXPECT_EQ("vyrpack: inspect: 1 error in the multi-SKU image\n", err_.str());
 }
 
 TEST_F(VyrpackCli, PackageAndMultiSkuRefusalsWriteNothing) {
   ASSERT_EQ(0, Run({"bvdt", "--blank", "0x100", "--out", P("a.fd"), "--model", "VyrPC-A", "--version", "V1"}));
   Put("plain.fd", std::string(0x100, 'p'));
-  Put("sig.efi", "");
   Bytes app = BuildStubDriverImage(Arch::Ia32);
   std::copy_n("$INI_PACK", 9, app.begin() + 0x180);
   WriteFileAtomically(P("sig.efi"), app);
@@ -208,11 +199,6 @@ TEST_F(VyrpackCli, PackageAndMultiSkuRefusalsWriteNothing) {
     a.insert(a.end(), more.begin(), more.end());
     return a;
   };
-  std::vector<std::string> hundred = with({});
-  for (int i = 0; i < 100; ++i) {
-    hundred.push_back("--fd");
-    hundred.push_back(P("a.fd") + "=m" + std::to_string(i));
-  }
   const struct {
     std::vector<std::string> args;
     int code;
@@ -225,22 +211,14 @@ TEST_F(VyrpackCli, PackageAndMultiSkuRefusalsWriteNothing) {
       {{"package", "--image", P("sig.efi"), "--arch", "x64", "--out", P("o"), "--fd", P("a.fd")}, 2,
        "--arch applies only to --image stub"},
       {with({"--fd", P("a.fd") + "="}), 2, "bad FILE=NAME"},
-      {with({"--fd", P("a.fd"), "--ini", P("a.fd"), "--ini", P("a.fd")}), 2, "option --ini given twice"},
       {with({"--fd", P("missing.fd")}), 1, "cannot open"},
-      {with({"--fd", P("a.fd"), "--resource", P("missing")}), 1, "cannot open"},
-      {with({"--fd", P("a.fd"), "--fd", P("plain.fd") + "=A.FD"}), 1, "image name 'A.FD' is given twice"},
       {with({"--fd", P("a.fd") + "=x:y"}), 1, "image name 'x:y': only printable ASCII"},
-      {hundred, 1, "a package holds 1 to 99 images, not 100"},
-      {with({"--fd", P("a.fd"), "--options", std::string(49, 'o')}), 1, "at most 48 fit"},
-      {with({"--fd", P("a.fd"), "--filter", std::string(256, 'f')}), 1, "at most 255 fit"},
       {{"package", "--image", P("sig.efi"), "--out", P("o"), "--fd", P("a.fd")}, 1,
        "vyrpack: package: the application image holds \"$INI_PACK\" at offset 0x00000180"},
-      {{"package", "--image", P("plain.fd"), "--out", P("o"), "--fd", P("a.fd")}, 1, "vyrpack: package: "},
       {{"multisku", "--out", P("o"), "--image", P("a.fd")}, 2, "give at least two --image FD"},
       {{"multisku", "--image", P("a.fd"), "--image", P("a.fd")}, 2, "--out is required"},
       {{"multisku", "--out", P("o"), "--image", P("a.fd"), "--image", P("plain.fd")}, 1,
        "vyrpack: multisku: '" + P("plain.fd") + "' has no BVDT"},
-      {{"multisku", "--out", P("o"), "--image", P("a.fd"), "--image", P("a.fd")}, 1, "have the same model name"},
       {{"multisku", "--out", P("o"), "--image", P("a.fd"), "--image", P("missing")}, 1, "cannot open"},
   };
   for (const auto& c : cases) {
