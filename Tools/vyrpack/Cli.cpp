@@ -157,7 +157,7 @@ const char kPackageHelp[] =
     "no name, option text or data may hide a header or look like a resource record.\n"
     "\n"
     "example:\n"
-    "  vyrpack package --image stub --out PKG.efi --fd a.fd=model-a.fd --fd b.fd=model-b.fd \\\n"
+    "  vyrpack package --image stub --out PKG.efi --fd a.fd=model_a.fd --fd b.fd=model_b.fd \\\n"
     "                  --ini platform.ini --filter '/b /u'\n";
 
 const char kMultiSkuHelp[] =
