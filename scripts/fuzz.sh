@@ -21,7 +21,8 @@ fi
 cmake --build --preset fuzz --target "${targets[@]}" vyrpack
 
 # Seeds the tools make: valid driver images with payload records, BVDT areas
-# and whole FDs, the machine profiles, platform.ini.
+# and whole FDs, a shell package and a multi-SKU image, the machine profiles,
+# platform.ini.
 seeds=build/fuzz/seeds
 rm -rf "$seeds"
 mkdir -p "$seeds/work"
@@ -38,11 +39,20 @@ make_seeds() {
   "$pack" bvdt --blank 0x2000 --out "$work/bvdt.bin" --model VyrPC --version V1.00 \
     --prodex VyrPC,VyrPD --verex V1.00,V2.00 --release-date 2026-12-01 \
     --rom-map 0x0A:0xFFFF8000:0x1000:0,0x06:0xFFFF9000:0x1000:1
+  "$pack" bvdt --blank 0x200 --out "$work/sku-a.fd" --offset 0x40 --model VyrPC-A --version V1.00
+  "$pack" bvdt --blank 0x180 --out "$work/sku-b.fd" --offset 0x20 --model VyrPC-B --version V1.00
+  "$pack" multisku --out "$work/multisku.fd" --image "$work/sku-a.fd" --image "$work/sku-b.fd"
+  "$pack" package --image stub --out "$work/package.efi" --fd "$work/sku-a.fd=model-a.fd" \
+    --fd "$work/sku-b.fd=model-b.fd" --fd "$work/ec.bin" --ini Tools/vyrfft/examples/platform.ini \
+    --options /b --filter "/b /u" --resource "$work/ec.bin=FwUpdLcl.efi"
   local name
   for name in PayloadScan EmuPe VyrpackPe SecureImages MultiSku; do
     mkdir -p "$seeds/$name"
     cp "$work"/stub-*.efi "$work"/packed-*.efi "$seeds/$name/"
   done
+  mkdir -p "$seeds/VyrpackPackage"
+  cp "$work/multisku.fd" "$work/package.efi" "$seeds/VyrpackPackage/"
+  cp "$work/multisku.fd" "$seeds/MultiSku/"
   mkdir -p "$seeds/Bvdt" "$seeds/RomMaps" "$seeds/BlockImage" "$seeds/Profile" "$seeds/IniStore"
   cp "$work/bvdt.bin" "$seeds/Bvdt/"
   # RomMaps: mode, selection, four empty answers (the machine answers zeros),

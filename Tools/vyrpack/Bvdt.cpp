@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 
 namespace vyr::pack {
@@ -111,6 +112,26 @@ std::optional<size_t> FindBvdt(const Bytes& image) {
   auto it = std::search(image.begin(), image.end(), sig.begin(), sig.end());
   if (it == image.end()) return std::nullopt;
   return static_cast<size_t>(it - image.begin());
+}
+
+std::optional<std::string> ReadBvdtModel(const uint8_t* image, size_t size) {
+  static const char sig[] = "$BVDT";
+  constexpr size_t sigSize = sizeof sig - 1;
+  std::optional<size_t> found;
+  // memchr between the '$'s: multi-SKU entries are searched one by one.
+  for (size_t at = 0; !found && at < size && size - at >= sigSize; ++at) {
+    const void* dollar = std::memchr(image + at, '$', size - at - sigSize + 1);
+    if (dollar == nullptr) break;
+    at = static_cast<size_t>(static_cast<const uint8_t*>(dollar) - image);
+    if (std::memcmp(image + at, sig, sigSize) == 0) found = at;
+  }
+  if (!found) return std::nullopt;
+  const size_t base = *found;
+  std::string model;
+  for (size_t at = base + kBvdtModelOffset + 1; at < size && model.size() < kBvdtModelBytes && image[at] != 0; ++at) {
+    model += static_cast<char>(image[at]);
+  }
+  return model;
 }
 
 Bytes StampBvdt(const Bytes& image, size_t offset, const BvdtStamp& stamp) {

@@ -44,6 +44,7 @@ struct BvdtStamp {
 
 constexpr size_t kBvdtRecordSize = 64;   // "$BVDT" up to the end of the model name
 constexpr size_t kBvdtModelBytes = 25;
+constexpr size_t kBvdtModelOffset = 38;   // the model name's '$', from "$BVDT"
 constexpr size_t kBvdtVersionBytes = 24;  // the version ends where the model name's '$' stands
 
 // The bytes of the stamp area: the BVDT record, then "$PRODEX", "$VEREX",
@@ -58,6 +59,11 @@ Bytes StampBvdt(const Bytes& image, size_t offset, const BvdtStamp& stamp);
 
 // Offset of the first "$BVDT" in image, if any.
 std::optional<size_t> FindBvdt(const Bytes& image);
+
+// The BVDT's own model name as the utility reads it from an image: the first
+// "$BVDT" in [image, image + size), then up to kBvdtModelBytes bytes at
+// BVDT + 39 ending at a NUL or at the image's end. Nothing without "$BVDT".
+std::optional<std::string> ReadBvdtModel(const uint8_t* image, size_t size);
 
 // "YYYY-MM-DD", "HH:MM:SS", "TYPE:ADDRESS:SIZE[:ACTION]{,...}" (numbers in C
 // notation: 0x for hex). Throw std::runtime_error on bad text.

@@ -11,10 +11,13 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 
+#include "Machine/Console.h"
 #include "vyrpack/Bvdt.h"
 #include "vyrpack/Fd.h"
+#include "vyrpack/Package.h"
 #include "vyrpack/Payload.h"
 
 namespace vyr::pack {
@@ -34,10 +37,13 @@ const char kMainHelp[] =
     "commands:\n"
     "  stub      write a minimal EFI boot-service driver image to carry payload records\n"
     "  payload   append payload records (BIOS, platform.ini, EC, ME ...) to a driver image\n"
-    "  inspect   show the PE summary of a file and every payload record in it\n"
+    "  inspect   show what a file holds: payload records, a package, a multi-SKU image\n"
     "  bvdt      stamp a BIOS version data table (model, version, dates, ROM map) into an FD\n"
     "  fd        build a whole FD for an emulated machine (its flash size, a BVDT where its BIOS\n"
     "            keeps one, changed blocks on demand)\n"
+    "  package   append BIOS images, platform.ini, options, a command filter and resource\n"
+    "            files to an application image (a shell package)\n"
+    "  multisku  join BIOS images for several machine models into one multi-SKU image\n"
     "\n"
     "'vyrpack COMMAND --help' describes a command. Exit status: 0 success, 1 failure,\n"
     "2 usage error. Output files are written whole or not at all.\n";
@@ -110,7 +116,58 @@ const char kInspectHelp[] =
     "(any other file: from its first byte) for the twelve payload tags. One line per\n"
     "record: file offset (hex), tag, data size, CRC-32 of the data, and 'truncated' when\n"
     "the record runs past the end of the file. For a PE it also tells what the utility's\n"
-    "own scan of the loaded image would find. Ends with the number of records.\n";
+    "own scan of the loaded image would find. Ends with the number of records.\n"
+    "\n"
+    "A package (a file holding \"$ROM_PACK\") is shown as the utility reads it instead:\n"
+    "the built-in options, the command filter, each image (index, name, file offset,\n"
+    "size), the INI text unscrambled, and each resource record (name, size, verify\n"
+    "code). A multi-SKU image (holding \"$MULTISC\") lists its entries with offset, size\n"
+    "and BVDT model name. Headers, offsets, sizes and names that point outside the file\n"
+    "or are unterminated are listed as errors, and the exit status is then 1. Text\n"
+    "from the file is shown with control characters escaped (ESC as ^[).\n";
+
+const char kPackageHelp[] =
+    "usage: vyrpack package --image APP --out OUT --fd FILE[=NAME] [--fd FILE[=NAME] ...]\n"
+    "                       [--ini FILE] [--options TEXT] [--filter TEXT]\n"
+    "                       [--resource FILE[=NAME] ...] [--arch ia32|x64]\n"
+    "\n"
+    "Appends a shell package to the application image APP and writes OUT: a ROM pack\n"
+    "header, an extra pack header, one further ROM header per image after the first,\n"
+    "an INI pack header (with --ini), then the images, the INI text (scrambled) and\n"
+    "the resource records. The utility run as OUT takes its BIOS image, platform.ini,\n"
+    "built-in options and command filter from them. See docs/vyrpack.md for the layout.\n"
+    "\n"
+    "options:\n"
+    "  --image APP          the application image (PE32 or PE32+); 'stub' makes a fresh\n"
+    "                       stub image (write './stub' for a file of that name)\n"
+    "  --arch ia32|x64      architecture of the fresh stub (only with --image stub)\n"
+    "  --out OUT            the package to write (required)\n"
+    "  --fd FILE[=NAME]     a BIOS image, packed under NAME (default: the file's base\n"
+    "                       name); repeat for up to 99 images, the first is the default\n"
+    "  --ini FILE           platform.ini text for the package\n"
+    "  --options TEXT       built-in command options, at most 48 characters\n"
+    "  --filter TEXT        the options a user may give, e.g. '/b /ec /u' (at most 255\n"
+    "                       characters); without it the utility accepts no user option\n"
+    "  --resource FILE[=NAME]  a file the utility may extract (e.g. FwUpdLcl.efi);\n"
+    "                       repeatable\n"
+    "\n"
+    "Names have 1 to 47 printable ASCII characters without '\\', '/' and ':' and are\n"
+    "unique without regard to case. FILE[=NAME] splits at the last '=': a path that\n"
+    "holds '=' needs '=NAME'. The application may not hold a package signature, and\n"
+    "no name, option text or data may hide a header or look like a resource record.\n"
+    "\n"
+    "example:\n"
+    "  vyrpack package --image stub --out PKG.efi --fd a.fd=model_a.fd --fd b.fd=model_b.fd \\\n"
+    "                  --ini platform.ini --filter '/b /u'\n";
+
+const char kMultiSkuHelp[] =
+    "usage: vyrpack multisku --out OUT --image FD --image FD [--image FD ...]\n"
+    "\n"
+    "Joins two or more BIOS images into one multi-SKU image: \"$MULTISC\", u32 0, u32\n"
+    "number of images, one entry (u32 offset from the signature, u32 size) per image,\n"
+    "then the images, each at a 16-byte boundary. The utility takes the image whose\n"
+    "BVDT model name equals the machine's, so each image must carry a BVDT and no two\n"
+    "may have the same model name.\n";
 
 const char kBvdtHelp[] =
     "usage: vyrpack bvdt (--image IN | --blank SIZE) --out OUT --model NAME --version TEXT\n"
@@ -153,22 +210,27 @@ const char kFdHelp[] =
     "             --change 0x300000:0x10000,0x500000:0x10000\n";
 
 struct ParsedArgs {
-  std::map<std::string, std::string> values;  // option name (without --) -> value
+  std::map<std::string, std::vector<std::string>> values;  // option name (without --) -> values in order
   std::vector<std::string> positional;
   bool help = false;
 
   std::optional<std::string> Get(const std::string& name) const {
     auto it = values.find(name);
     if (it == values.end()) return std::nullopt;
-    return it->second;
+    return it->second.front();
+  }
+  std::vector<std::string> GetAll(const std::string& name) const {
+    auto it = values.find(name);
+    return it == values.end() ? std::vector<std::string>() : it->second;
   }
   bool Has(const std::string& name) const { return values.count(name) != 0; }
 };
 
 // `options` maps option names to whether they take a value. Both "--opt VALUE"
-// and "--opt=VALUE" are accepted.
+// and "--opt=VALUE" are accepted. Only the options named in `repeatable` may
+// be given more than once; their values keep the order of the command line.
 ParsedArgs ParseOptions(const std::string& command, const std::vector<std::string>& args,
-                        const std::map<std::string, bool>& options) {
+                        const std::map<std::string, bool>& options, const std::set<std::string>& repeatable = {}) {
   ParsedArgs parsed;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -189,7 +251,7 @@ ParsedArgs ParseOptions(const std::string& command, const std::vector<std::strin
     }
     auto known = options.find(name);
     if (known == options.end()) throw UsageError("unknown option --" + name + " for '" + command + "'");
-    if (parsed.Has(name)) throw UsageError("option --" + name + " given twice");
+    if (parsed.Has(name) && repeatable.count(name) == 0) throw UsageError("option --" + name + " given twice");
     if (known->second) {
       if (!value) {
         if (i + 1 >= args.size()) throw UsageError("option --" + name + " needs a value");
@@ -199,7 +261,7 @@ ParsedArgs ParseOptions(const std::string& command, const std::vector<std::strin
     } else if (value) {
       throw UsageError("option --" + name + " takes no value");
     }
-    parsed.values[name] = value.value_or("");
+    parsed.values[name].push_back(value.value_or(""));
   }
   return parsed;
 }
@@ -268,6 +330,153 @@ int CmdPayload(const std::vector<std::string>& args, std::ostream& out) {
   return kExitOk;
 }
 
+// Text from a file, safe for a terminal: control characters as escapes.
+std::string Visible(const std::string& text) { return emu::VisibleUtf8(emu::Utf8ToUtf16(text)); }
+
+std::string Hex16(uint16_t v) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "0x%04X", v);
+  return buf;
+}
+
+// "FILE[=NAME]" -> the file's contents under NAME (default: its base name).
+NamedFile ReadNamedFile(const std::string& arg) {
+  std::string path = arg;
+  std::string name;
+  const size_t eq = arg.rfind('=');
+  if (eq != std::string::npos) {
+    path = arg.substr(0, eq);
+    name = arg.substr(eq + 1);
+    if (path.empty() || name.empty()) throw UsageError("bad FILE=NAME '" + arg + "'");
+  } else {
+    const size_t slash = path.rfind('/');
+    name = slash == std::string::npos ? path : path.substr(slash + 1);
+  }
+  return {name, ReadFileBytes(path)};
+}
+
+void PrintPackageImages(const PackageView& v, std::ostream& out) {
+  for (const PackageImageView& i : v.images) {
+    out << "  " << i.index << "  '" << Visible(i.name) << "'  at " << Hex32(i.fileOffset) << "  size " << i.size
+        << "  (header " << Hex32(i.headerOffset) << ")\n";
+  }
+}
+
+int CmdPackage(const std::vector<std::string>& args, std::ostream& out) {
+  const ParsedArgs p = ParseOptions("package", args,
+                                    {{"image", true}, {"out", true}, {"arch", true}, {"fd", true}, {"ini", true},
+                                     {"options", true}, {"filter", true}, {"resource", true}},
+                                    {"fd", "resource"});
+  if (p.help) {
+    out << kPackageHelp;
+    return kExitOk;
+  }
+  if (!p.positional.empty()) throw UsageError("unexpected argument '" + p.positional[0] + "'");
+  const std::string imagePath = Require(p, "image");
+  const std::string outPath = Require(p, "out");
+  Require(p, "fd");
+  if (p.Has("arch") && imagePath != "stub") throw UsageError("--arch applies only to --image stub");
+  const Arch arch = ParseArch(p);
+
+  PackageInput in;
+  in.application = imagePath == "stub" ? BuildStubDriverImage(arch) : ReadFileBytes(imagePath);
+  for (const std::string& a : p.GetAll("fd")) in.images.push_back(ReadNamedFile(a));
+  for (const std::string& a : p.GetAll("resource")) in.resources.push_back(ReadNamedFile(a));
+  if (auto ini = p.Get("ini")) in.ini = ReadFileBytes(*ini);
+  in.options = p.Get("options").value_or("");
+  in.filter = p.Get("filter").value_or("");
+  const Bytes package = BuildPackage(in);
+  WriteFileAtomically(outPath, package);
+
+  const PackageView v = ReadPackage(package);
+  out << "wrote " << outPath << ": " << package.size() << " bytes, " << v.images.size()
+      << (v.images.size() == 1 ? " image" : " images") << ", ROM pack header at " << Hex32(v.romPackOffset) << "\n";
+  PrintPackageImages(v, out);
+  if (in.ini) out << "  INI text  at " << Hex32(v.iniFileOffset) << "  size " << in.ini->size() << "\n";
+  for (const PackageResourceView& r : v.resources) {
+    out << "  resource '" << r.name << "'  at " << Hex32(r.recordOffset) << "  size " << r.size << "\n";
+  }
+  return kExitOk;
+}
+
+int CmdMultiSku(const std::vector<std::string>& args, std::ostream& out) {
+  const ParsedArgs p = ParseOptions("multisku", args, {{"out", true}, {"image", true}}, {"image"});
+  if (p.help) {
+    out << kMultiSkuHelp;
+    return kExitOk;
+  }
+  if (!p.positional.empty()) throw UsageError("unexpected argument '" + p.positional[0] + "'");
+  const std::string outPath = Require(p, "out");
+  const std::vector<std::string> paths = p.GetAll("image");
+  if (paths.size() < 2) throw UsageError("give at least two --image FD");
+  std::vector<NamedFile> images;
+  for (const std::string& path : paths) images.push_back({path, ReadFileBytes(path)});
+  const Bytes result = BuildMultiSku(images);
+  WriteFileAtomically(outPath, result);
+  const MultiSkuView v = ReadMultiSku(result);
+  out << "wrote " << outPath << ": " << result.size() << " bytes, " << v.entries.size() << " images\n";
+  for (size_t i = 0; i < v.entries.size(); ++i) {
+    out << "  " << i << "  at " << Hex32(v.entries[i].fileOffset) << "  size " << v.entries[i].size << "  model '"
+        << Visible(*v.entries[i].model) << "'\n";
+  }
+  return kExitOk;
+}
+
+int PrintErrors(const std::vector<std::string>& errors, const std::string& what, std::ostream& out) {
+  if (errors.empty()) return kExitOk;
+  out << "errors:\n";
+  for (const std::string& e : errors) out << "  " << Visible(e) << "\n";
+  throw std::runtime_error(std::to_string(errors.size()) + (errors.size() == 1 ? " error" : " errors") + " in the " +
+                           what);
+}
+
+int InspectPackage(const PackageView& v, std::ostream& out) {
+  out << "package: ROM pack header at " << Hex32(v.romPackOffset) << "\n";
+  out << "built-in options: " << (v.options.empty() ? "none" : "'" + Visible(v.options) + "'") << "\n";
+  out << "command filter: "
+      << (v.filter.empty() ? "none (the utility accepts no user option)" : "'" + Visible(v.filter) + "'") << "\n";
+  if (v.extPackOffset) {
+    out << "extra pack header at " << Hex32(*v.extPackOffset) << ": " << v.imageCount
+        << (v.imageCount == 1 ? " image\n" : " images\n");
+  } else {
+    out << "no extra pack header: the utility takes the first image whatever the multi-FD selection\n";
+  }
+  out << "images:\n";
+  PrintPackageImages(v, out);
+  if (v.iniPackOffset) {
+    out << "INI text: " << v.iniText.size() << " bytes at " << Hex32(v.iniFileOffset) << " (INI pack header at "
+        << Hex32(*v.iniPackOffset) << ")\n";
+    const std::string text(v.iniText.begin(), v.iniText.end());
+    for (size_t start = 0; start < text.size();) {
+      size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      std::string line = text.substr(start, end - start);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      out << (line.empty() ? "" : "    " + Visible(line)) << "\n";
+      start = end + 1;
+    }
+  } else {
+    out << "INI text: none\n";
+  }
+  out << "resources:" << (v.resources.empty() ? " none" : "") << "\n";
+  for (const PackageResourceView& r : v.resources) {
+    out << "  '" << Visible(r.name) << "'  at " << Hex32(r.recordOffset) << "  size " << r.size << "  verify code "
+        << Hex16(r.verifyCode) << (r.verifyCode == kResourceVerifyCode ? "" : "  verify code wrong") << "\n";
+  }
+  return PrintErrors(v.errors, "package", out);
+}
+
+int InspectMultiSku(const MultiSkuView& v, std::ostream& out) {
+  out << "multi-SKU image: \"$MULTISC\" at " << Hex32(v.offset) << ", " << v.count
+      << (v.count == 1 ? " image\n" : " images\n");
+  for (size_t i = 0; i < v.entries.size(); ++i) {
+    const MultiSkuEntryView& e = v.entries[i];
+    out << "  " << i << "  at " << Hex32(e.fileOffset) << "  size " << e.size << "  "
+        << (e.model ? "model '" + Visible(*e.model) + "'" : std::string("no BVDT")) << "\n";
+  }
+  return PrintErrors(v.errors, "multi-SKU image", out);
+}
+
 int CmdInspect(const std::vector<std::string>& args, std::ostream& out) {
   const ParsedArgs p = ParseOptions("inspect", args, {});
   if (p.help) {
@@ -277,9 +486,11 @@ int CmdInspect(const std::vector<std::string>& args, std::ostream& out) {
   if (p.positional.size() != 1) throw UsageError("inspect takes exactly one FILE");
   const std::string& path = p.positional[0];
   const Bytes file = ReadFileBytes(path);
+  out << path << ": " << file.size() << " bytes\n";
+  if (const PackageView package = ReadPackage(file); package.isPackage) return InspectPackage(package, out);
+  if (const MultiSkuView multi = ReadMultiSku(file); multi.isMultiSku) return InspectMultiSku(multi, out);
   const ScanReport report = ScanRecords(file);
 
-  out << path << ": " << file.size() << " bytes\n";
   if (report.isPe) {
     const PeInfo& pe = report.pe;
     char machine[8];
@@ -483,10 +694,13 @@ int VyrpackMain(const std::vector<std::string>& args, std::ostream& out, std::os
     if (command == "inspect") return CmdInspect(args, out);
     if (command == "bvdt") return CmdBvdt(args, out);
     if (command == "fd") return CmdFd(args, out);
+    if (command == "package") return CmdPackage(args, out);
+    if (command == "multisku") return CmdMultiSku(args, out);
     throw UsageError("unknown command '" + command + "'");
   } catch (const UsageError& e) {
     err << "vyrpack: " << e.what() << "\n";
-    err << (command == "stub" || command == "payload" || command == "inspect" || command == "bvdt" || command == "fd"
+    err << (command == "stub" || command == "payload" || command == "inspect" || command == "bvdt" || command == "fd" ||
+                    command == "package" || command == "multisku"
                 ? "try 'vyrpack " + command + " --help'\n"
                 : std::string("try 'vyrpack --help'\n"));
     return kExitUsage;
