@@ -133,6 +133,20 @@ static VOID AsciiLowerInPlace(CHAR8 *Text) {
   }
 }
 
+static BOOLEAN IsOptionWord(CONST CHAR16 *Argument, CONST CHAR16 *Name) {
+  return Argument != NULL && (Argument[0] == u'-' || Argument[0] == u'/') && StrEqualNoCase(Argument + 1, Name);
+}
+
+static BOOLEAN IsValueOfPreviousArgument(UINT32 Index) {
+  CONST CHAR16 *Previous = GetArgument(Index - 1);
+  CONST CHAR16 *Argument = GetArgument(Index);
+  if (Index < 2) {
+    return FALSE;
+  }
+  return IsOptionWord(Previous, u"OemCus") ||
+         (IsOptionWord(Previous, u"extrFD") && Argument[0] != u'-' && Argument[0] != u'/');
+}
+
 BOOLEAN ChkFilterArg_pkg(VOID) {
   FuncEnter(u"ChkFilterArg_pkg");
   CHAR8 Filter[ROM_PACK_FILTER_SIZE + 1];
@@ -150,6 +164,11 @@ BOOLEAN ChkFilterArg_pkg(VOID) {
   for (UINT32 Index = 1; Index < GetArgumentCount(); Index++) {
     CONST CHAR16 *Argument = GetArgument(Index);
     if (Argument == NULL || Argument[0] == 0) {
+      continue;
+    }
+    // The filter lists options: the value that -OemCus and -extrFD take is
+    // not one, and would otherwise be refused by any filter.
+    if (IsValueOfPreviousArgument(Index)) {
       continue;
     }
     // " -word " from the second character on, cut at the first '=' or else ':'.
