@@ -52,6 +52,7 @@ TEST_F(PackageScenario, TheMachineGetsTheImageItsPackageSelects) {
     int Exit;
     int Image;
     std::string Message;
+    int Damage = 0;  // 1: the third image lies past the end; 2: the second's header is gone
   } Cases[] = {
       {"no INI: the first", std::nullopt, "", {}, 0, 1, "Update BIOS completed."},
       {"INI without multi-FD: the first", std::string("[UI]\r\n"), "", {}, 0, 1, "Update BIOS completed."},
@@ -65,6 +66,10 @@ TEST_F(PackageScenario, TheMachineGetsTheImageItsPackageSelects) {
       {"the filter refuses an option", std::nullopt, "", {"-bios"}, 1, 0,
        "Error command: -bios (Not supports on current package)\r\n"},
       {"a built-in option runs", std::nullopt, "-pq", {}, 0, 0, "Protect"},
+      {"the selected image is damaged", MultiFd + "FD#01=ID,VyrPC,c.fd\r\n", "", {}, 1, 0,
+       "    The package is damaged: BIOS image 3: its data lies outside the file.\r\n", 1},
+      {"a header missing in the middle", MultiFd + "FD#01=ID,VyrPC,c.fd\r\n", "", {}, 0, 3,
+       "Update BIOS completed.", 2},
   };
   for (const auto &C : Cases) {
     SCOPED_TRACE(C.Name);
@@ -73,6 +78,13 @@ TEST_F(PackageScenario, TheMachineGetsTheImageItsPackageSelects) {
     if (C.Ini) In.ini = Ini(*C.Ini);
     In.options = C.Options;
     Install(In);
+    if (C.Damage != 0) {
+      Bytes File = ReadFile(FsPath(kPackage));
+      const auto View = vyr::pack::ReadPackage(File);
+      if (C.Damage == 1) File[View.images.at(2).headerOffset + 12] = 0x7F;
+      if (C.Damage == 2) File[View.images.at(1).headerOffset] = 'x';
+      WriteFile(FsPath(kPackage), File);
+    }
     EXPECT_EQ(C.Exit, RunPackage(C.Args)) << Out_;
     EXPECT_EQ(C.Image, Flashed());
     EXPECT_TRUE(Printed(C.Message)) << Out_;

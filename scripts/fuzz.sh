@@ -50,8 +50,9 @@ make_seeds() {
     mkdir -p "$seeds/$name"
     cp "$work"/stub-*.efi "$work"/packed-*.efi "$seeds/$name/"
   done
-  mkdir -p "$seeds/VyrpackPackage"
+  mkdir -p "$seeds/VyrpackPackage" "$seeds/PackageFile"
   cp "$work/multisku.fd" "$work/package.efi" "$seeds/VyrpackPackage/"
+  cp "$work/package.efi" "$seeds/PackageFile/"
   cp "$work/multisku.fd" "$seeds/MultiSku/"
   mkdir -p "$seeds/Bvdt" "$seeds/RomMaps" "$seeds/BlockImage" "$seeds/Profile" "$seeds/IniStore"
   cp "$work/bvdt.bin" "$seeds/Bvdt/"

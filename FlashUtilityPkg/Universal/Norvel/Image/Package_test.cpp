@@ -1,6 +1,11 @@
 #include "Image/Package.h"
 
+#include <functional>
+
 #include "BaseLib.h"
+#include "Base/Settings.h"
+#include "vyrpack/Package.h"
+#include "vyrpack/PeImage.h"
 #include "Config/CommandLine.h"
 #include "UtilityFixture.h"
 #include "ArgumentCheck.h"
@@ -83,6 +88,9 @@ TEST_F(PackageTest, PackageFilterAcceptsOnlyItsOptions) {
       {"/b /ec", {u"-b", u"-all"}, "-all"},
       {"/b /ec", {u"/EC:x"}, nullptr},
       {"", {u"", u"-b"}, "-b"},  // an empty filter refuses the first argument
+      // The values of -OemCus and -extrFD are not options.
+      {"/oemcus /extrfd", {u"-OemCus", u"CUS_A", u"-extrFD", u"out"}, nullptr},
+      {"/b", {u"-b", u"out"}, "out"},
   };
   for (auto &Case : Cases) {
     ResetModuleState();
@@ -105,6 +113,48 @@ TEST_F(PackageTest, ArgumentCheckAppendsTheBuiltInOptions) {
   EXPECT_EQ("", A(FileName));  // the package carries the images
   EXPECT_EQ(1, IsOptionSet(OPT_ALL));
   EXPECT_EQ(1, IsOptionSet(OPT_U));
+}
+
+TEST_F(PackageTest, ResourcesAreWrittenOnlyWhenWhole) {
+  vyr::pack::PackageInput In;
+  In.application = vyr::pack::BuildStubDriverImage(vyr::pack::Arch::Ia32);
+  In.images = {{"a.fd", std::vector<uint8_t>(64, 0xA5)}};
+  In.filter = "/b";
+  In.resources = {{"FwUpdLcl.efi", std::vector<uint8_t>(300, 0x77)}, {"me.bin", std::vector<uint8_t>(40, 0x11)}};
+  const std::vector<uint8_t> Good = vyr::pack::BuildPackage(In);
+  const auto View = vyr::pack::ReadPackage(Good);
+  const uint64_t Tool = View.resources.at(0).recordOffset;
+  const uint64_t Me = View.resources.at(1).recordOffset;
+  struct Case {
+    const char *Name;
+    const char *Wanted;
+    std::function<void(std::vector<uint8_t> &)> Damage;
+    std::string Written;  // "" when nothing may be written
+    std::string Log;
+  } Cases[] = {
+      {"found, any case", "FWUPDLCL.EFI", nullptr, std::string(300, '\x77'), "resource file saved. (FWUPDLCL.EFI)"},
+      {"the second record", "me.bin", nullptr, std::string(40, '\x11'), "not matched. (1)(FwUpdLcl.efi/me.bin)"},
+      {"missing", "other.bin", nullptr, "", "resource not found. (other.bin)"},
+      {"wrong verify code", "me.bin", [&](auto &F) { F[Me + 10] = 0; }, "", "Verify code fail. (0x5500)"},
+      {"unterminated name", "me.bin", [&](auto &F) { std::fill_n(F.begin() + Me + 16, 48, 'x'); }, "",
+       "resource name not terminated. (2)"},
+      {"data past the end", "me.bin", [&](auto &F) { F[Me + 14] = 0x10; }, "", "resource data runs past the file. (me.bin)"},
+      {"a record cut by the end", "FwUpdLcl.efi", [&](auto &F) { F.resize(Tool + 40); }, "",
+       "resource header runs past the file. (1)"},
+  };
+  for (auto &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    ResetModuleState();
+    Boot();
+    mIniSettings.Log_file.LogOnScreen = 1;
+    std::vector<uint8_t> File = Good;
+    if (C.Damage) C.Damage(File);
+    Install(std::string(File.begin(), File.end()));
+    std::filesystem::remove(VolumePath(C.Wanted));
+    EXPECT_EQ(!C.Written.empty(), GetResourceFile(C.Wanted));
+    EXPECT_EQ(C.Written, ReadVolumeFile(C.Wanted));
+    EXPECT_NE(std::string::npos, Console().find(C.Log)) << Console();
+  }
 }
 
 }  // namespace
