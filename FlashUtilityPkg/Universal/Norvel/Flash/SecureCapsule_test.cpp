@@ -442,12 +442,6 @@ TEST_F(SecureCapsuleTest, RbuChecksums) {
 
 TEST_F(SecureCapsuleTest, CompletionActionMapping) {
   Start();
-  const UINT8 Map[][2] = {{0, 3}, {1, 2}, {2, 1}, {3, 0}, {4, 2}, {0xFF, 2}};
-  for (const auto &Row : Map) {
-    mSecureCapsule.LastAction = Row[0];
-    EXPECT_EQ(GetSecureCompleteAction(), Row[1]) << (int)Row[0];
-    EXPECT_EQ(GetOemCompleteAction(Row[0]), Row[1]) << (int)Row[0];
-  }
   mIniSettings.FlashSecureBIOSOverride.EnableFlashSecureBIOSOverride = 1;
   mIniSettings.FlashSecureBIOSOverride.Action = 1;
   mSecureCapsule.LastAction = 0;
