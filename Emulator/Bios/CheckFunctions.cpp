@@ -32,7 +32,6 @@ VOID EmuChecksInit(EMU_CHECKS *Checks) {
   EmuChecksSetStringAnswer(Checks, NULL, 0);
   Checks->ConditionResult = 1;
   Checks->CommonFlashPermit = 1;
-  Checks->CapsuleStatus = EMU_CHECKS_STATUS_NOT_SUPPORTED;
   Checks->CapsuleAction = 1;  // reboot
   Checks->EcPartCount = 1;
   Checks->EcPartSizes[0] = 0x20000;

@@ -105,7 +105,7 @@ typedef struct {
   // ---- 48h: secure capsule ----
   BOOLEAN Secure;
   BOOLEAN EspSupport;       // answer flags bit 0
-  UINT8 CapsuleStatus;      // AL for a non-zero capsule
+  UINT8 CapsuleStatus;      // AL for a capsule that passed every check (0 accepts it)
   UINT8 CapsuleAction;      // CL with it
   UINT32 SecureQueries;
   UINT32 CapsuleSubmissions;

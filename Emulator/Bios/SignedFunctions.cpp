@@ -633,13 +633,18 @@ UINT8 EmuSignedFunction42h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
   if (S->AnnouncedType < EXTRA_TYPE_FIRST || S->AnnouncedType > EXTRA_TYPE_LAST) {
     return EMU_CHECKS_STATUS_BAD_REQUEST;
   }
+  UINT8 Refusal = 0;
   if (Index != S->ExtraNextPiece || Length > S->AnnouncedSize - S->ExtraReceived ||
       (Continuation == 0 && S->ExtraReceived + Length != S->AnnouncedSize) ||
-      (Continuation != 0 && Continuation != 0xEF) ||
-      !EmuBiosReadPhysical(Bios, Regs->Esi, S->Extra + S->ExtraReceived, Length)) {
+      (Continuation != 0 && Continuation != 0xEF)) {
+    Refusal = EMU_SIGNED_STATUS_TOO_LARGE;
+  } else if (!EmuBiosReadPhysical(Bios, Regs->Esi, S->Extra + S->ExtraReceived, Length)) {
+    Refusal = EMU_CHECKS_STATUS_BAD_REQUEST;
+  }
+  if (Refusal != 0) {
     S->AnnouncedType = 0;
     S->ExtraRefused++;
-    return EMU_SIGNED_STATUS_TOO_LARGE;
+    return Refusal;
   }
   S->ExtraReceived += Length;
   S->ExtraNextPiece++;

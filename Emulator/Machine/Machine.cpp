@@ -732,11 +732,12 @@ void Machine::RecordBlockWrite(const SMI_REGISTERS &In, const SMI_REGISTERS &Out
   Block.Attempts++;
 }
 
-// Room for a capsule: the whole flash image and its other records.
-constexpr uint32_t kCapsuleSlack = 0x200000;
+// Room for a capsule: a whole flash image, an ME or EC image up to the
+// part's size again, and the other records. Untouched pages cost nothing.
+constexpr uint32_t kCapsuleSlack = 0x100000;
 
 void Machine::BuildSigned() {
-  const uint64_t Capacity = uint64_t(Flash_.size()) + kCapsuleSlack;
+  const uint64_t Capacity = std::min<uint64_t>(2 * uint64_t(Flash_.size()) + kCapsuleSlack, UINT32_MAX);
   SignedStore_.reset(new uint8_t[Capacity]);
   const uint32_t ExtraCapacity = Profile_.Checks.ExtraDataLimit;
   ExtraStore_.reset(new uint8_t[ExtraCapacity == 0 ? 1 : ExtraCapacity]);
