@@ -88,5 +88,22 @@ printf '[Log_file]\r\nLevel=9\r\n[SecureUpdate]\r\nDeviceOrder=USB\r\n' >"$work/
 check "developer command dumps the settings of a platform.ini" has "Level=4" "$work/dump.txt"
 check "the dump shows the parsed device order" has "DeviceOrder=5, 2, 3, 4, 5" "$work/dump.txt"
 
+# A signing machine: a capsule the BIOS accepted waits for the reset, which
+# the next opening of the machine is; a tampered one is refused there too.
+keys="$(cd "$(dirname "$0")" && pwd)/keys"
+profiles="$(cd "$(dirname "$0")/../Emulator/Profiles" && pwd)"
+"$vyrfft" --machine "$work/s" --profile "$profiles/signing-secure.json" --identity >/dev/null 2>&1
+"$vyrpack" fd --out "$work/s.fd" --model VyrPC --version V1.02 --profile "$work/s/profile.json" >/dev/null
+"$vyrpack" capsule --key "$keys/test-signing.pem" --bios "$work/s.fd" --out "$work/s.cap" >/dev/null
+cp "$work/s.cap" "$work/s/capsule-pending.bin"
+"$vyrfft" --machine "$work/s" --identity >"$work/s.txt" 2>&1
+check "the reset writes the waiting capsule" has "reset: capsule applied (128 blocks)" "$work/s.txt"
+check "the signing machine now reports V1.02" has "version V1.02" "$work/s.txt"
+check "the capsule is applied once" test ! -e "$work/s/capsule-pending.bin"
+"$vyrpack" capsule --key "$keys/other-signing.pem" --bios "$work/s.fd" --out "$work/s/capsule-pending.bin" >/dev/null
+"$vyrfft" --machine "$work/s" --identity >"$work/s2.txt" 2>&1
+check "a wrongly signed capsule is not written" has "reset: capsule failed (0 blocks)" "$work/s2.txt"
+check "the signing machine keeps V1.02" has "version V1.02" "$work/s2.txt"
+
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]

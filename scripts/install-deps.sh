@@ -3,7 +3,7 @@
 #   install-deps.sh          the host build and its tests
 #   install-deps.sh --uefi   also QEMU, OVMF (X64 and IA32) and mtools for the UEFI boot tests
 set -euo pipefail
-packages=(cmake ninja-build g++ clang-14 lld-14 libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev python3)
+packages=(cmake ninja-build g++ clang-14 lld-14 libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libssl-dev python3)
 uefi_packages=()
 if [ "${1:-}" = "--uefi" ]; then
   uefi_packages=(qemu-system-x86 ovmf ovmf-ia32 mtools)

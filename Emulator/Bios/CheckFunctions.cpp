@@ -32,7 +32,6 @@ VOID EmuChecksInit(EMU_CHECKS *Checks) {
   EmuChecksSetStringAnswer(Checks, NULL, 0);
   Checks->ConditionResult = 1;
   Checks->CommonFlashPermit = 1;
-  Checks->CapsuleStatus = EMU_CHECKS_STATUS_NOT_SUPPORTED;
   Checks->CapsuleAction = 1;  // reboot
   Checks->EcPartCount = 1;
   Checks->EcPartSizes[0] = 0x20000;
@@ -180,45 +179,6 @@ UINT8 EmuChecksFunction21h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
   return WriteAnswer(Bios, Regs->Esi, Record, sizeof(Record), 0);
 }
 
-// 41h: the "$EDI" request at ECX (data at EDI for the long form) is answered
-// with a 52-byte "$EDO" structure in its place. Known: the update progress
-// (0x67) and the PFAT packet type (0x58); other types answer "not supported".
-UINT8 EmuChecksFunction41h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
-  EMU_CHECKS *C = &Bios->Checks;
-  UINT8 Request[EMU_CHECKS_EDI_SIZE];
-  if (!EmuBiosReadPhysical(Bios, Regs->Ecx, Request, sizeof(Request)) || !SameBytes(Request, "$EDI", 4)) {
-    return EMU_CHECKS_STATUS_BAD_REQUEST;
-  }
-  C->ExtraDataRequests++;
-  C->LastExtraDataType = Request[8];
-  UINT8 Answer[EMU_CHECKS_EDO_SIZE];
-  FillBytes(Answer, sizeof(Answer), 0);
-  CopyBytes(Answer, "$EDO", 4);
-  Put32(Answer + 4, EMU_CHECKS_EDO_STRUCTURE_SIZE);
-  Answer[8] = 0xFF;
-  Answer[9] = 0xFF;
-  UINT16 Status = EMU_CHECKS_EDO_NOT_SUPPORTED;
-  if (Request[8] == 0x67) {
-    UINT8 Progress[EMU_CHECKS_PROGRESS_SIZE];
-    if (Regs->Edi == 0 || !EmuBiosReadPhysical(Bios, Regs->Edi, Progress, sizeof(Progress)) ||
-        !SameBytes(Progress, "$67I", 4)) {
-      return EMU_CHECKS_STATUS_BAD_REQUEST;
-    }
-    C->ProgressReports++;
-    C->ProgressTotal = Get32(Progress + 8);
-    C->ProgressIndex = Get32(Progress + 12);
-    Status = 0;
-  } else if (Request[8] == 0x58) {
-    C->PfatQueries++;
-    if (C->Pfat) {
-      Put32(Answer + 10, EMU_CHECKS_PFAT_PACKET_LIMIT);
-      Status = 0;
-    }
-  }
-  Put16(Answer + 14, Status);
-  return WriteAnswer(Bios, Regs->Ecx, Answer, sizeof(Answer), 0);
-}
-
 // 43h: the 269-byte "$PASSWDI" buffer at ECX; mode 0 asks whether a password
 // is set (answer at 12), mode 1 checks the one from 13 (answer at 13, 0 = right).
 UINT8 EmuChecksFunction43h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
@@ -306,41 +266,6 @@ UINT8 EmuChecksFunction45h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
   return WriteAnswer(Bios, Regs->Ecx, Answer, sizeof(Answer), 0);
 }
 
-// 48h: ECX is the capsule size, ESI the block list, EDI the 9-byte "$EXT"
-// record. Size 0 asks whether the platform is secure; a capsule is only
-// counted and answered with the profile's status (no capsule is processed).
-UINT8 EmuChecksFunction48h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
-  EMU_CHECKS *C = &Bios->Checks;
-  UINT8 Record[EMU_CHECKS_CAPSULE_RECORD_SIZE];
-  if (!EmuBiosReadPhysical(Bios, Regs->Edi, Record, sizeof(Record))) {
-    return EMU_CHECKS_STATUS_BAD_REQUEST;
-  }
-  C->LastCapsuleFlags = Record[8];
-  UINT8 Status = 0;
-  UINT8 Action = 0;
-  if (Regs->Ecx == 0) {
-    C->SecureQueries++;
-    if (!C->Secure) {
-      return EMU_CHECKS_STATUS_NOT_SUPPORTED;
-    }
-  } else {
-    C->CapsuleSubmissions++;
-    C->LastCapsuleSize = Regs->Ecx;
-    UINT8 Count[4] = {0, 0, 0, 0};
-    EmuBiosReadPhysical(Bios, Regs->Esi, Count, sizeof(Count));
-    C->LastCapsuleBlocks = Get32(Count);
-    Status = C->CapsuleStatus;
-    Action = C->CapsuleAction;
-    if (Status != 0) {
-      return Status;
-    }
-  }
-  CopyBytes(Record, "$EXO", 4);
-  Record[8] = C->EspSupport ? 1 : 0;
-  SetCl(Regs, Action);
-  return WriteAnswer(Bios, Regs->Edi, Record, sizeof(Record), Status);
-}
-
 // 49h: the 16-byte "$RDI" request at ECX gets its status word at offset 14;
 // a request the model does not know gets bit 15.
 UINT8 EmuChecksFunction49h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
@@ -355,20 +280,4 @@ UINT8 EmuChecksFunction49h(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
   UINT8 Word[2];
   Put16(Word, Known ? C->RestoreWord : (UINT16)EMU_CHECKS_RESTORE_UNKNOWN);
   return WriteAnswer(Bios, Regs->Ecx + 14, Word, sizeof(Word), C->RestoreStatus);
-}
-
-// 4Ch: size 0 (ECX) asks whether the platform is OEM secure. Images are only
-// counted: the OEM secure update itself is not modelled.
-UINT8 EmuChecksFunction4Ch(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
-  EMU_CHECKS *C = &Bios->Checks;
-  if (Regs->Ecx != 0) {
-    C->OemCapsuleSubmissions++;
-    return EMU_CHECKS_STATUS_NOT_SUPPORTED;
-  }
-  C->OemSecureQueries++;
-  if (!C->OemSecure) {
-    return EMU_CHECKS_STATUS_NOT_SUPPORTED;
-  }
-  SetCl(Regs, 0);
-  return 0;
 }

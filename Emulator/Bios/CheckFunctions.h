@@ -1,9 +1,9 @@
 // The emulated BIOS's answers to the update flows' checks and notifications:
 // 19h (OEM/ODM string exchange), 1Ah (OEM/ODM notifications), 1Bh (skip-model-
-// check verify), 1Dh (settings record), 21h (EC part information), 41h
-// (extra-data status: update progress and the PFAT support query), 43h
-// (password), 44h (common flash), 45h (conditional data), 48h (secure capsule
-// support), 49h (factory-copy restore) and 4Ch (OEM secure support). Answers
+// check verify), 1Dh (settings record), 21h (EC part information), 43h
+// (password), 44h (common flash), 45h (conditional data) and 49h
+// (factory-copy restore); 41h, 48h and 4Ch, which also read EMU_CHECKS, are
+// in SignedFunctions. Answers
 // come from EMU_CHECKS, which the machine fills from the profile; each handler
 // also records what the utility handed in. Freestanding, like the BIOS core.
 #ifndef VYR_EMU_CHECK_FUNCTIONS_H_
@@ -37,12 +37,9 @@ UINT8 EmuChecksFunction1Ah(EMU_BIOS *Bios, SMI_REGISTERS *Regs);
 UINT8 EmuChecksFunction1Bh(EMU_BIOS *Bios, SMI_REGISTERS *Regs);
 UINT8 EmuChecksFunction1Dh(EMU_BIOS *Bios, SMI_REGISTERS *Regs);
 UINT8 EmuChecksFunction21h(EMU_BIOS *Bios, SMI_REGISTERS *Regs);
-UINT8 EmuChecksFunction41h(EMU_BIOS *Bios, SMI_REGISTERS *Regs);
 UINT8 EmuChecksFunction43h(EMU_BIOS *Bios, SMI_REGISTERS *Regs);
 UINT8 EmuChecksFunction44h(EMU_BIOS *Bios, SMI_REGISTERS *Regs);
 UINT8 EmuChecksFunction45h(EMU_BIOS *Bios, SMI_REGISTERS *Regs);
-UINT8 EmuChecksFunction48h(EMU_BIOS *Bios, SMI_REGISTERS *Regs);
 UINT8 EmuChecksFunction49h(EMU_BIOS *Bios, SMI_REGISTERS *Regs);
-UINT8 EmuChecksFunction4Ch(EMU_BIOS *Bios, SMI_REGISTERS *Regs);
 
 #endif  // VYR_EMU_CHECK_FUNCTIONS_H_

@@ -124,12 +124,13 @@ TEST_F(CheckFunctionsTest, ExtraDataAnswersProgressAndPfatQuery) {
   C.Pfat = TRUE;
   M.Put(kBuf1, Request(0x58, 0));
   ASSERT_EQ(0, Al(M.Call(0x41, kBuf1, 0, 0)));
-  EXPECT_EQ(Answer(EMU_CHECKS_PFAT_PACKET_LIMIT, 0), M.At(kBuf1, 52));
+  EXPECT_EQ(Answer(0x100000, 0), M.At(kBuf1, 52));
   EXPECT_EQ(2u, C.PfatQueries);
 
-  M.Put(kBuf1, Request(0x5A, 0));  // not modelled
+  M.Put(kBuf1, Request(0x5A, 0));  // no packet was sent: return code 1 follows
   ASSERT_EQ(0, Al(M.Call(0x41, kBuf1, 0, 0)));
-  EXPECT_EQ(Answer(0, EMU_CHECKS_EDO_NOT_SUPPORTED), M.At(kBuf1, 52));
+  EXPECT_EQ("$EDO" + U32(24) + "\xFF\xFF" + U32(0) + U16(0x2000) + U32(EMU_PFAT_RESULT_NONE) + std::string(32, '\0'),
+            M.At(kBuf1, 52));
 
   M.Put(kBuf1, Request(0x67, 0));
   M.Put(kBuf2, "$68I");
@@ -192,7 +193,7 @@ TEST_F(CheckFunctionsTest, ConditionalDataVerdict) {
   EXPECT_EQ(3u, C.ConditionRequests);
 }
 
-TEST_F(CheckFunctionsTest, SecureCapsuleQueryAndSubmission) {
+TEST_F(CheckFunctionsTest, SecureAndOemSecureQueries) {
   const std::string Ext = "$EXT" + U32(9) + "\x01";
   M.Put(kBuf2, Ext);
   EXPECT_EQ(0xEF, Al(M.Call(0x48, 0, kBuf1, kBuf2)));
@@ -206,24 +207,10 @@ TEST_F(CheckFunctionsTest, SecureCapsuleQueryAndSubmission) {
   EXPECT_EQ("$EXO" + U32(9) + "\x01", M.At(kBuf2, 9));
   EXPECT_EQ(0u, R.Ecx & 0xFF);
 
-  // A capsule: refused by default, counted, the record left alone.
-  M.Put(kBuf1, U32(3) + U32(0));
-  M.Put(kBuf2, Ext);
-  EXPECT_EQ(0xEF, Al(M.Call(0x48, 0x100001, kBuf1, kBuf2)));
-  EXPECT_EQ(Ext, M.At(kBuf2, 9));
-  C.CapsuleStatus = 0;
-  C.CapsuleAction = 2;
-  R = M.Call(0x48, 0x100001, kBuf1, kBuf2);
-  ASSERT_EQ(0, Al(R));
-  EXPECT_EQ(2u, R.Ecx & 0xFF);
-  EXPECT_EQ(std::make_tuple(2u, 2u, 3u, 0x100001u),
-            std::make_tuple(C.CapsuleSubmissions, C.SecureQueries, C.LastCapsuleBlocks, C.LastCapsuleSize));
-
   EXPECT_EQ(0xEF, Al(M.Call(0x4C, 0, kBuf1, 1)));
   C.OemSecure = TRUE;
   EXPECT_EQ(0, Al(M.Call(0x4C, 0, kBuf1, 1)));
-  EXPECT_EQ(0xEF, Al(M.Call(0x4C, 0x1000, kBuf1, 0)));
-  EXPECT_EQ(std::make_tuple(2u, 1u), std::make_tuple(C.OemSecureQueries, C.OemCapsuleSubmissions));
+  EXPECT_EQ(2u, C.OemSecureQueries);
 }
 
 TEST_F(CheckFunctionsTest, FactoryCopyRestoreStatusWord) {

@@ -22,7 +22,6 @@
 #define EMU_CHECKS_EDO_SIZE 52             // 41h answer written
 #define EMU_CHECKS_EDO_STRUCTURE_SIZE 24   // structure size inside the answer
 #define EMU_CHECKS_EDO_NOT_SUPPORTED 0x8000
-#define EMU_CHECKS_PFAT_PACKET_LIMIT 0x100000  // size a PFAT machine allows per packet
 #define EMU_CHECKS_PROGRESS_SIZE 16        // "$67I"
 #define EMU_CHECKS_PASSWORD_BUFFER 269     // 43h
 #define EMU_CHECKS_PASSWORD_CHARS 256      // 255 characters + terminator
@@ -106,7 +105,7 @@ typedef struct {
   // ---- 48h: secure capsule ----
   BOOLEAN Secure;
   BOOLEAN EspSupport;       // answer flags bit 0
-  UINT8 CapsuleStatus;      // AL for a non-zero capsule
+  UINT8 CapsuleStatus;      // AL for a capsule that passed every check (0 accepts it)
   UINT8 CapsuleAction;      // CL with it
   UINT32 SecureQueries;
   UINT32 CapsuleSubmissions;

@@ -1,6 +1,7 @@
 #include "Bios/EmuBios.h"
 
 #include "Bios/EmuBytes.h"
+#include "Bios/SignedFunctions.h"
 
 namespace {
 
@@ -13,6 +14,16 @@ UINT8 EmuBiosHookPoint(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
   Bios->HookCodes[Bios->HookCount % EMU_BIOS_HOOK_RING_SIZE] = Regs->Ecx;
   Bios->HookCount++;
   return 0;
+}
+
+// 16h: the flash-complete request; a reboot is the reset that writes a
+// capsule waiting from 48h.
+UINT8 EmuBiosFlashComplete(EMU_BIOS *Bios, SMI_REGISTERS *Regs) {
+  UINT8 Status = EmuPlatformFunction16h(Bios, Regs);
+  if (Status == 0 && Bios->Completion.Action == EMU_COMPLETION_ACTION_REBOOT) {
+    EmuSignedApplyPending(Bios);
+  }
+  return Status;
 }
 
 typedef struct {
@@ -28,7 +39,7 @@ CONST EMU_BIOS_HANDLER_ENTRY mBuiltinHandlers[] = {
     {0x13, EmuFlashFunction13h},
     {0x14, EmuFlashFunction14h},
     {0x15, EmuFlashFunction15h},
-    {0x16, EmuPlatformFunction16h},
+    {0x16, EmuBiosFlashComplete},
     {0x17, EmuFlashFunction17h},
     {0x19, EmuChecksFunction19h},
     {0x1A, EmuChecksFunction1Ah},
@@ -38,13 +49,14 @@ CONST EMU_BIOS_HANDLER_ENTRY mBuiltinHandlers[] = {
     {0x1E, EmuFlashFunction1Eh},
     {0x1F, EmuBiosHookPoint},
     {0x21, EmuChecksFunction21h},
-    {0x41, EmuChecksFunction41h},
+    {0x41, EmuSignedFunction41h},
+    {0x42, EmuSignedFunction42h},
     {0x43, EmuChecksFunction43h},
     {0x44, EmuChecksFunction44h},
     {0x45, EmuChecksFunction45h},
-    {0x48, EmuChecksFunction48h},
+    {0x48, EmuSignedFunction48h},
     {0x49, EmuChecksFunction49h},
-    {0x4C, EmuChecksFunction4Ch},
+    {0x4C, EmuSignedFunction4Ch},
 };
 
 EMU_BIOS_FAULT *FindFault(EMU_BIOS *Bios, UINT8 Function, UINT32 CallNumber) {
@@ -93,6 +105,7 @@ VOID EmuBiosInit(EMU_BIOS *Bios) {
   EmuPlatformInit(&Bios->Platform);
   EmuFlashInit(&Bios->Flash);
   EmuChecksInit(&Bios->Checks);
+  EmuSignedInit(&Bios->Signed);
   for (UINTN Index = 0; Index < ARRAY_SIZE(mBuiltinHandlers); Index++) {
     EmuBiosRegisterHandler(Bios, mBuiltinHandlers[Index].Function, mBuiltinHandlers[Index].Handler);
   }

@@ -10,6 +10,7 @@
 #include "Bios/CheckState.h"
 #include "Bios/FlashState.h"
 #include "Bios/PlatformState.h"
+#include "Bios/SignedState.h"
 #include "SmiRegisters.h"
 
 #define EMU_BIOS_MAX_FAULTS 32
@@ -64,7 +65,8 @@ struct EMU_BIOS {
   EMU_PLATFORM Platform;  // answers of 10h, 11h and 1Ch
   EMU_FLASH Flash;        // the flash part: 12h, 13h, 14h, 15h, 17h, 1Eh
   EMU_COMPLETION Completion;  // the flash-complete request of 16h
-  EMU_CHECKS Checks;          // 19h, 1Ah, 1Bh, 1Dh, 21h, 41h, 43h, 44h, 45h, 48h, 49h, 4Ch
+  EMU_CHECKS Checks;          // 19h, 1Ah, 1Bh, 1Dh, 21h, 43h, 44h, 45h, 49h; the answers of 41h, 48h, 4Ch
+  EMU_SIGNED Signed;          // the signed updates: 41h, 42h, 48h, 4Ch and the reset
   // Signed calls that arrived after the power was cut (EMU_FLASH.PoweredOff):
   // they change no register, so AL keeps the main function number.
   UINT32 PoweredOffCalls;

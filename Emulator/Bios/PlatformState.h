@@ -62,6 +62,7 @@ typedef struct {
 #define EMU_COMPLETION_SIGNATURE "$FINISHI"
 #define EMU_COMPLETION_DATA_SIZE 13
 #define EMU_COMPLETION_STATUS_BAD_BUFFER 0x11
+#define EMU_COMPLETION_ACTION_REBOOT 2  // CL: 0 return to OS, 1 shut down, 2 reboot, 3 S3
 
 typedef struct {
   UINT32 Requests;           // well-formed 16h calls answered

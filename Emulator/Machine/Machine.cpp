@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "Bios/SignedFunctions.h"
 #include "Machine/PeImage.h"
 
 namespace vyr::emu {
@@ -134,6 +135,71 @@ std::vector<std::string> TextList(const UINT8 *Bytes, size_t Size) {
   return Out;
 }
 
+void ApplySignedProfile(const ChecksConfig &Config, EMU_SIGNED *Signed) {
+  EmuSignedInit(Signed);
+  if (Config.SigningKey.size() == EMU_RSA_KEY_SIZE) {
+    Signed->HasKey = TRUE;
+    std::memcpy(Signed->PublicKey, Config.SigningKey.data(), EMU_RSA_KEY_SIZE);
+  }
+  Signed->CapsuleFailAfterBlocks = Config.SecureCapsule.FailAfterBlocks;
+  Signed->CapsulePowerCut = Config.SecureCapsule.PowerCutBeforeReset ? TRUE : FALSE;
+  Signed->RbuStatus = Config.Rbu.Status;
+  Signed->RbuFallback = Config.Rbu.Fallback ? TRUE : FALSE;
+  Signed->RbuAction = Config.Rbu.Action;
+  Signed->RbuFailAfterBlocks = Config.Rbu.FailAfterBlocks;
+  Signed->PfatPacketLimit = Config.PfatPacketLimit;
+  Signed->PfatFailAtPacket = Config.PfatFailAtPacket;
+  Signed->ExtraDataLimit = Config.ExtraDataLimit;
+}
+
+const char *ApplyName(UINT8 Outcome) {
+  switch (Outcome) {
+    case EMU_SIGNED_APPLY_DONE: return "applied";
+    case EMU_SIGNED_APPLY_FAILED: return "failed";
+    case EMU_SIGNED_APPLY_POWER_CUT: return "power cut";
+    default: return "none";
+  }
+}
+
+// What the signed updates did, for the report.
+nlohmann::json SignedReport(const EMU_SIGNED &S, const std::map<uint8_t, std::vector<uint8_t>> &Items) {
+  nlohmann::json Extra = nlohmann::json::object();
+  for (const auto &Item : Items) {
+    Extra[Hex(Item.first, 2)] = {{"size", Item.second.size()}, {"crc32", Hex(Crc32(Item.second.data(), Item.second.size()), 8)}};
+  }
+  return {
+      {"key", S.HasKey != 0},
+      {"capsule",
+       {{"pending", S.CapsulePending != 0},
+        {"pendingSize", S.CapsulePending ? S.CapsuleSize : 0},
+        {"fromEsp", S.CapsuleFromEsp != 0},
+        {"verified", S.CapsulesVerified},
+        {"refused", S.CapsulesRefused},
+        {"lastRefusal", Hex(S.LastCapsuleRefusal, 2)},
+        {"lostToPowerCut", S.CapsuleLostToPowerCut != 0},
+        {"applied", S.CapsulesApplied}}},
+      {"lastWrite",
+       {{"outcome", ApplyName(S.LastApply)},
+        {"blocks", S.LastApplyBlocks},
+        {"biosSize", Hex(S.LastApplyBiosSize, 1)},
+        {"meSize", Hex(S.LastApplyMeSize, 1)},
+        {"ecSize", Hex(S.LastApplyEcSize, 1)},
+        {"deviceFirmwareSize", Hex(S.LastApplyDeviceFirmwareSize, 1)}}},
+      {"rbu",
+       {{"verified", S.RbuVerified},
+        {"refused", S.RbuRefused},
+        {"flashed", S.RbuFlashed},
+        {"lastRefusal", Hex(S.LastRbuRefusal, 2)}}},
+      {"pfat",
+       {{"packets", S.PfatPackets},
+        {"written", S.PfatWritten},
+        {"sequences", S.PfatSequences},
+        {"lastIndex", S.LastPfatIndex},
+        {"lastResult", Hex(static_cast<uint32_t>(S.PfatResult), 2)}}},
+      {"extraData", {{"items", S.ExtraItems}, {"refused", S.ExtraRefused}, {"byType", Extra}}},
+  };
+}
+
 // What the checks recorded, for the report.
 nlohmann::json ChecksReport(const EMU_CHECKS &C) {
   nlohmann::json Notes = nlohmann::json::array();
@@ -220,6 +286,7 @@ Machine::Machine(const Profile &P, const std::string &BaseDir)
   BuildMemory();
   ApplyBiosProfile();
   BuildFlash();
+  BuildSigned();
   BuildVolumes();
   for (const AllocFaultConfig &Fault : Profile_.PoolFaults) PoolFaults_.push_back({Fault, 0});
   for (const AllocFaultConfig &Fault : Profile_.PageFaults) PageFaults_.push_back({Fault, 0});
@@ -251,6 +318,7 @@ std::unique_ptr<Machine> Machine::OpenDirectory(const std::string &Dir) {
   M->Variables_.SetFile((fs::path(Dir) / "variables.json").string());
   M->Variables_.Load();
   M->LoadFlashFile();
+  M->ApplyCapsuleAtPowerOn();
   return M;
 }
 
@@ -286,6 +354,7 @@ void Machine::ApplyBiosProfile() {
   EmuBiosSetMemory(Bios_.get(), BiosRead, BiosWrite, this);
   ApplyPlatformProfile(Profile_.Platform, &Bios_->Platform);
   ApplyChecksProfile(Profile_.Checks, &Bios_->Checks);
+  ApplySignedProfile(Profile_.Checks, &Bios_->Signed);
   for (const BiosFaultConfig &Config : Profile_.BiosFaults) {
     EMU_BIOS_FAULT Fault = {};
     Fault.Function = Config.Function;
@@ -467,11 +536,12 @@ bool Machine::SaveFlash() {
 }
 
 bool Machine::SaveFlashChanges(std::string *Error) {
-  if (Directory_.empty() || !Bios_->Flash.ContentsChanged) {
+  if (Directory_.empty()) {
     return true;
   }
   try {
-    SaveFlash();
+    SavePendingCapsule();
+    if (Bios_->Flash.ContentsChanged) SaveFlash();
   } catch (const std::exception &E) {
     if (Error != nullptr) *Error = E.what();
     SaveFailureHandedOut_ = true;
@@ -662,14 +732,123 @@ void Machine::RecordBlockWrite(const SMI_REGISTERS &In, const SMI_REGISTERS &Out
   Block.Attempts++;
 }
 
+// Room for a capsule: a whole flash image, an ME or EC image up to the
+// part's size again, and the other records. Untouched pages cost nothing.
+constexpr uint32_t kCapsuleSlack = 0x100000;
+
+void Machine::BuildSigned() {
+  const uint64_t Capacity = std::min<uint64_t>(2 * uint64_t(Flash_.size()) + kCapsuleSlack, UINT32_MAX);
+  SignedStore_.reset(new uint8_t[Capacity]);
+  const uint32_t ExtraCapacity = Profile_.Checks.ExtraDataLimit;
+  ExtraStore_.reset(new uint8_t[ExtraCapacity == 0 ? 1 : ExtraCapacity]);
+  EmuSignedSetBuffers(&Bios_->Signed, SignedStore_.get(), static_cast<UINT32>(Capacity), ExtraStore_.get(),
+                      ExtraCapacity);
+  Bios_->Signed.ReadEsp = ReadEspCapsule;
+  Bios_->Signed.StoreExtra = StoreExtraData;
+  Bios_->Signed.HostContext = this;
+}
+
+std::string Machine::PendingCapsulePath() const { return (fs::path(Directory_) / "capsule-pending.bin").string(); }
+
+// The capsule waiting for the reset outlives the run on disk; none waiting
+// (applied, replaced, or lost with the power) leaves no file.
+void Machine::SavePendingCapsule() {
+  const EMU_SIGNED &S = Bios_->Signed;
+  if (S.CapsulePending) {
+    ReplaceFile(PendingCapsulePath(), SignedStore_.get(), S.CapsuleSize);
+  } else if (fs::exists(PendingCapsulePath())) {
+    fs::remove(PendingCapsulePath());
+  }
+}
+
+// Opening a machine is the reset after the last run: a capsule that waits is
+// written now. Its block writes belong to that reset, not to this run's
+// counters and power cut.
+void Machine::ApplyCapsuleAtPowerOn() {
+  const std::string Path = PendingCapsulePath();
+  if (!fs::exists(Path)) {
+    return;
+  }
+  const uintmax_t Size = fs::file_size(Path);
+  EMU_SIGNED &S = Bios_->Signed;
+  EMU_FLASH &F = Bios_->Flash;
+  if (Size == 0 || Size > S.StoreCapacity) {
+    fs::remove(Path);
+    ResetNote_ = "reset: capsule-pending.bin does not fit the BIOS's store; dropped";
+    Note(ResetNote_);
+    return;
+  }
+  std::ifstream In(Path, std::ios::binary);
+  In.read(reinterpret_cast<char *>(SignedStore_.get()), static_cast<std::streamsize>(Size));
+  if (!In) {
+    throw ProfileError(Path + ": cannot read");
+  }
+  S.CapsulePending = TRUE;
+  S.CapsuleSize = static_cast<UINT32>(Size);
+  const EMU_FLASH Before = F;
+  F.PowerCutAfterWrites = 0;
+  EmuSignedApplyPending(Bios_.get());
+  F.PowerCutAfterWrites = Before.PowerCutAfterWrites;
+  F.BytesWritten = Before.BytesWritten;
+  F.BlocksWritten = Before.BlocksWritten;
+  F.BlocksErased = Before.BlocksErased;
+  F.EraseNs = Before.EraseNs;
+  F.ProgramNs = Before.ProgramNs;
+  ResetNote_ = std::string("reset: capsule ") + ApplyName(S.LastApply) + " (" + std::to_string(S.LastApplyBlocks) +
+               " blocks)";
+  Note(ResetNote_);
+  SaveFlashChanges(nullptr);
+}
+
+BOOLEAN Machine::ReadEspCapsule(VOID *Context, UINT8 *Buffer, UINT32 Capacity, UINT32 *Size) {
+  auto *M = static_cast<Machine *>(Context);
+  *Size = 0;
+  for (const auto &V : M->Volumes_) {
+    const std::string Path = V->HostRoot() + "/" + kEspCapsulePath;
+    std::error_code Error;
+    const uintmax_t Length = fs::file_size(Path, Error);
+    if (Error || !fs::is_regular_file(Path)) {
+      continue;
+    }
+    *Size = Length > UINT32_MAX ? UINT32_MAX : static_cast<UINT32>(Length);
+    if (Length > Capacity) {
+      return FALSE;
+    }
+    std::ifstream In(Path, std::ios::binary);
+    In.read(reinterpret_cast<char *>(Buffer), static_cast<std::streamsize>(Length));
+    return In ? TRUE : FALSE;
+  }
+  return FALSE;
+}
+
+VOID Machine::StoreExtraData(VOID *Context, UINT8 Type, CONST UINT8 *Data, UINT32 Size) {
+  auto *M = static_cast<Machine *>(Context);
+  M->ExtraItems_[Type].assign(Data, Data + Size);
+  if (M->Directory_.empty()) {
+    return;
+  }
+  // This runs inside the utility's SMI call, which no exception may cross.
+  try {
+    const fs::path Dir = fs::path(M->Directory_) / "extra-data";
+    fs::create_directories(Dir);
+    ReplaceFile((Dir / ("type-" + Hex(Type, 2).substr(2) + ".bin")).string(), Data, Size);
+  } catch (const std::exception &E) {
+    M->Note(std::string("extra data not saved: ") + E.what());
+  }
+}
+
 // The power goes at the end of the block write that the profile names: what
 // was written is on the flash (and in flash.bin right away, as a real part
 // keeps it); the console shows nothing from here on.
 void Machine::CutPower() {
   PowerCutConsoleLength_ = Console_.Transcript().size();
   char Text[96];
-  std::snprintf(Text, sizeof(Text), "power cut after block write %u at 0x%08X", Bios_->Flash.BlocksWritten,
-                Bios_->Flash.PowerCutAddress);
+  if (Bios_->Signed.CapsuleLostToPowerCut) {
+    std::snprintf(Text, sizeof(Text), "power cut after the capsule submission, before the reset");
+  } else {
+    std::snprintf(Text, sizeof(Text), "power cut after block write %u at 0x%08X", Bios_->Flash.BlocksWritten,
+                  Bios_->Flash.PowerCutAddress);
+  }
   Note(Text);
   // This runs inside the utility's SMI call, which no exception may cross; a
   // failed save leaves the contents marked changed for the launcher's save.
@@ -1072,6 +1251,7 @@ nlohmann::json Machine::Report(const nlohmann::json &Extra) const {
       {"notes", Notes_},
   };
   Out["bios"]["checks"] = ChecksReport(Bios_->Checks);
+  Out["bios"]["signed"] = SignedReport(Bios_->Signed, ExtraItems_);
   nlohmann::json Blocks = nlohmann::json::array();
   std::map<std::string, uint32_t> Counts = {{"written", 0}, {"skipped", 0}, {"locked", 0}, {"failed", 0}};
   for (const BlockWrite &B : BlockWrites_) {

@@ -186,6 +186,18 @@ class Machine {
   // it, but can only tell stderr: owners call it themselves.
   bool SaveFlashChanges(std::string *Error);
 
+  // ---- Signed updates ----
+  // A secure capsule that 48h accepted waits for the reset: the 16h reboot
+  // request writes it, and a machine kept in a directory keeps it in
+  // capsule-pending.bin (written with the flash) until its next opening,
+  // which is that reset. 48h with address 0 reads kEspCapsulePath from the
+  // first volume that has it. Complete -edt items are kept by type (and in
+  // extra-data/type-XX.bin).
+  static constexpr const char *kEspCapsulePath = "EFI/Korvath/capsimg.bin";
+  const std::map<uint8_t, std::vector<uint8_t>> &ExtraDataItems() const { return ExtraItems_; }
+  // The reset's outcome when the opening of the machine applied a capsule.
+  const std::string &ResetNote() const { return ResetNote_; }
+
   // ---- Handles and protocols ----
   ProtocolRegistry &Protocols() { return Protocols_; }
 
@@ -263,6 +275,12 @@ class Machine {
   void ApplyBiosProfile();
   void BuildFlash();
   void LoadFlashFile();
+  void BuildSigned();
+  std::string PendingCapsulePath() const;
+  void SavePendingCapsule();
+  void ApplyCapsuleAtPowerOn();
+  static BOOLEAN ReadEspCapsule(VOID *Context, UINT8 *Buffer, UINT32 Capacity, UINT32 *Size);
+  static VOID StoreExtraData(VOID *Context, UINT8 Type, CONST UINT8 *Data, UINT32 Size);
   std::string FlashFilePath() const;
   std::string VolumeRoot(const VolumeConfig &Config) const;
   EFI_HANDLE InstallImage(EFI_HANDLE DeviceHandle, const std::u16string &FilePath, ImageRecord Record);
@@ -286,6 +304,10 @@ class Machine {
   std::vector<PortWrite> PortWrites_;
   std::unique_ptr<EMU_BIOS> Bios_;
   std::vector<uint8_t> Flash_;  // never resized once the BIOS holds its address
+  std::unique_ptr<uint8_t[]> SignedStore_;  // the capsule or RBU image the BIOS holds
+  std::unique_ptr<uint8_t[]> ExtraStore_;   // the -edt item being assembled
+  std::map<uint8_t, std::vector<uint8_t>> ExtraItems_;
+  std::string ResetNote_;
   std::vector<SmiRecord> Transcript_;
   std::vector<BlockWrite> BlockWrites_;
   std::map<uint32_t, size_t> BlockWriteIndex_;

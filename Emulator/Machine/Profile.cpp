@@ -255,9 +255,28 @@ void ReadChecks(ObjectReader &O, ChecksConfig &C) {
     S.Read("esp", C.SecureCapsule.Esp);
     S.Read("status", C.SecureCapsule.Status);
     S.Read("action", C.SecureCapsule.Action);
+    S.Read("failAfterBlocks", C.SecureCapsule.FailAfterBlocks);
+    S.Read("powerCutBeforeReset", C.SecureCapsule.PowerCutBeforeReset);
   });
   O.Read("oemSecure", C.OemSecure);
   O.Read("pfat", C.Pfat);
+  std::string Key;
+  O.Read("signingKey", Key);
+  if (!Key.empty()) {
+    C.SigningKey = ParseHexBytes(Key, "checks.signingKey");
+    if (C.SigningKey.size() != 256 || (C.SigningKey[0] & 0x80) == 0 || (C.SigningKey[255] & 1) == 0) {
+      O.FailKey("signingKey", "must be the 256 bytes of an RSA-2048 modulus, most significant first");
+    }
+  }
+  O.ReadObject("rbu", [&](ObjectReader &R) {
+    R.Read("status", C.Rbu.Status);
+    R.Read("fallback", C.Rbu.Fallback);
+    R.Read("action", C.Rbu.Action);
+    R.Read("failAfterBlocks", C.Rbu.FailAfterBlocks);
+  });
+  O.Read("pfatPacketLimit", C.PfatPacketLimit);
+  O.Read("pfatFailAtPacket", C.PfatFailAtPacket);
+  O.Read("extraDataLimit", C.ExtraDataLimit);
   if (const json *Sizes = O.Get("ecPartSizes")) {
     if (!Sizes->is_array()) {
       O.FailKey("ecPartSizes", "must be a list of sizes");
@@ -295,9 +314,20 @@ json ChecksJson(const ChecksConfig &C) {
            {{"supported", C.SecureCapsule.Supported},
             {"esp", C.SecureCapsule.Esp},
             {"status", Hex(C.SecureCapsule.Status)},
-            {"action", C.SecureCapsule.Action}}},
+            {"action", C.SecureCapsule.Action},
+            {"failAfterBlocks", C.SecureCapsule.FailAfterBlocks},
+            {"powerCutBeforeReset", C.SecureCapsule.PowerCutBeforeReset}}},
           {"oemSecure", C.OemSecure},
           {"pfat", C.Pfat},
+          {"signingKey", HexBytes(C.SigningKey)},
+          {"rbu",
+           {{"status", Hex(C.Rbu.Status)},
+            {"fallback", C.Rbu.Fallback},
+            {"action", C.Rbu.Action},
+            {"failAfterBlocks", C.Rbu.FailAfterBlocks}}},
+          {"pfatPacketLimit", Hex(C.PfatPacketLimit)},
+          {"pfatFailAtPacket", C.PfatFailAtPacket},
+          {"extraDataLimit", Hex(C.ExtraDataLimit)},
           {"ecPartSizes", Sizes}};
 }
 

@@ -196,8 +196,18 @@ struct CommonFlashConfig {
 struct SecureCapsuleConfig {
   bool Supported = false;    // 48h support query answers 0, else 0xEF
   bool Esp = false;          // answer flags bit 0
-  uint8_t Status = 0xEF;     // AL for a submitted capsule
+  uint8_t Status = 0;        // AL for a capsule that passed every check (0 accepts it)
   uint8_t Action = 1;        // CL with status 0 (0 S3, 1 reboot, 2 shutdown, 3 nothing)
+  uint32_t FailAfterBlocks = 0;     // the reset writes this many blocks, then fails (0 never)
+  bool PowerCutBeforeReset = false;  // the power goes right after an accepted submission
+};
+
+// 4Ch with an image: what the OEM secure BIOS does with a verified one.
+struct RbuConfig {
+  uint8_t Status = 0;        // AL for an image that passed every check (0 accepts it)
+  bool Fallback = false;     // AH bit 1 of a refused image
+  uint8_t Action = 1;        // CL after a flash
+  uint32_t FailAfterBlocks = 0;
 };
 
 struct ChecksConfig {
@@ -214,6 +224,11 @@ struct ChecksConfig {
   SecureCapsuleConfig SecureCapsule;    // 48h
   bool OemSecure = false;               // 4Ch
   bool Pfat = false;                    // 41h type 0x58
+  std::vector<uint8_t> SigningKey;      // RSA-2048 modulus (e = 65537), big-endian; empty: none
+  RbuConfig Rbu;                        // 4Ch images
+  uint32_t PfatPacketLimit = 0x100000;  // 41h type 0x58: bytes allowed per packet
+  uint32_t PfatFailAtPacket = 0;        // that packet's result reports a failed write (0 never)
+  uint32_t ExtraDataLimit = 0x100000;   // largest -edt item 41h accepts
   std::vector<uint32_t> EcPartSizes = {0x20000};  // 21h; empty: no EC (0xEF)
 };
 

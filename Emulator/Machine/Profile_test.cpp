@@ -188,7 +188,7 @@ TEST(Profile, DefaultIsAPlainMachineAndSurvivesAFile) {
             make_tuple(Pf.Permission, Pf.DcLife, Pf.BiosCheck.Present, Pf.CommandFilter.Present));
   EXPECT_GE(Pf.InterfaceVersion, 0x1504);
   const ChecksConfig &C = P.Checks;
-  EXPECT_EQ(make_tuple(true, false, false, false, 0xEF, std::vector<uint32_t>{0x20000}),
+  EXPECT_EQ(make_tuple(true, false, false, false, 0, std::vector<uint32_t>{0x20000}),
             make_tuple(C.OemStrings.empty(), C.ConditionalDataSupported, C.CommonFlash.Supported,
                        C.SecureCapsule.Supported, C.SecureCapsule.Status, C.EcPartSizes));
 

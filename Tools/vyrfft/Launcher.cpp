@@ -245,6 +245,8 @@ int Run(const Options &Opt, std::ostream &Out, std::ostream &Log) {
     Log << "vyrfft: machine " << Opt.machineDir << ": " << Shown(E.what()) << "\n";
     return kExitLoadFailed;
   }
+  // Opening the machine was the reset a waiting secure capsule needed.
+  if (!Machine->ResetNote().empty()) Log << "vyrfft: " << Machine->ResetNote() << "\n";
   if (Opt.identity) {
     Out << DescribeIdentity(Machine->Bios()) << "\n";
     return kExitOk;

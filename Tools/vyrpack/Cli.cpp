@@ -19,6 +19,8 @@
 #include "vyrpack/Fd.h"
 #include "vyrpack/Package.h"
 #include "vyrpack/Payload.h"
+#include "vyrpack/SignedImages.h"
+#include "vyrpack/Signing.h"
 
 namespace vyr::pack {
 
@@ -44,6 +46,10 @@ const char kMainHelp[] =
     "  package   append BIOS images, platform.ini, options, a command filter and resource\n"
     "            files to an application image (a shell package)\n"
     "  multisku  join BIOS images for several machine models into one multi-SKU image\n"
+    "  capsule   build a signed secure capsule (BIOS, EC, ME, device-firmware records)\n"
+    "  rbu       build a signed RBU image of an FD\n"
+    "  pfat      build a signed PFAT image of an FD\n"
+    "  key-modulus  print a key's RSA modulus in hex, as a machine profile's checks.signingKey\n"
     "\n"
     "'vyrpack COMMAND --help' describes a command. Exit status: 0 success, 1 failure,\n"
     "2 usage error. Output files are written whole or not at all.\n";
@@ -478,7 +484,7 @@ int InspectMultiSku(const MultiSkuView& v, std::ostream& out) {
 }
 
 int CmdInspect(const std::vector<std::string>& args, std::ostream& out) {
-  const ParsedArgs p = ParseOptions("inspect", args, {});
+  const ParsedArgs p = ParseOptions("inspect", args, {{"key", true}});
   if (p.help) {
     out << kInspectHelp;
     return kExitOk;
@@ -527,6 +533,7 @@ int CmdInspect(const std::vector<std::string>& args, std::ostream& out) {
     }
   }
   out << report.records.size() << (report.records.size() == 1 ? " record\n" : " records\n");
+  for (const std::string& line : DescribeSignedImage(file, p.Get("key"))) out << line << "\n";
 
   if (report.isPe) {
     try {
@@ -678,6 +685,88 @@ void WriteFileAtomically(const std::string& path, const Bytes& data) {
   }
 }
 
+// ---- Signed images: capsule, rbu, pfat, key-modulus ----
+
+namespace {
+
+const char kSignedHelp[] =
+    "usage: vyrpack capsule --key PEM (--bios FILE | --empty-bios) [--ec FILE] [--me FILE]\n"
+    "                       [--device-fw FILE] [--no-driver-signature] --out FILE\n"
+    "       vyrpack rbu --key PEM --fd FILE --out FILE\n"
+    "       vyrpack pfat --key PEM --fd FILE [--block-size N] [--base ADDRESS] --out FILE\n"
+    "       vyrpack key-modulus --key PEM\n"
+    "\n"
+    "Builds the images a signing BIOS accepts, signed with the RSA-2048 private key in\n"
+    "PEM (PKCS#1 v1.5, SHA-256): a secure capsule whose last record signs all before\n"
+    "it; an RBU image whose \"$BIS\" block carries the signature of the header and the\n"
+    "raw FD (whole 512 KiB blocks); a PFAT image whose packets (per-block header, block,\n"
+    "signature) go to flash address BASE + i * N (N default 0x10000, BASE default: the\n"
+    "FD ends at 4 GiB). key-modulus prints the modulus for a machine profile. The\n"
+    "keys under Tests/keys/ are test material only. Layouts: docs/vyrpack.md.\n";
+
+bool IsSignedCommand(const std::string& command) {
+  return command == "capsule" || command == "rbu" || command == "pfat" || command == "key-modulus";
+}
+
+int CmdSigned(const std::string& command, const std::vector<std::string>& args, std::ostream& out) {
+  const ParsedArgs p = ParseOptions(command, args,
+                                    {{"key", true}, {"out", true}, {"bios", true}, {"empty-bios", false},
+                                     {"ec", true}, {"me", true}, {"device-fw", true},
+                                     {"no-driver-signature", false}, {"fd", true}, {"block-size", true},
+                                     {"base", true}});
+  if (p.help) {
+    out << kSignedHelp;
+    return kExitOk;
+  }
+  const std::string key = Require(p, "key");
+  if (command == "key-modulus") {
+    const Bytes modulus = PublicModulus(key);
+    static const char digits[] = "0123456789ABCDEF";
+    for (uint8_t b : modulus) out << digits[b >> 4] << digits[b & 15];
+    out << "\n";
+    return kExitOk;
+  }
+  const std::string outPath = Require(p, "out");
+  const auto number = [&](const std::string& name, uint64_t fallback) -> uint64_t {
+    const auto v = p.Get(name);
+    if (!v) return fallback;
+    size_t used = 0;
+    uint64_t value = 0;
+    try {
+      value = std::stoull(*v, &used, 0);
+    } catch (const std::exception&) {
+      used = 0;
+    }
+    if (used != v->size() || value > UINT32_MAX) throw UsageError("--" + name + " must be a 32-bit number");
+    return value;
+  };
+  Bytes image;
+  if (command == "capsule") {
+    CapsuleParts parts;
+    if (p.Has("bios") == p.Has("empty-bios")) throw UsageError("give either --bios or --empty-bios");
+    if (p.Has("bios")) parts.bios = ReadFileBytes(*p.Get("bios"));
+    if (p.Has("ec")) parts.ec = ReadFileBytes(*p.Get("ec"));
+    if (p.Has("me")) parts.me = ReadFileBytes(*p.Get("me"));
+    if (p.Has("device-fw")) parts.deviceFirmware = ReadFileBytes(*p.Get("device-fw"));
+    parts.driverSignature = !p.Has("no-driver-signature");
+    image = BuildSecureCapsule(parts, key);
+  } else {
+    const Bytes fd = ReadFileBytes(Require(p, "fd"));
+    if (command == "rbu") {
+      image = BuildRbuImage(fd, key);
+    } else {
+      const std::optional<uint32_t> base =
+          p.Has("base") ? std::optional<uint32_t>(uint32_t(number("base", 0))) : std::nullopt;
+      image = BuildPfatImage(fd, key, uint32_t(number("block-size", 0x10000)), base);
+    }
+  }
+  WriteFileAtomically(outPath, image);
+  out << outPath << ": " << command << " image, " << image.size() << " bytes\n";
+  return kExitOk;
+}
+
+}  // namespace
+
 int VyrpackMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.empty()) {
     err << kMainHelp;
@@ -696,11 +785,12 @@ int VyrpackMain(const std::vector<std::string>& args, std::ostream& out, std::os
     if (command == "fd") return CmdFd(args, out);
     if (command == "package") return CmdPackage(args, out);
     if (command == "multisku") return CmdMultiSku(args, out);
+    if (IsSignedCommand(command)) return CmdSigned(command, args, out);
     throw UsageError("unknown command '" + command + "'");
   } catch (const UsageError& e) {
     err << "vyrpack: " << e.what() << "\n";
     err << (command == "stub" || command == "payload" || command == "inspect" || command == "bvdt" || command == "fd" ||
-                    command == "package" || command == "multisku"
+                    command == "package" || command == "multisku" || IsSignedCommand(command)
                 ? "try 'vyrpack " + command + " --help'\n"
                 : std::string("try 'vyrpack --help'\n"));
     return kExitUsage;
