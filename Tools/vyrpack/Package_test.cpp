@@ -4,12 +4,6 @@
 
 #include <cstring>
 
-#include "BaseLib.h"
-#include "FlashFixture.h"
-#include "Image/ConfigLoader.h"
-#include "Image/Package.h"
-#include "Smi/PlatformQueries.h"
-#include "UtilityFixture.h"
 #include "vyrpack/Bvdt.h"
 
 namespace vyr::pack {
@@ -303,49 +297,6 @@ TEST(VyrpackMultiSku, ReaderReportsDamage) {
   EXPECT_TRUE(v.errors.empty());
   EXPECT_FALSE(v.entries[0].model.has_value());
   EXPECT_EQ(std::optional<std::string>("VyrPC-B"), v.entries[1].model);
-}
-
-// The utility's own readers take what vyrpack packs.
-class VyrpackPackageInUtility : public vyr::testing::FlashTest {};
-
-TEST_F(VyrpackPackageInUtility, ShellPackageStatusReadsThePacks) {
-  Start();
-  const Bytes file = BuildPackage(ThreeImages());
-  WriteVolumeFile("PKG.efi", std::string(file.begin(), file.end()));
-  SetApplication(u"PKG.efi");
-  ASSERT_TRUE(SetPackageStatus());
-  EXPECT_TRUE(IsPackageMode());
-  CHAR8* ini = nullptr;
-  UINT32 size = 0;
-  GetPackageIni(&ini, &size);
-  EXPECT_EQ(*ThreeImages().ini, Bytes(ini, ini + size));
-  CHAR8 options[ROM_PACK_OPTIONS_SIZE + 1], filter[ROM_PACK_FILTER_SIZE + 1];
-  GetPackageOptions(options);
-  GetPackageFilter(filter);
-  EXPECT_STREQ("/b", options);
-  EXPECT_STREQ("/b /ec /u", filter);
-  EXPECT_TRUE(Logged("signature #ROM_PACK found. (0x1C0)\r\n"));
-  EXPECT_TRUE(Logged("signature #INI_PACK found. (0x3F2)\r\n"));
-}
-
-TEST_F(VyrpackPackageInUtility, MultiSkuSelectionTakesThePlatformsImage) {
-  const Bytes a = SkuImage("VyrPC-A", 0xA1), b = SkuImage("VyrPC-B", 0xB2, 0x411);
-  const Bytes m = BuildMultiSku({{"a", a}, {"b", b}});
-  for (const auto& [model, chosen] : {std::pair<std::string, const Bytes*>{"VyrPC-B", &b}, {"VyrPC-A", &a}}) {
-    SCOPED_TRACE(model);
-    Start([&](emu::Profile& p) {
-      p.Platform.VendorId = 0x1028;
-      p.Platform.ModelName = model;
-    });
-    ASSERT_TRUE(SMI_IsSupport());
-    PLATFORM_INFO info;
-    ASSERT_TRUE(SMI_GetPlatformInfo(&info));
-    UINT8* image = static_cast<UINT8*>(AllocateCopyPool(m.size(), m.data()));
-    UINT32 size = static_cast<UINT32>(m.size());
-    CheckAndSetMultiSkuPackage(&image, &size);
-    EXPECT_EQ(*chosen, Bytes(image, image + size));
-    FreePool(image);
-  }
 }
 
 }  // namespace
