@@ -6,7 +6,8 @@
 //
 // Layout, little-endian: "VYRBIOS1", u32 version, u16 SMI command port,
 // u8 main function, u8 0, then u32 size + bytes of EMU_PLATFORM, EMU_CHECKS,
-// the part of EMU_FLASH before its contents pointer, and the fault table. The
+// the part of EMU_FLASH before its contents pointer, the fault table, and the
+// part of EMU_SIGNED before the buffers the host lends it. The
 // parts are the structures' own bytes: they hold fixed-width fields only, laid
 // out alike on the host and both firmware targets; a reader built from other
 // sources sees other sizes and refuses the file.
@@ -16,7 +17,7 @@
 #include "Base.h"
 #include "Bios/EmuBiosState.h"
 
-#define EMU_BIOS_SETUP_VERSION 1
+#define EMU_BIOS_SETUP_VERSION 2
 
 // Bytes EmuBiosSaveSetup writes.
 UINTN EmuBiosSetupSize(VOID);

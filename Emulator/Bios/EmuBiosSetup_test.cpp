@@ -22,6 +22,8 @@ TEST(EmuBiosSetup, RoundTripCarriesTheConfigurationButNotTheContents) {
   From.Flash.ContentsSize = 0x100000;
   From.Platform.AcPlug = 0x3C;
   From.Checks.CommonFlashPermit = 0x5A5A;
+  From.Signed.HasKey = TRUE;
+  From.Signed.PublicKey[255] = 0x9D;
   EMU_BIOS_FAULT Fault = {};
   Fault.Function = 0x15;
   Fault.Status = 0x25;
@@ -45,6 +47,10 @@ TEST(EmuBiosSetup, RoundTripCarriesTheConfigurationButNotTheContents) {
   EXPECT_EQ(To.Flash.Contents, &Host);
   EXPECT_EQ(To.Checks.CommonFlashPermit, 0x5A5A);
   EXPECT_EQ(To.Faults[0].FirstCall, 3u);
+  // The signing platform's key travels; the host's store does not.
+  EXPECT_TRUE(To.Signed.HasKey);
+  EXPECT_EQ(To.Signed.PublicKey[255], 0x9D);
+  EXPECT_EQ(To.Signed.Store, nullptr);
   EXPECT_EQ(To.Handlers[0x15], From.Handlers[0x15]);  // handlers are the reader's own
 }
 

@@ -7,17 +7,24 @@
 // the flash writes the changed span back to flash.bin at once, as a real part
 // keeps what it was given; a write-back that fails stops the emulated BIOS
 // (nothing answers from then on), so the run fails instead of passing with a
-// flash that was never kept.
+// flash that was never kept. A signing platform's capsule file is read from
+// \EFI\Korvath\capsimg.bin of the same volume, and -edt items are kept as
+// \EmuBios\extra-XX.bin.
 #include "Base/Print.h"
 #include "BaseLib.h"
 #include "Bios/EmuBios.h"
 #include "Bios/EmuBiosSetup.h"
+#include "Bios/SignedFunctions.h"
 #include "Guids.h"
 #include "Platform.h"
 #include "Uefi/EmulatedSmi.h"
 
 #define SETUP_PATH u"\\EmuBios\\bios.setup"
 #define FLASH_PATH u"\\EmuBios\\flash.bin"
+#define ESP_CAPSULE_PATH u"\\EFI\\Korvath\\capsimg.bin"
+// Room for a capsule: a whole flash image, an ME or EC image up to the part's
+// size again, and the other records.
+#define CAPSULE_SLACK 0x100000
 
 static EMU_BIOS mBios;
 static UINT16 mSmiPort;
@@ -93,6 +100,60 @@ static BOOLEAN WriteBack(VOID) {
   return TRUE;
 }
 
+static BOOLEAN ReadEspCapsule(VOID *Context, UINT8 *Buffer, UINT32 Capacity, UINT32 *Size) {
+  *Size = 0;
+  PLATFORM_FILE File = NULL;
+  if (EFI_ERROR(PlatformFileOpen(mRoot, &File, ESP_CAPSULE_PATH, EFI_FILE_MODE_READ, 0))) {
+    return FALSE;
+  }
+  UINT64 Length = 0;
+  BOOLEAN Ok = !EFI_ERROR(PlatformFileSetPosition(File, ~(UINT64)0)) &&
+               !EFI_ERROR(PlatformFileGetPosition(File, &Length)) && !EFI_ERROR(PlatformFileSetPosition(File, 0));
+  *Size = Length > 0xFFFFFFFFull ? 0xFFFFFFFFu : (UINT32)Length;
+  if (Ok && Length <= Capacity) {
+    UINTN Got = (UINTN)Length;
+    Ok = !EFI_ERROR(PlatformFileRead(File, &Got, Buffer)) && Got == Length;
+  } else {
+    Ok = FALSE;
+  }
+  PlatformFileClose(File);
+  return Ok;
+}
+
+static VOID StoreExtraData(VOID *Context, UINT8 Type, CONST UINT8 *Data, UINT32 Size) {
+  CHAR16 Path[64];
+  UnicodeSPrint(Path, sizeof(Path), u"\\EmuBios\\extra-%02X.bin", Type);
+  PLATFORM_FILE File = NULL;
+  EFI_STATUS Status = PlatformFileOpen(mRoot, &File, Path, EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE, 0);
+  UINTN Written = Size;
+  if (!EFI_ERROR(Status)) Status = PlatformFileSetSize(File, 0);
+  if (!EFI_ERROR(Status)) Status = PlatformFileWrite(File, &Written, Data);
+  if (!EFI_ERROR(Status) && Written != Size) Status = EFI_VOLUME_FULL;
+  if (!EFI_ERROR(Status)) Status = PlatformFileFlush(File);
+  if (File != NULL) PlatformFileClose(File);
+  if (EFI_ERROR(Status)) Say(u"keeping extra data type %02Xh in %s failed: %r\n", Type, Path, Status);
+}
+
+// The signing platform's store for a capsule or RBU image and for the -edt
+// item being assembled; without them signed requests are refused.
+static VOID LendSignedBuffers(UINT32 FlashSize) {
+  UINT64 Wanted = 2 * (UINT64)FlashSize + CAPSULE_SLACK;
+  UINT32 Capacity = Wanted > 0xFFFFFFFFull ? 0xFFFFFFFFu : (UINT32)Wanted;
+  UINT32 ExtraCapacity = mBios.Signed.ExtraDataLimit;
+  UINT8 *Store = (UINT8 *)PlatformAllocatePool(Capacity);
+  UINT8 *Extra = (UINT8 *)PlatformAllocatePool(ExtraCapacity == 0 ? 1 : ExtraCapacity);
+  if (Store == NULL || Extra == NULL) {
+    PlatformFreePool(Store);
+    PlatformFreePool(Extra);
+    Say(u"no memory for the signed-update store; capsules are refused\n");
+    return;
+  }
+  EmuSignedSetBuffers(&mBios.Signed, Store, Capacity, Extra, ExtraCapacity);
+  mBios.Signed.ReadEsp = ReadEspCapsule;
+  mBios.Signed.StoreExtra = StoreExtraData;
+  mBios.Signed.HostContext = NULL;
+}
+
 static VOID EFIAPI Trigger(VYR_EMULATED_SMI_PROTOCOL *This, SMI_REGISTERS *Registers) {
   if (Registers == NULL || (Registers->Edx & 0xFFFF) != mSmiPort) {
     return;  // not a write to this BIOS's command port
@@ -139,6 +200,7 @@ extern "C" EFI_STATUS EFIAPI EmuBiosDriverEntry(EFI_HANDLE ImageHandle, EFI_SYST
   EmuFlashSetContents(&mBios.Flash, Contents, Size);
   mBios.Flash.ContentsChanged = FALSE;
   EmuBiosSetMemory(&mBios, ReadMemory, WriteMemory, NULL);
+  LendSignedBuffers(Size);
 
   EFI_HANDLE Handle = NULL;
   Status = PlatformInstallProtocolInterface(&Handle, &mEmulatedSmiGuid, &mProtocol);
