@@ -90,9 +90,12 @@ TEST_F(SignedScenario, SecureCapsuleReachesTheFlashAtTheResetOrIsRefused) {
     std::filesystem::remove_all(MachineDir());
     Profile_ = C.Profile.empty() ? vyr::emu::Profile::Default() : vyr::emu::Profile::Load(kProfiles + C.Profile);
     if (C.Esp) {
+      // A data volume without "\EFI" comes first; a stale capsule file on the ESP is replaced.
       Profile_.Volumes = {{"fs0", vyr::emu::VolumeKind::Usb, "fs0", false},
+                          {"data", vyr::emu::VolumeKind::Nvme, "data", false},
                           {"esp", *C.Esp, "esp", false}};
-      std::filesystem::create_directories(MachineDir() + "/esp/EFI");
+      std::filesystem::create_directories(MachineDir() + "/data");
+      WriteFile(MachineDir() + "/esp/EFI/Korvath/capsimg.bin", Bytes(C.File.size() + 4096, 0x5A));
     }
     if (C.Edit) C.Edit(Profile_);
     Prepare(Old, C.File, "");
@@ -144,19 +147,23 @@ TEST_F(SignedScenario, RbuImageIsVerifiedThenFlashedByTheBios) {
        [](vyr::emu::Profile &P) { P.Checks.Rbu.Status = 0x20; }},
       {"the flash fails part-way", Good, 1, After::Mixed, "Secure update failed!\r\n",
        [](vyr::emu::Profile &P) { P.Checks.Rbu.FailAfterBlocks = 40; }},
+      {"refused with the fall-back allowed: the block writer", vyr::pack::BuildRbuImage(New, kKeys + "other-signing.pem"),
+       0, After::NewBlock, "                           Update BIOS completed.\r\n",
+       [](vyr::emu::Profile &P) { P.Checks.Rbu.Fallback = true; }},
   };
   for (const auto &C : Cases) {
     SCOPED_TRACE(C.Name);
     std::filesystem::remove_all(MachineDir());
     Profile_ = vyr::emu::Profile::Load(kProfiles + "signing-oem-rbu.json");
     if (C.Edit) C.Edit(Profile_);
-    Prepare(Old, C.File, "");
+    Prepare(Old, C.File, kOpenBvdtIni);
     EXPECT_EQ(C.Exit, Run({"new.fd"})) << Out_;
     EXPECT_TRUE(Printed(C.Message)) << Out_;
     const Bytes Flashed = Flash();
-    const bool Expected = C.Flash == After::Old   ? Flashed == Old
-                          : C.Flash == After::New ? Flashed == New
-                                                  : Flashed != Old && Flashed != New;
+    const bool Expected = C.Flash == After::Old        ? Flashed == Old
+                          : C.Flash == After::New      ? Flashed == New
+                          : C.Flash == After::NewBlock ? SameRange(Flashed, New, kBiosBlock, 0x10000)
+                                                       : Flashed != Old && Flashed != New;
     EXPECT_TRUE(Expected);
   }
 }

@@ -84,7 +84,9 @@ BOOLEAN SMI_SecureCapsuleFlash(CONST UINT8 *Image, UINT32 Size) {
   BOOLEAN Called = Fwsmi_48h(&Request);
   FreeStagedImage(&Staged);
   if (!Called) {
-    FuncExit(u"SMI_SecureCapsuleFlash", u"FWSMI 48h failed");
+    // The transport's own failure answers "not supported"; any other status is the BIOS's refusal.
+    BOOLEAN Refused = Request.Status != FWSMI_STATUS_NOT_SUPPORTED && Request.Status != FWSMI_STATUS_SUCCESS;
+    FuncExit(u"SMI_SecureCapsuleFlash", Refused ? u"BIOS return not success" : u"FWSMI 48h failed");
     return FALSE;
   }
   // A capsule is taken only with status 0 and the "$EXO" answer: anything
