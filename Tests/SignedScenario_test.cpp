@@ -71,6 +71,8 @@ TEST_F(SignedScenario, SecureCapsuleReachesTheFlashAtTheResetOrIsRefused) {
       {"secure platform, via an eMMC ESP", "signing-secure.json",
        Capsule(New, "test-signing", true, "\r\n[SecureUpdate]\r\nviaESP=1\r\n"), 0, After::New,
        "                           Update Progress: Completed\r\n", nullptr, vyr::emu::VolumeKind::Emmc},
+      {"via the ESP, but no volume holds \\EFI", "signing-secure.json",
+       Capsule(New, "test-signing", true, "\r\n[SecureUpdate]\r\nviaESP=1\r\n"), 1, After::Old, ""},
       {"ordinary platform: the block writer", "", Good, 0, After::NewBlock,
        "                           Update BIOS completed.\r\n"},
       {"signed by an older version", "signing-secure.json", Capsule(New, "test-signing", false), 1, After::Old,

@@ -302,9 +302,11 @@ BOOLEAN FindEmmcEsp(EFI_HANDLE *Handles, UINTN Count) {
 BOOLEAN FindEspFileHandle(VOID) {
   FuncEnter(u"FindEspFileHandle");
   mSecureFlash.EspRoot = NULL;
+  mSecureFlash.LocateFailed = FALSE;
   UINTN Count = 0;
   EFI_HANDLE *Handles = NULL;
   if (EFI_ERROR(PlatformLocateHandleBuffer(&gEfiSimpleFileSystemProtocolGuid, &Count, &Handles))) {
+    mSecureFlash.LocateFailed = TRUE;
     FuncExit(u"FindEspFileHandle", u"Locate handle buffer failed");
     return FALSE;
   }
@@ -357,7 +359,7 @@ BOOLEAN DoSecureFlashViaEsp(CONST UINT8 *Buffer, UINT32 Size) {
     return EspFailed(u"Input buffer is NULL");
   }
   if (!FindEspFileHandle()) {
-    return EspFailed(u"no ESP partition found");
+    return EspFailed(mSecureFlash.LocateFailed ? u"Locate handle buffer failed" : u"no ESP partition found");
   }
   PLATFORM_FILE Root = mSecureFlash.EspRoot;
   PLATFORM_FILE Directory = NULL;

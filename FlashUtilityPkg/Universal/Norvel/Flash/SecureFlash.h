@@ -15,6 +15,7 @@
 typedef struct {
   PLATFORM_FILE EspRoot;  // the ESP's root while the capsule file is written
   UINT32 EspHandleIndex;
+  BOOLEAN LocateFailed;  // the last search had no handle list to walk
 } SECURE_FLASH_STATE;
 
 extern SECURE_FLASH_STATE mSecureFlash;
