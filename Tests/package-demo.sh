@@ -12,21 +12,7 @@ work=$3
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work" || exit 1
-failures=0
-passes=0
-check() { # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok: $what"
-    passes=$((passes + 1))
-  else
-    echo "FAIL: $what"
-    failures=$((failures + 1))
-  fi
-}
-has() { grep -qaF -- "$1" "$2"; }
-quiet() { "$@" >>demo.log 2>&1; }
+. "$profiles/../../Tests/demo-checks.sh"
 
 # ---- as docs/vyrpack.md shows it ----
 quiet "$vyrpack" fd --profile "$profiles/family-model-a.json" --out a.fd --model "Vyr 14 A" --version A.1.01 \

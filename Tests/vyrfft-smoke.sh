@@ -7,20 +7,7 @@ vyrpack=$2
 work=$3
 rm -rf "$work"
 mkdir -p "$work"
-failures=0
-passes=0
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok: $what"
-    passes=$((passes + 1))
-  else
-    echo "FAIL: $what"
-    failures=$((failures + 1))
-  fi
-}
-has() { grep -qF -- "$1" "$2"; }
+. "$(dirname "$0")/demo-checks.sh"
 
 head -c 65536 /dev/zero | tr '\0' '\377' >"$work/bios.fd"
 printf '[Others]\r\nSMIErrorRetry=5\r\n' >"$work/platform.ini"

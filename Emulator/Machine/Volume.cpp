@@ -65,8 +65,12 @@ std::vector<uint8_t> BuildVolumeDevicePath(VolumeKind Kind, uint32_t Index) {
     case VolumeKind::Nvme:  // namespace 1, EUI-64
       Node(Path, MESSAGING_DEVICE_PATH, MSG_NVME_NAMESPACE_DP, {1, 0, 0, 0, 0x56, 0x59, 0x52, 0, 0, 0, 0, Port});
       break;
-    case VolumeKind::Emmc:  // slot
+    case VolumeKind::Emmc:  // slot, then the controller and partition 1 as firmware names an eMMC ESP
       Node(Path, MESSAGING_DEVICE_PATH, MSG_EMMC_DP, {Port});
+      Node(Path, HARDWARE_DEVICE_PATH, 0x05, {0, 0, 0, 0});
+      Node(Path, MEDIA_DEVICE_PATH, 0x01,
+           {1, 0, 0, 0, 0x00, 0x08, 0, 0, 0, 0, 0, 0, 0x00, 0x00, 0x10, 0, 0, 0, 0, 0, 0x56, 0x59, 0x52, Port, 0, 0,
+            0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x02, 0x02});
       break;
     case VolumeKind::Atapi:  // secondary channel, master, LUN 0
       Node(Path, MESSAGING_DEVICE_PATH, MSG_ATAPI_DP, {1, 0, 0, 0});

@@ -370,7 +370,11 @@ int Run(const Options &Opt, std::ostream &Out, std::ostream &Log) {
   }
   const char *MainName = Opt.firmware ? "UefiFlashMain" : "ShellFlashMain";
   BOOLEAN MainResult = Opt.firmware ? UefiMain() : ShellMain();
+  // A capsule accepted during the run is written by the reboot that 16h asks for.
+  const bool CapsuleWaiting = Machine->Bios().Signed.CapsulePending != 0;
   BOOLEAN EndResult = End();
+  const EMU_SIGNED &Signed = Machine->Bios().Signed;
+  const bool CapsuleWritten = CapsuleWaiting && Signed.CapsulePending == 0 && Signed.LastApply != EMU_SIGNED_APPLY_NONE;
   Status = Machine->UnloadImage(Driver);
   Machine->UnloadImage(Launcher);
 
@@ -384,8 +388,10 @@ int Run(const Options &Opt, std::ostream &Out, std::ostream &Log) {
                                    : nlohmann::json{{"clearCmos", Completion.ClearCmos},
                                                     {"action", Completion.Action},
                                                     {"status", Completion.Status}};
+  // A capsule that the reset did not write whole is a failed update, whatever the run said before it.
+  const bool CapsuleFailed = CapsuleWritten && Signed.LastApply != EMU_SIGNED_APPLY_DONE;
   int Code = Machine->PoweredOff() ? kExitPowerCut
-             : !MainResult         ? kExitRunFailed
+             : !MainResult || CapsuleFailed ? kExitRunFailed
              : !EndResult          ? kExitCompletionRefused
                                    : kExitOk;
   std::string Summary = "vyrfft: " + std::string(MainName) + " returned " + (MainResult ? "TRUE" : "FALSE") +
@@ -397,6 +403,14 @@ int Run(const Options &Opt, std::ostream &Out, std::ostream &Log) {
     Summary += DescribeDroppedWrites(Machine->DroppedWrites()) + "\n";
   } else {
     Summary += DescribeCompletion(Completion) + "\n";
+  }
+  if (CapsuleWritten) {
+    Summary += "vyrfft: reset: capsule " +
+               std::string(Signed.LastApply == EMU_SIGNED_APPLY_DONE     ? "applied"
+                           : Signed.LastApply == EMU_SIGNED_APPLY_POWER_CUT ? "power cut"
+                                                                            : "failed") +
+               " (" +
+               std::to_string(Signed.LastApplyBlocks) + " blocks)\n";
   }
   return Finish(Code, Summary);
 }

@@ -691,7 +691,7 @@ namespace {
 
 const char kSignedHelp[] =
     "usage: vyrpack capsule --key PEM (--bios FILE | --empty-bios) [--ec FILE] [--me FILE]\n"
-    "                       [--device-fw FILE] [--no-driver-signature] --out FILE\n"
+    "                       [--device-fw FILE] [--ini FILE] [--no-driver-signature] --out FILE\n"
     "       vyrpack rbu --key PEM --fd FILE --out FILE\n"
     "       vyrpack pfat --key PEM --fd FILE [--block-size N] [--base ADDRESS] --out FILE\n"
     "       vyrpack key-modulus --key PEM\n"
@@ -712,7 +712,7 @@ int CmdSigned(const std::string& command, const std::vector<std::string>& args, 
   const ParsedArgs p = ParseOptions(command, args,
                                     {{"key", true}, {"out", true}, {"bios", true}, {"empty-bios", false},
                                      {"ec", true}, {"me", true}, {"device-fw", true},
-                                     {"no-driver-signature", false}, {"fd", true}, {"block-size", true},
+                                     {"no-driver-signature", false}, {"ini", true}, {"fd", true}, {"block-size", true},
                                      {"base", true}});
   if (p.help) {
     out << kSignedHelp;
@@ -748,6 +748,7 @@ int CmdSigned(const std::string& command, const std::vector<std::string>& args, 
     if (p.Has("ec")) parts.ec = ReadFileBytes(*p.Get("ec"));
     if (p.Has("me")) parts.me = ReadFileBytes(*p.Get("me"));
     if (p.Has("device-fw")) parts.deviceFirmware = ReadFileBytes(*p.Get("device-fw"));
+    if (p.Has("ini")) parts.ini = ReadFileBytes(*p.Get("ini"));
     parts.driverSignature = !p.Has("no-driver-signature");
     image = BuildSecureCapsule(parts, key);
   } else {

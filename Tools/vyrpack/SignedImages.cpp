@@ -86,6 +86,7 @@ Bytes BuildSecureCapsule(const CapsuleParts& parts, const std::string& keyPath) 
   if (parts.ec) add(RecordKind::Ec, *parts.ec);
   if (parts.me) add(RecordKind::Me, *parts.me);
   if (parts.deviceFirmware) add(RecordKind::DeviceFw, *parts.deviceFirmware);
+  if (parts.ini) add(RecordKind::Ini, *parts.ini);
   const Bytes record = SignatureRecord(kCapsuleSignatureTag, Sign(keyPath, out));
   out.insert(out.end(), record.begin(), record.end());
   return out;

@@ -30,6 +30,7 @@ constexpr uint32_t kPfatBlockHeaderSize = 32;
 struct CapsuleParts {
   Bytes bios;  // may be empty: an EC-only or ME-only capsule
   std::optional<Bytes> ec, me, deviceFirmware;
+  std::optional<Bytes> ini;  // the settings the utility runs the capsule with (it needs one)
   bool driverSignature = true;  // "Q#EFI#DRV_": signed by the current signing version
 };
 

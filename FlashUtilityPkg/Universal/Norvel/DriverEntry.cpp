@@ -18,6 +18,7 @@
 #include "Flash/RomAccess.h"
 #include "Flash/RomMap.h"
 #include "Flash/SecureCapsule.h"
+#include "Flash/SecureFlash.h"
 #include "Guids.h"
 #include "Image/Admission.h"
 #include "Image/Bvdt.h"
@@ -139,6 +140,7 @@ VOID ResetModuleState(VOID) {
   RomAccessResetState();
   BlockStatusResetState();
   SecureCapsuleResetState();
+  SecureFlashResetState();
   ImageAnalysisResetState();
   MultiFdResetState();
   OemCustomResetState();

@@ -27,6 +27,7 @@
 #include "Flash/RomMapListings.h"
 #include "Flash/RomMapTypes.h"
 #include "Flash/SecureCapsule.h"
+#include "Flash/SecureFlash.h"
 #include "Image/Admission.h"
 #include "Image/Bvdt.h"
 #include "Image/ConfigLoader.h"
@@ -194,7 +195,16 @@ static BOOLEAN ChooseEngine(CONST UINT8 *Image, UINT32 Size, BOOLEAN Secure, BOO
             u"BIOS.\r\n");
       return FALSE;
     }
-    return NotInThisBuild(u"The secure capsule flash");
+    // The run after the reset takes this run's settings and options; a
+    // capsule the BIOS did not take leaves none for an unrelated run.
+    SetIniOverrideVariable(NULL, 0);
+    SetCommandOverrideVariable(NULL, 0);
+    if (!FuncUpdate_via48h(Image, Size)) {
+      ClearIniOverrideVariable();
+      ClearCommandOverrideVariable();
+      return FALSE;
+    }
+    return TRUE;
   }
   if (IsSupportPfat()) {
     // No image is recognised as PFAT by this build.
@@ -217,13 +227,13 @@ static BOOLEAN ChooseEngine(CONST UINT8 *Image, UINT32 Size, BOOLEAN Secure, BOO
             u"BIOS.\r\n");
       return FALSE;
     }
-    return NotInThisBuild(u"The RBU flash");
+    return FuncUpdate_via4Ch(Image, Size);
   }
   if (SecureImage) {
-    return NotInThisBuild(u"The secure capsule flash");
+    return FuncUpdate_via48h(Image, Size);
   }
   if (Rbu) {
-    return NotInThisBuild(u"The RBU flash");
+    return FuncUpdate_via4Ch(Image, Size);
   }
   return FuncUpdate_via15h(Image, Size);
 }

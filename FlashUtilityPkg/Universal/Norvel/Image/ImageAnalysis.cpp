@@ -270,6 +270,7 @@ static BOOLEAN NotRbuWindow(CONST CHAR16 *Reason) {
 BOOLEAN IsRbuImage(UINT8 *Image, UINT32 Size) {
   FuncEnter(u"IsRbuImage");
   if (Image == NULL || Size < 5 || !HasStoredSignature(Image, kRbuSignature, 4, '$')) {
+    mImageAnalysis.Rbu.Present = FALSE;
     FuncExit(u"IsRbuImage", u"Not RBU image");
     return FALSE;
   }
