@@ -23,6 +23,9 @@
 #                     name, run with "-dbg"
 #           extract   the same package with "-extrFD -dbg": both images written to
 #                     VyrFFTLauncher_FD on the disk, nothing flashed
+#           capsule   a secure platform (Emulator/Profiles/signing-secure.json): new.fd
+#                     as a secure capsule signed with the test key, "new.cap -dbg"; the
+#                     BIOS checks it and writes it at the reboot request
 set -u
 # shellcheck source=checks.sh
 source "$(dirname "$0")/checks.sh"
@@ -32,9 +35,9 @@ bin=${3:-}
 work=${4:-}
 scenario=${5:-}
 case $scenario in
-  update | firmware | save | shell | package | extract) ;;
+  update | firmware | save | shell | package | extract | capsule) ;;
   *)
-    echo "usage: $0 ia32|x64 UEFI_BUILD_DIR HOST_BIN_DIR WORKDIR update|firmware|save|shell|package|extract" >&2
+    echo "usage: $0 ia32|x64 UEFI_BUILD_DIR HOST_BIN_DIR WORKDIR update|firmware|save|shell|package|extract|capsule" >&2
     exit 2
     ;;
 esac
@@ -69,6 +72,9 @@ cd "$work" || exit 1
 
 # ---- The machine, as the main job builds it ----------------------------------------------
 mkdir -p machine/fs0
+if [ "$scenario" = capsule ]; then
+  "$bin/vyrfft" --machine machine --profile "$root/Emulator/Profiles/signing-secure.json" --identity >/dev/null || exit 1
+fi
 "$bin/vyrpack" fd --out machine/flash.bin --model VyrPC --version V1.00 \
   --build-date 2026-10-01 --build-time 09:00:00 --release-date 2026-10-02 >/dev/null
 "$bin/vyrpack" fd --image machine/flash.bin --out machine/fs0/new.fd --model VyrPC --version V1.01 \
@@ -96,6 +102,14 @@ if [ "$scenario" = package ] || [ "$scenario" = extract ]; then
   }
   launcher=$PWD/VyrFFTLauncher.efi
 fi
+if [ "$scenario" = capsule ]; then
+  { cat machine/fs0/platform.ini; printf '\r\n[SecureUpdate]\r\nviaESP=0\r\n'; } >capsule.ini
+  "$bin/vyrpack" capsule --key "$root/Tests/keys/test-signing.pem" --bios machine/fs0/new.fd --ini capsule.ini \
+    --out machine/fs0/new.cap >/dev/null || {
+    echo "run-update: building the secure capsule failed"
+    exit 1
+  }
+fi
 "$bin/vyrfft" --machine machine --export-bios bios.setup || exit 1
 cp machine/flash.bin flash-before.bin
 
@@ -105,6 +119,7 @@ case $scenario in
   save) words=(saved.rom -g -dbg) ;;
   package) words=(-dbg) ;;
   extract) words=(-extrFD -dbg) ;;
+  capsule) words=(new.cap -dbg) ;;
 esac
 
 # ---- The same run on the host's emulated PC --------------------------------------------------
@@ -129,7 +144,8 @@ mformat -i disk.img -t 64 -h 64 -s 32 -v VYRFFT :: &&
   mcopy -i disk.img "$build/EmuBios.efi" ::/EmuBios/EmuBios.efi &&
   mcopy -i disk.img bios.setup flash-before.bin ::/EmuBios/ &&
   mren -i disk.img ::/EmuBios/flash-before.bin ::/EmuBios/flash.bin &&
-  mcopy -i disk.img "$launcher" VyrFFT.efi machine/fs0/new.fd machine/fs0/platform.ini :: || {
+  mcopy -i disk.img "$launcher" VyrFFT.efi machine/fs0/new.fd machine/fs0/platform.ini :: &&
+  { [ "$scenario" != capsule ] || mcopy -i disk.img machine/fs0/new.cap ::; } || {
   echo "run-update: building the FAT disk failed"
   exit 1
 }
@@ -200,9 +216,12 @@ console_lines host-console.txt >host-console-lines.txt
 check "the console shows every line the host run showed" test -z "$(comm -13 console-lines.txt host-console-lines.txt)"
 case $scenario in
   save) check "the console shows the save" has "Read Current ROM Start" serial.txt ;;
+  capsule) check "the console says the capsule was handed over" has "Update Progress: Completed" serial.txt ;;
   extract) check "the console names both extracted images" has "extracts to... VyrFFTLauncher_FD\\new.fd" serial.txt ;;
   *) check "the console says the update is done" has "Update BIOS completed." serial.txt ;;
 esac
+[ "$scenario" = capsule ] &&
+  check "the BIOS took the capsule, not the block writer" has "no flash block was written (15h)" host-console.txt
 [ "$scenario" = package ] &&
   check "the package's multi-FD selection named new.fd" has "MultiFD match filename [new.fd]" log-lf.txt
 entry=ShellFlashMain
@@ -212,7 +231,7 @@ check "EndProgram returned TRUE (the completion request was accepted)" \
   has "VyrFFT launcher: EndProgram returned TRUE" serial.txt
 check "no write-back of the flash failed" test -z "$(grep -F 'VyrEmuBios: writing back' serial.txt)"
 case $scenario in
-  update | shell | firmware | package)
+  update | shell | firmware | package | capsule)
     check "the flash copied out of the disk equals the host run's, byte for byte" same flash-after.bin host/flash.bin
     check "the update changed the flash" differ flash-after.bin flash-before.bin
     ;;
