@@ -22,6 +22,7 @@
 #include "Image/Admission.h"
 #include "Image/Bvdt.h"
 #include "Image/ImageAnalysis.h"
+#include "Image/PfatImage.h"
 #include "Image/MultiFd.h"
 #include "Image/OemCustom.h"
 #include "Image/Package.h"
@@ -140,6 +141,7 @@ VOID ResetModuleState(VOID) {
   BlockStatusResetState();
   SecureCapsuleResetState();
   ImageAnalysisResetState();
+  PfatImageResetState();
   MultiFdResetState();
   OemCustomResetState();
   ProgressResetState();

@@ -1,0 +1,227 @@
+// PFAT updates, -edt extra data and -pbi protect-area writes through the
+// launcher, as the operator sees them: the flash, the machine's files, the
+// console and the exit code.
+#include "UpdateScenarioFixture.h"
+#include "vyrpack/SignedImages.h"
+#include "vyrpack/Signing.h"
+
+namespace {
+
+using vyr::testing::UpdateScenario;
+namespace pack = vyr::pack;
+
+const std::string kKeys = std::string(VYR_SOURCE_DIR) + "/Tests/keys/";
+constexpr uint32_t kBiosOffset = 0x200000;  // the default map's BIOS region
+constexpr uint32_t kBiosSize = 0x600000;
+constexpr uint32_t kBlock = 0x10000;
+// Writable BIOS-region blocks with the OEM data area opened: the variables,
+// FTW and private areas below and the boot block above stay as they were.
+constexpr uint32_t kFirstWritten = 0x250000;
+constexpr uint32_t kLastWritten = 0x7BFFFF;
+constexpr uint32_t kPrivate = 0x260000;
+
+class SignedUpdate : public UpdateScenario {
+ protected:
+  void UsePfatPlatform() {
+    Profile_.Checks.Pfat = true;
+    Profile_.Checks.SigningKey = vyr::pack::PublicModulus(kKeys + "test-signing.pub.pem");
+  }
+  // The new ROM (every block marked) and its BIOS region as an FD.
+  static Bytes NewRom() {
+    Bytes Rom = Image("V1.01");
+    for (uint32_t At = kBiosOffset; At < kRomSize; At += kBlock) Mark(Rom, At, uint8_t(At >> 16));
+    return pack::StampBvdt(Rom, kBvdtOffset, [] {
+      pack::BvdtStamp S;
+      S.model = "VyrPC";
+      S.version = "V1.01";
+      return S;
+    }());
+  }
+  static Bytes BiosFd() {
+    const Bytes Rom = NewRom();
+    return Bytes(Rom.begin() + kBiosOffset, Rom.end());
+  }
+  static Bytes Pfat(const std::string &Key = "test-signing.pem") {
+    return pack::BuildPfatImage(BiosFd(), kKeys + Key, kBlock);
+  }
+  bool Written(const Bytes &After) const {
+    const Bytes Rom = NewRom();
+    return SameRange(After, Rom, kFirstWritten, kPrivate - kFirstWritten) &&
+           SameRange(After, Rom, kPrivate + kBlock, kLastWritten + 1 - kPrivate - kBlock);
+  }
+  static bool Untouched(const Bytes &After, const Bytes &Before, uint32_t Offset, uint32_t Size) {
+    return SameRange(After, Before, Offset, Size);
+  }
+  nlohmann::json PfatReport() const { return Report()["bios"]["signed"]["pfat"]; }
+};
+
+// 86 writable blocks of 96: the packets end (action 0) with block 91.
+constexpr int kWritablePackets = 96 - 10;
+
+TEST_F(SignedUpdate, PfatFileOnAPfatPlatform) {
+  struct Case {
+    const char *Name;
+    std::string Key;
+    uint32_t PacketLimit;
+    uint32_t FailAt;
+    int Damage;  // 1: a byte of the FD changed after signing
+    int Exit;
+    int Written;
+    std::string Message;
+  } Cases[] = {
+      {"signed by the platform key", "test-signing.pem", 0x100000, 0, 0, 0, kWritablePackets,
+       "\r                           Update PFAT completed.\r\n"},
+      {"signed by another key", "other-signing.pem", 0x100000, 0, 0, 1, 0,
+       "Error: PFAT update failed.\r\nError code: 0x0000000000000004\r\n"},
+      {"packet larger than the BIOS allows", "test-signing.pem", 0x10000, 0, 0, 1, 0,
+       "BIOS report physical size = 0x10000\r\nData size for write request = 0x10120\r\n\r\nError: PFAT interface "
+       "error.\r\n"},
+      {"write fault at the third packet", "test-signing.pem", 0x100000, 3, 0, 1, 2,
+       "Error: PFAT update failed.\r\nError code: 0x0000000000000005\r\n"},
+      {"checksum broken", "test-signing.pem", 0x100000, 0, 1, 1, 0, "Error: PFAT image NOT valid.\r\n"},
+  };
+  for (const auto &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    Profile_ = vyr::emu::Profile::Default();
+    UsePfatPlatform();
+    Profile_.Checks.PfatPacketLimit = C.PacketLimit;
+    Profile_.Checks.PfatFailAtPacket = C.FailAt;
+    Bytes File = Pfat(C.Key);
+    if (C.Damage == 1) File[0x300000] ^= 1;
+    const Bytes Before = Image("V1.00");
+    Prepare(Before, File, kOpenBvdtIni);
+    EXPECT_EQ(C.Exit, Run({"new.fd", "-bios"})) << Out_;
+    EXPECT_TRUE(Printed(C.Message)) << Out_;
+    const Bytes After = Flash();
+    EXPECT_EQ(C.Exit == 0, Written(After));
+    EXPECT_TRUE(Untouched(After, Before, kPrivate, kBlock));
+    EXPECT_TRUE(Untouched(After, Before, kLastWritten + 1, kRomSize - kLastWritten - 1));
+    if (C.Damage == 0) {
+      EXPECT_EQ(C.Written, PfatReport()["written"]) << PfatReport();
+      EXPECT_EQ(C.Exit == 0 ? 1 : 0, PfatReport()["sequences"]);
+    }
+  }
+}
+
+TEST_F(SignedUpdate, PfatRoadsOfTheOtherRuns) {
+  struct Case {
+    const char *Name;
+    bool PfatPlatform;
+    bool Firmware;
+    bool PlainFd;
+    int Exit;
+    std::string Message;
+  } Cases[] = {
+      {"PFAT file on an ordinary platform: its FD through 15h", false, false, false, 0,
+       "\r                           Update BIOS completed.\r\n"},
+      {"plain FD on a PFAT platform", true, false, true, 1,
+       "It only supports to flash PFAT BIOS on current platform.\r\nThe image to be updated is not a PFAT BIOS.\r\n"},
+      {"firmware run with the PFAT records", true, true, false, 0,
+       "\r                           Update PFAT completed.\r\n"},
+  };
+  for (const auto &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    Profile_ = vyr::emu::Profile::Default();
+    if (C.PfatPlatform) UsePfatPlatform();
+    const Bytes File = Pfat();
+    const Bytes Before = Image("V1.00");
+    PayloadExtra_.clear();
+    PayloadIni_.clear();
+    if (C.Firmware) {
+      const Bytes Fd = BiosFd();
+      PayloadBios_ = Fd;
+      PayloadIni_ = Bytes(kOpenBvdtIni.begin(), kOpenBvdtIni.end());
+      PayloadExtra_ = {{pack::RecordKind::PfatHdr, Bytes(File.begin() + Fd.size(), File.begin() + Fd.size() + 32 + 96 * 32)},
+                       {pack::RecordKind::PfatCer, Bytes(File.begin() + Fd.size() + 32 + 96 * 32, File.end())}};
+    }
+    Prepare(Before, C.PlainFd ? BiosFd() : File, kOpenBvdtIni);
+    const int Exit = C.Firmware ? Run({}, {"--firmware"}) : Run({"new.fd", "-bios"});
+    EXPECT_EQ(C.Exit, Exit) << Out_;
+    EXPECT_TRUE(Printed(C.Message)) << Out_;
+    EXPECT_EQ(C.Exit == 0, Written(Flash()));
+    if (!C.PfatPlatform) EXPECT_EQ(0, PfatReport()["packets"]);
+    PayloadBios_.clear();
+  }
+}
+
+TEST_F(SignedUpdate, ExtraDataReachesTheBiosInOrder) {
+  Bytes Large(0x40001);
+  for (size_t I = 0; I < Large.size(); I++) Large[I] = uint8_t(I * 13 + (I >> 16));
+  struct Case {
+    const char *Name;
+    std::vector<std::string> Args;
+    uint32_t Limit;
+    int Exit;
+    std::map<std::string, Bytes> Stored;
+    std::string Message;
+  } Cases[] = {
+      {"a file, a number, a double word and a string",
+       {"-EDT4F:logo.jpg", "-edt9w:0x12345", "-edtcdw:0x12345678", "-edt5s:Hi"},
+       0x100000,
+       0,
+       {{"04", {'J', 'P', 'G'}}, {"09", {0x45, 0x23}}, {"0C", {0x78, 0x56, 0x34, 0x12}}, {"05", {'H', 0, 'i', 0}}},
+       "\r                           Update type - 0x5  \r\n\r                           Update Progress: Completed  \r\n"},
+      {"a file of six pieces", {"-edt6f:large.bin"}, 0x100000, 0, {{"06", Large}}, "Update Progress: Completed"},
+      {"an item above the BIOS's limit stops the rest",
+       {"-edt4f:logo.jpg", "-edt6f:large.bin", "-edt5s:Hi"},
+       0x40000,
+       1,
+       {{"04", {'J', 'P', 'G'}}},
+       "Error: The BIOS did not take extra data type 0x6.\r\n"},
+      {"a missing file", {"-edt4f:none.jpg"}, 0x100000, 1, {}, "\rLoad file (none.jpg) fail.\r\n"},
+      {"a wrong type code", {"-edtds:x"}, 0x100000, 1, {}, "Warning - Type code error. (0x4-0xC)\r\n"},
+  };
+  for (const auto &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    Profile_ = vyr::emu::Profile::Default();
+    Profile_.Checks.ExtraDataLimit = C.Limit;
+    std::filesystem::remove_all(MachineDir());
+    Prepare(Image("V1.00"), {}, "");
+    WriteText(FsPath("logo.jpg"), "JPG");
+    WriteFile(FsPath("large.bin"), Large);
+    EXPECT_EQ(C.Exit, Run(C.Args)) << Out_;
+    EXPECT_TRUE(Printed(C.Message)) << Out_;
+    for (const auto &[Type, Data] : C.Stored) {
+      EXPECT_EQ(Data, ReadFile(MachineDir() + "/extra-data/type-" + Type + ".bin")) << Type;
+    }
+    const auto Stored = std::filesystem::exists(MachineDir() + "/extra-data")
+                            ? std::distance(std::filesystem::directory_iterator(MachineDir() + "/extra-data"), {})
+                            : 0;
+    EXPECT_EQ(C.Stored.size(), size_t(Stored));
+  }
+}
+
+TEST_F(SignedUpdate, ProtectAreaWriteChangesOnlyItsArea) {
+  constexpr uint32_t kArea = 0x240000;  // type 08h, 64 KiB
+  struct Case {
+    const char *Name;
+    std::string Type;
+    uint32_t Size;
+    int Exit;
+    std::string Message;
+  } Cases[] = {
+      {"a file of the area's size", "08", 0x10000, 0, "\r                           Update BIOS completed.\r\n"},
+      {"a smaller file", "8", 0x800, 0, "\r                           Update BIOS completed.\r\n"},
+      {"one byte too many", "08", 0x10001, 1,
+       "\r\nError:\r\nSize of Profile binary (0x10001) is larger than region size (0x10000)!\r\n"},
+      {"a type the platform has not", "33", 0x100, 1, "Input protected region type (0x33) not found!\r\n"},
+  };
+  for (const auto &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    Profile_ = vyr::emu::Profile::Default();
+    const Bytes Before = Image("V1.00", 0x5A);
+    Bytes Area(C.Size);
+    for (size_t I = 0; I < Area.size(); I++) Area[I] = uint8_t(I * 3 + 1);
+    Prepare(Before, Area, "", "area.bin");
+    EXPECT_EQ(C.Exit, Run({"area.bin", "-pbi:" + C.Type})) << Out_;
+    EXPECT_TRUE(Printed(C.Message)) << Out_;
+    Bytes Expected = Before;
+    if (C.Exit == 0) {
+      std::fill(Expected.begin() + kArea, Expected.begin() + kArea + 0x10000, 0);
+      std::copy(Area.begin(), Area.end(), Expected.begin() + kArea);
+    }
+    EXPECT_TRUE(Flash() == Expected);
+  }
+}
+
+}  // namespace
