@@ -29,7 +29,7 @@ class SignedUpdate : public UpdateScenario {
   // The new ROM (every block marked) and its BIOS region as an FD.
   static Bytes NewRom() {
     Bytes Rom = Image("V1.01");
-    for (uint32_t At = kBiosOffset; At < kRomSize; At += kBlock) Mark(Rom, At, uint8_t(At >> 16));
+    for (uint32_t At = 0; At < kRomSize; At += kBlock) Mark(Rom, At, uint8_t(At >> 16));
     return pack::StampBvdt(Rom, kBvdtOffset, [] {
       pack::BvdtStamp S;
       S.model = "VyrPC";
@@ -64,7 +64,7 @@ TEST_F(SignedUpdate, PfatFileOnAPfatPlatform) {
     std::string Key;
     uint32_t PacketLimit;
     uint32_t FailAt;
-    int Damage;  // 1: a byte of the FD changed after signing
+    int Damage;  // 1: a byte of the FD changed after signing; 2: the whole ROM as the FD
     int Exit;
     int Written;
     std::string Message;
@@ -79,6 +79,8 @@ TEST_F(SignedUpdate, PfatFileOnAPfatPlatform) {
       {"write fault at the third packet", "test-signing.pem", 0x100000, 3, 0, 1, 2,
        "Error: PFAT update failed.\r\nError code: 0x0000000000000005\r\n"},
       {"checksum broken", "test-signing.pem", 0x100000, 0, 1, 1, 0, "Error: PFAT image NOT valid.\r\n"},
+      {"the whole ROM as the FD", "test-signing.pem", 0x100000, 0, 2, 0, 128 - 10,
+       "\r                           Update PFAT completed.\r\n"},
   };
   for (const auto &C : Cases) {
     SCOPED_TRACE(C.Name);
@@ -86,17 +88,19 @@ TEST_F(SignedUpdate, PfatFileOnAPfatPlatform) {
     UsePfatPlatform();
     Profile_.Checks.PfatPacketLimit = C.PacketLimit;
     Profile_.Checks.PfatFailAtPacket = C.FailAt;
-    Bytes File = Pfat(C.Key);
+    Bytes File = C.Damage == 2 ? pack::BuildPfatImage(NewRom(), kKeys + C.Key, kBlock) : Pfat(C.Key);
     if (C.Damage == 1) File[0x300000] ^= 1;
     const Bytes Before = Image("V1.00");
     Prepare(Before, File, kOpenBvdtIni);
-    EXPECT_EQ(C.Exit, Run({"new.fd", "-bios"})) << Out_;
+    EXPECT_EQ(C.Exit, Run(C.Damage == 2 ? std::vector<std::string>{"new.fd"} : std::vector<std::string>{"new.fd", "-bios"}))
+        << Out_;
+    if (C.Damage == 2) EXPECT_TRUE(SameRange(Flash(), NewRom(), 0, kBiosOffset));
     EXPECT_TRUE(Printed(C.Message)) << Out_;
     const Bytes After = Flash();
     EXPECT_EQ(C.Exit == 0, Written(After));
     EXPECT_TRUE(Untouched(After, Before, kPrivate, kBlock));
     EXPECT_TRUE(Untouched(After, Before, kLastWritten + 1, kRomSize - kLastWritten - 1));
-    if (C.Damage == 0) {
+    if (C.Damage != 1) {
       EXPECT_EQ(C.Written, PfatReport()["written"]) << PfatReport();
       EXPECT_EQ(C.Exit == 0 ? 1 : 0, PfatReport()["sequences"]);
     }
@@ -191,34 +195,61 @@ TEST_F(SignedUpdate, ExtraDataReachesTheBiosInOrder) {
   }
 }
 
+// A firmware volume of Size bytes: the FFS GUID at 10h, header length 48h and,
+// when Valid, the header checksum that makes its words sum to 0.
+static std::vector<uint8_t> FirmwareVolume(uint32_t Size, bool Valid) {
+  std::vector<uint8_t> Fv(Size, 0xFF);
+  const uint8_t Guid[16] = {0xD9, 0x54, 0x93, 0x7A, 0x68, 0x04, 0x4A, 0x44,
+                            0x81, 0xCE, 0x0B, 0xF6, 0x17, 0xD8, 0x90, 0xDF};
+  std::fill(Fv.begin(), Fv.begin() + 0x48, 0);
+  std::copy(Guid, Guid + 16, Fv.begin() + 0x10);
+  Fv[0x20] = uint8_t(Size >> 0), Fv[0x21] = uint8_t(Size >> 8), Fv[0x22] = uint8_t(Size >> 16);
+  std::copy_n("_FVH", 4, Fv.begin() + 0x28);
+  Fv[0x30] = 0x48;
+  uint16_t Sum = 0;
+  for (int At = 0; At < 0x48; At += 2) Sum = uint16_t(Sum + (Fv[At] | Fv[At + 1] << 8));
+  const uint16_t Checksum = uint16_t(0x10000 - Sum + (Valid ? 0 : 1));
+  Fv[0x32] = uint8_t(Checksum), Fv[0x33] = uint8_t(Checksum >> 8);
+  return Fv;
+}
+
 TEST_F(SignedUpdate, ProtectAreaWriteChangesOnlyItsArea) {
-  constexpr uint32_t kArea = 0x240000;  // type 08h, 64 KiB
   struct Case {
     const char *Name;
     std::string Type;
-    uint32_t Size;
+    uint32_t Area;
+    Bytes File;
+    uint16_t Vendor;
     int Exit;
     std::string Message;
   } Cases[] = {
-      {"a file of the area's size", "08", 0x10000, 0, "\r                           Update BIOS completed.\r\n"},
-      {"a smaller file", "8", 0x800, 0, "\r                           Update BIOS completed.\r\n"},
-      {"one byte too many", "08", 0x10001, 1,
+      {"a file of the area's size", "08", 0x240000, Bytes(0x10000, 0x31), 0x1234, 0,
+       "\r                           Update BIOS completed.\r\n"},
+      {"a smaller file", "8", 0x240000, Bytes(0x800, 0x32), 0x1234, 0,
+       "\r                           Update BIOS completed.\r\n"},
+      {"one byte too many", "08", 0x240000, Bytes(0x10001, 0x33), 0x1234, 1,
        "\r\nError:\r\nSize of Profile binary (0x10001) is larger than region size (0x10000)!\r\n"},
-      {"a type the platform has not", "33", 0x100, 1, "Input protected region type (0x33) not found!\r\n"},
+      {"a type the platform has not", "33", 0, Bytes(0x100, 0x34), 0x1234, 1,
+       "Input protected region type (0x33) not found!\r\n"},
+      {"an Acer profile volume", "0A", 0x250000, FirmwareVolume(0x1000, true), 0x1025, 0,
+       "\r                           Update BIOS completed.\r\n"},
+      {"an Acer profile with a wrong checksum", "0A", 0x250000, FirmwareVolume(0x1000, false), 0x1025, 1,
+       "\r\nError: Wrong checksum!\r\n"},
+      {"an Acer profile that is no volume", "0A", 0x250000, Bytes(0x1000, 0x35), 0x1025, 1,
+       "\r\nSystem BIOS is not KorvathVyr and Profile region cannot be updated!\r\n"},
   };
   for (const auto &C : Cases) {
     SCOPED_TRACE(C.Name);
     Profile_ = vyr::emu::Profile::Default();
+    Profile_.Platform.VendorId = C.Vendor;
     const Bytes Before = Image("V1.00", 0x5A);
-    Bytes Area(C.Size);
-    for (size_t I = 0; I < Area.size(); I++) Area[I] = uint8_t(I * 3 + 1);
-    Prepare(Before, Area, "", "area.bin");
+    Prepare(Before, C.File, "", "area.bin");
     EXPECT_EQ(C.Exit, Run({"area.bin", "-pbi:" + C.Type})) << Out_;
     EXPECT_TRUE(Printed(C.Message)) << Out_;
     Bytes Expected = Before;
     if (C.Exit == 0) {
-      std::fill(Expected.begin() + kArea, Expected.begin() + kArea + 0x10000, 0);
-      std::copy(Area.begin(), Area.end(), Expected.begin() + kArea);
+      std::fill(Expected.begin() + C.Area, Expected.begin() + C.Area + 0x10000, 0);
+      std::copy(C.File.begin(), C.File.end(), Expected.begin() + C.Area);
     }
     EXPECT_TRUE(Flash() == Expected);
   }
