@@ -92,8 +92,8 @@ TEST_F(SignedUpdate, PfatFileOnAPfatPlatform) {
     if (C.Damage == 1) File[0x300000] ^= 1;
     const Bytes Before = Image("V1.00");
     Prepare(Before, File, kOpenBvdtIni);
-    EXPECT_EQ(C.Exit, Run(C.Damage == 2 ? std::vector<std::string>{"new.fd"} : std::vector<std::string>{"new.fd", "-bios"}))
-        << Out_;
+    // A BIOS-region FD selects its region by itself.
+    EXPECT_EQ(C.Exit, Run({"new.fd"})) << Out_;
     if (C.Damage == 2) EXPECT_TRUE(SameRange(Flash(), NewRom(), 0, kBiosOffset));
     EXPECT_TRUE(Printed(C.Message)) << Out_;
     const Bytes After = Flash();
@@ -139,7 +139,7 @@ TEST_F(SignedUpdate, PfatRoadsOfTheOtherRuns) {
                        {pack::RecordKind::PfatCer, Bytes(File.begin() + Fd.size() + 32 + 96 * 32, File.end())}};
     }
     Prepare(Before, C.PlainFd ? BiosFd() : File, kOpenBvdtIni);
-    const int Exit = C.Firmware ? Run({}, {"--firmware"}) : Run({"new.fd", "-bios"});
+    const int Exit = C.Firmware ? Run({}, {"--firmware"}) : Run({"new.fd"});
     EXPECT_EQ(C.Exit, Exit) << Out_;
     EXPECT_TRUE(Printed(C.Message)) << Out_;
     EXPECT_EQ(C.Exit == 0, Written(Flash()));
