@@ -53,6 +53,16 @@ class SignedUpdate : public UpdateScenario {
     return SameRange(After, Before, Offset, Size);
   }
   nlohmann::json PfatReport() const { return Report()["bios"]["signed"]["pfat"]; }
+  // The 42h transfers of the run: CX (index and continuation) and EDI (length).
+  std::vector<std::pair<uint32_t, uint32_t>> Transfers() const {
+    std::vector<std::pair<uint32_t, uint32_t>> Out;
+    const nlohmann::json Run = Report();
+    for (const auto &Call : Run["smi"]) {
+      const auto Hex = [&](const char *Name) { return uint32_t(std::stoul(Call["in"][Name].get<std::string>(), nullptr, 16)); };
+      if (((Hex("eax") >> 8) & 0xFF) == 0x42) Out.push_back({Hex("ecx") & 0xFFFF, Hex("edi")});
+    }
+    return Out;
+  }
 };
 
 // 86 writable blocks of 96: the packets end (action 0) with block 91.
@@ -100,6 +110,12 @@ TEST_F(SignedUpdate, PfatFileOnAPfatPlatform) {
     EXPECT_EQ(C.Exit == 0, Written(After));
     EXPECT_TRUE(Untouched(After, Before, kPrivate, kBlock));
     EXPECT_TRUE(Untouched(After, Before, kLastWritten + 1, kRomSize - kLastWritten - 1));
+    if (C.Exit == 0 && C.Damage == 0) {
+      const auto Sent = Transfers();
+      ASSERT_EQ(size_t(kWritablePackets), Sent.size());
+      EXPECT_EQ(std::make_pair(0x05EFu, 0x10120u), Sent.front());  // block 5, more follow
+      EXPECT_EQ(std::make_pair(0x5B00u, 0x10120u), Sent.back());   // block 91, the last
+    }
     if (C.Damage != 1) {
       EXPECT_EQ(C.Written, PfatReport()["written"]) << PfatReport();
       EXPECT_EQ(C.Exit == 0 ? 1 : 0, PfatReport()["sequences"]);
@@ -165,7 +181,9 @@ TEST_F(SignedUpdate, ExtraDataReachesTheBiosInOrder) {
        0,
        {{"04", {'J', 'P', 'G'}}, {"09", {0x45, 0x23}}, {"0C", {0x78, 0x56, 0x34, 0x12}}, {"05", {'H', 0, 'i', 0}}},
        "\r                           Update type - 0x5  \r\n\r                           Update Progress: Completed  \r\n"},
-      {"a file of six pieces", {"-edt6f:large.bin"}, 0x100000, 0, {{"06", Large}}, "Update Progress: Completed"},
+      {"a file of five pieces", {"-edt6f:large.bin"}, 0x100000, 0, {{"06", Large}}, "Update Progress: Completed"},
+      {"256 KiB in one piece", {"-edt7f:quarter.bin"}, 0x100000, 0, {{"07", Bytes(Large.begin(), Large.end() - 1)}},
+       "Update Progress: Completed"},
       {"an item above the BIOS's limit stops the rest",
        {"-edt4f:logo.jpg", "-edt6f:large.bin", "-edt5s:Hi"},
        0x40000,
@@ -183,6 +201,7 @@ TEST_F(SignedUpdate, ExtraDataReachesTheBiosInOrder) {
     Prepare(Image("V1.00"), {}, "");
     WriteText(FsPath("logo.jpg"), "JPG");
     WriteFile(FsPath("large.bin"), Large);
+    WriteFile(FsPath("quarter.bin"), Bytes(Large.begin(), Large.end() - 1));
     EXPECT_EQ(C.Exit, Run(C.Args)) << Out_;
     EXPECT_TRUE(Printed(C.Message)) << Out_;
     for (const auto &[Type, Data] : C.Stored) {
@@ -192,6 +211,15 @@ TEST_F(SignedUpdate, ExtraDataReachesTheBiosInOrder) {
                             ? std::distance(std::filesystem::directory_iterator(MachineDir() + "/extra-data"), {})
                             : 0;
     EXPECT_EQ(C.Stored.size(), size_t(Stored));
+    if (C.Args == std::vector<std::string>{"-edt6f:large.bin"}) {
+      // 0x40001 bytes: four pieces of 64 KiB, then the last byte.
+      const std::vector<std::pair<uint32_t, uint32_t>> Pieces = {
+          {0x00EF, 0x10000}, {0x01EF, 0x10000}, {0x02EF, 0x10000}, {0x03EF, 0x10000}, {0x0400, 1}};
+      EXPECT_EQ(Pieces, Transfers());
+    }
+    if (C.Args == std::vector<std::string>{"-edt7f:quarter.bin"}) {
+      EXPECT_EQ((std::vector<std::pair<uint32_t, uint32_t>>{{0x0000, 0x40000}}), Transfers());
+    }
   }
 }
 
