@@ -158,7 +158,7 @@ BOOLEAN GetPfatBlockTable(UINT32 Count, UINT32 RomBlock, BLOCK_ENTRY **Table) {
   UINT64 Bytes = (UINT64)Count * RomBlock;
   UINT32 RomSize = GetRomSize();
   if (Count == 0 || RomBlock == 0 || Count > BLOCK_TABLE_ENTRIES || Bytes > RomSize) {
-    DebugPrint(4, u" PFAT blocks (%d x 0x%X) do not fit the ROM (0x%X)\r\n", Count, RomBlock, RomSize);
+    Print(u"Error: PFAT blocks (%d x 0x%X) do not fit the ROM (0x%X).\r\n", Count, RomBlock, RomSize);
     FuncExit(u"GetPfatBlockTable", u"PFAT blocks larger than ROM");
     return FALSE;
   }
@@ -248,7 +248,7 @@ BOOLEAN RunPfatFlash(CONST UINT8 *Rom, UINT32 RomSize, CONST UINT8 *Header, UINT
   }
   UINT64 PacketSize = (UINT64)HeaderItem + RomBlock + CertItem;
   if (PacketSize > PFAT_PACKET_MAX) {
-    DebugPrint(4, u" PFAT packet (0x%lX) too large\r\n", PacketSize);
+    Print(u"Error: PFAT packet (0x%lX bytes) too large.\r\n", PacketSize);
     return RunFailed(u"PFAT packet too large");
   }
   if (!SetRsvd_13h()) {
