@@ -65,6 +65,17 @@ make_seeds() {
   { printf '\002\000\000\100\001\000'; cat "$work/ec.bin"; } >"$seeds/BlockImage/whole-with-ec"
   cp Emulator/Profiles/*.json "$seeds/Profile/"
   cp Tools/vyrfft/examples/platform.ini "$seeds/IniStore/"
+  # A signed PFAT file of two 4 KiB blocks, once parsed only and once sent as packets.
+  mkdir -p "$seeds/PfatImage"
+  "$pack" pfat --key Tests/keys/test-signing.pem --fd "$work/bvdt.bin" --block-size 0x1000 --out "$work/bios.pfat"
+  local length
+  length=$(stat -c %s "$work/bios.pfat")
+  for mode in 0 6; do
+    { printf "\\$(printf %03o "$mode")"
+      printf "\\$(printf %03o $((length & 255)))\\$(printf %03o $(((length >> 8) & 255)))"
+      printf "\\$(printf %03o $(((length >> 16) & 255)))\\000"
+      cat "$work/bios.pfat"; } >"$seeds/PfatImage/mode-$mode"
+  done
   rm -rf "$work"
 }
 make_seeds

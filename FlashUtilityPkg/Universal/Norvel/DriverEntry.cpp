@@ -23,6 +23,7 @@
 #include "Image/Admission.h"
 #include "Image/Bvdt.h"
 #include "Image/ImageAnalysis.h"
+#include "Image/PfatImage.h"
 #include "Image/MultiFd.h"
 #include "Image/OemCustom.h"
 #include "Image/Package.h"
@@ -142,6 +143,7 @@ VOID ResetModuleState(VOID) {
   SecureCapsuleResetState();
   SecureFlashResetState();
   ImageAnalysisResetState();
+  PfatImageResetState();
   MultiFdResetState();
   OemCustomResetState();
   ProgressResetState();

@@ -21,7 +21,10 @@
 #include "Flash/BlockFlash.h"
 #include "Flash/Completion.h"
 #include "Flash/EcUpdate.h"
+#include "Flash/ExtraData.h"
+#include "Flash/PfatFlash.h"
 #include "Flash/Progress.h"
+#include "Flash/ProtectArea.h"
 #include "Flash/ReadRom.h"
 #include "Flash/RomMap.h"
 #include "Flash/RomMapListings.h"
@@ -36,6 +39,7 @@
 #include "Image/Package.h"
 #include "Image/PackageCommands.h"
 #include "Image/Payload.h"
+#include "Image/PfatImage.h"
 #include "Platform.h"
 #include "Smi/ExtraDataRequest.h"
 #include "Smi/PlatformQueries.h"
@@ -95,7 +99,7 @@ static BOOLEAN RunQueryCommand(BOOLEAN *Ran) {
   }
   if (IsOptionSet(OPT_EDT)) {
     PrintBanner(FALSE);
-    return NotInThisBuild(u"-edt");
+    return FuncCommand_edt();
   }
   *Ran = FALSE;
   return FALSE;
@@ -174,10 +178,21 @@ static BOOLEAN SecureAdmission(CONST UINT8 *Image, UINT32 Size, BOOLEAN Secure, 
     }
   }
   if (Secure && IsSupportPfat()) {
-    // A signed PFAT image is not recognised by this build.
-    Print(u"Error:\r\nIt only supports to flash signed PFAT secure image on current platform.\r\nThe image to be "
-          u"updated is not a valid PFAT secure image.\r\n");
-    return FALSE;
+    ProcessPfatImage(Image, Size);
+    CONST PFAT_INFO *Pfat = GetPfatInfo();
+    if (!SecureImage || !Pfat->Signed || !Pfat->ChecksumValid) {
+      Print(u"Error:\r\nIt only supports to flash signed PFAT secure image on current platform.\r\nThe image to be "
+            u"updated is not a valid PFAT secure image.\r\n");
+      return FALSE;
+    }
+  }
+  if (!Secure) {
+    ProcessPfatImage(Image, Size);
+    CONST PFAT_INFO *Pfat = GetPfatInfo();
+    if (Pfat->IsPfat && (!Pfat->Signed || !Pfat->ChecksumValid)) {
+      Print(u"Error: PFAT image NOT valid.\r\n");
+      return FALSE;
+    }
   }
   if (!Secure && IsRbuImage((UINT8 *)Image, Size) && !CheckRbuChecksum((UINT8 *)Image, Size)) {
     return FALSE;
@@ -206,11 +221,22 @@ static BOOLEAN ChooseEngine(CONST UINT8 *Image, UINT32 Size, BOOLEAN Secure, BOO
     }
     return TRUE;
   }
+  BOOLEAN Pfat = GetPfatInfo()->IsPfat;
   if (IsSupportPfat()) {
-    // No image is recognised as PFAT by this build.
-    Print(u"It only supports to flash PFAT BIOS on current platform.\r\nThe image to be updated is not a PFAT "
-          u"BIOS.\r\n");
-    return FALSE;
+    if (!Pfat) {
+      Print(u"It only supports to flash PFAT BIOS on current platform.\r\nThe image to be updated is not a PFAT "
+            u"BIOS.\r\n");
+      return FALSE;
+    }
+    if (MovePrivate == 1) {
+      Print(u"Pfat platform updata can't set Platform.ini [Others] EnablePrivateRegionMovement = 1\n");
+      return FALSE;
+    }
+    if (MoveProtect == 1) {
+      Print(u"Pfat platform updata can't set Platform.ini [Others] EnableProtectionRegionMovement = 1\n");
+      return FALSE;
+    }
+    return FuncUpdate_via42h(Image, Size);
   }
   BOOLEAN Rbu = mImageAnalysis.Rbu.Present;
   if (IsOemSecurePlatform()) {
@@ -231,6 +257,9 @@ static BOOLEAN ChooseEngine(CONST UINT8 *Image, UINT32 Size, BOOLEAN Secure, BOO
   }
   if (SecureImage) {
     return FuncUpdate_via48h(Image, Size);
+  }
+  if (Pfat) {
+    return FuncUpdate_via42h(Image, Size);
   }
   if (Rbu) {
     return FuncUpdate_via4Ch(Image, Size);
@@ -253,7 +282,7 @@ static BOOLEAN FlashImage(UINT8 **ImageRef, UINT32 *SizeRef) {
   ShowAcWarning(mIniSettings.AC_Adapter.LauncherAcWarning);
   PrintBanner(FALSE);
   if (IsPbiOptionSet()) {
-    return NotInThisBuild(u"-pbi");
+    return FlashProtectAreaOnly(Image, Size);
   }
   if (!mMainFlow.ConfigSecureImage && (IsEcUpdateOptionSet() || IsEcPercentOptionSet())) {
     if (!SMI_CheckEcPartSize(Size) || !StoreEcImage(Image, Size)) {
@@ -573,8 +602,12 @@ BOOLEAN EFIAPI UefiFlashMain(VOID) {
   if (IsSupportPfat()) {
     if (HasPfatImage()) {
       DebugPrint(4, u"Embedded PFAT Image\r\n");
-      NotInThisBuild(u"The PFAT flash");
-      return FailRun(u"UefiFlashMain", u"Update PFAT failed");
+      if (!FlashPfatImage(Bios, BiosSize, PayloadRecordData(PayloadPfatHeader), PayloadRecordSize(PayloadPfatHeader),
+                          PayloadRecordData(PayloadPfatCertificate), PayloadRecordSize(PayloadPfatCertificate))) {
+        return FailRun(u"UefiFlashMain", u"Update PFAT failed");
+      }
+      FuncExit(u"UefiFlashMain", u"Update PFAT Success");
+      return TRUE;
     }
     Print(u"It only supports to flash PFAT BIOS on current platform.\r\nThe image to be updated is not a PFAT "
           u"BIOS.\r\n");

@@ -38,7 +38,8 @@ static CONST STORED_IMAGE_SIGNATURE kSignatures[ImageSignatureCount] = {
     {"SBVDT", 5, 0, '$'},       {"SPRODEX", 7, 0, '$'},
     {"SVEREX", 6, 0, '$'},      {"SRDATE", 6, 0, '$'},
     {"~FWSMI", 6, 0, '$'},      {"~_NORVEL_BIOSIMG", 16, 0, '$'},
-    {"~PFATHDR", 8, 0, '$'},    {"~MULTISC", 8, 0, '$'},
+    {"~PFATHDR", 8, 0, '$'},    {"~PFATCER", 8, 0, '$'},
+    {"~MULTISC", 8, 0, '$'},
     {"~#EFI#DRV_", 10, 0, 'Q'}, {kCapsuleSignature, sizeof(kCapsuleSignature), 0, '$'},
     {"pTAS", 4, 3, '$'},
 };

@@ -48,6 +48,7 @@ typedef enum {
   ImageSignatureBvdtMap,     // "$FWSMI": the ROM map carried in the BVDT area
   ImageSignatureBiosRecord,  // "$_NORVEL_BIOSIMG": a BIOS-region image's record
   ImageSignaturePfatHeader,  // "$PFATHDR"
+  ImageSignaturePfatCertificate,  // "$PFATCER"
   ImageSignatureMultiSku,    // "$MULTISC"
   ImageSignatureDriver,      // "Q#EFI#DRV_": signed by a current secure flash
   ImageSignatureCapsule,     // "$ZTK" and the capsule GUID
