@@ -4,7 +4,7 @@
 # driver with its launcher in QEMU + OVMF on both architectures
 # (Tests/qemu/run-uefi.sh), then runs whole updates, a firmware run, a save,
 # a run typed in the UEFI shell, a shell package and its -extrFD, and a signed
-# capsule on a secure platform against the emulated BIOS driver
+# capsule on a secure platform and a PFAT update against the emulated BIOS driver
 # (Tests/qemu/run-update.sh). Needs scripts/install-deps.sh --uefi.
 #
 #   scripts/uefi-test.sh [VYRPACK]      (default build/host-asan/vyrpack; vyrfft beside it)
@@ -66,7 +66,7 @@ done
 # run on the host's emulated PC. A new engine is one more line here.
 bin=$(dirname "$vyrpack")
 for arch in ia32 x64; do
-  for scenario in update firmware save shell package extract capsule; do
+  for scenario in update firmware save shell package extract capsule pfat; do
     Tests/qemu/run-update.sh "$arch" "build/uefi-$arch" "$bin" "$work/$arch-$scenario" "$scenario"
     result $? "QEMU + OVMF $scenario run against the emulated BIOS ($arch)"
   done

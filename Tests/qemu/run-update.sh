@@ -26,6 +26,9 @@
 #           capsule   a secure platform (Emulator/Profiles/signing-secure.json): new.fd
 #                     as a secure capsule signed with the test key, "new.cap -dbg"; the
 #                     BIOS checks it and writes it at the reboot request
+#           pfat      a PFAT platform (Emulator/Profiles/signing-pfat.json): new.fd as
+#                     a PFAT image signed with the test key, "new.pfat -dbg"; each
+#                     signed packet goes to the BIOS through 41h/42h
 set -u
 # shellcheck source=checks.sh
 source "$(dirname "$0")/checks.sh"
@@ -35,9 +38,9 @@ bin=${3:-}
 work=${4:-}
 scenario=${5:-}
 case $scenario in
-  update | firmware | save | shell | package | extract | capsule) ;;
+  update | firmware | save | shell | package | extract | capsule | pfat) ;;
   *)
-    echo "usage: $0 ia32|x64 UEFI_BUILD_DIR HOST_BIN_DIR WORKDIR update|firmware|save|shell|package|extract|capsule" >&2
+    echo "usage: $0 ia32|x64 UEFI_BUILD_DIR HOST_BIN_DIR WORKDIR update|firmware|save|shell|package|extract|capsule|pfat" >&2
     exit 2
     ;;
 esac
@@ -72,9 +75,12 @@ cd "$work" || exit 1
 
 # ---- The machine, as the main job builds it ----------------------------------------------
 mkdir -p machine/fs0
-if [ "$scenario" = capsule ]; then
-  "$bin/vyrfft" --machine machine --profile "$root/Emulator/Profiles/signing-secure.json" --identity >/dev/null || exit 1
-fi
+case $scenario in
+  capsule | pfat)
+    "$bin/vyrfft" --machine machine --profile "$root/Emulator/Profiles/signing-$([ "$scenario" = pfat ] && echo pfat || echo secure).json" \
+      --identity >/dev/null || exit 1
+    ;;
+esac
 "$bin/vyrpack" fd --out machine/flash.bin --model VyrPC --version V1.00 \
   --build-date 2026-10-01 --build-time 09:00:00 --release-date 2026-10-02 >/dev/null
 "$bin/vyrpack" fd --image machine/flash.bin --out machine/fs0/new.fd --model VyrPC --version V1.01 \
@@ -110,6 +116,13 @@ if [ "$scenario" = capsule ]; then
     exit 1
   }
 fi
+if [ "$scenario" = pfat ]; then
+  "$bin/vyrpack" pfat --key "$root/Tests/keys/test-signing.pem" --fd machine/fs0/new.fd --out machine/fs0/new.pfat \
+    >/dev/null || {
+    echo "run-update: building the PFAT image failed"
+    exit 1
+  }
+fi
 "$bin/vyrfft" --machine machine --export-bios bios.setup || exit 1
 cp machine/flash.bin flash-before.bin
 
@@ -120,6 +133,7 @@ case $scenario in
   package) words=(-dbg) ;;
   extract) words=(-extrFD -dbg) ;;
   capsule) words=(new.cap -dbg) ;;
+  pfat) words=(new.pfat -dbg) ;;
 esac
 
 # ---- The same run on the host's emulated PC --------------------------------------------------
@@ -145,7 +159,8 @@ mformat -i disk.img -t 64 -h 64 -s 32 -v VYRFFT :: &&
   mcopy -i disk.img bios.setup flash-before.bin ::/EmuBios/ &&
   mren -i disk.img ::/EmuBios/flash-before.bin ::/EmuBios/flash.bin &&
   mcopy -i disk.img "$launcher" VyrFFT.efi machine/fs0/new.fd machine/fs0/platform.ini :: &&
-  { [ "$scenario" != capsule ] || mcopy -i disk.img machine/fs0/new.cap ::; } || {
+  { [ "$scenario" != capsule ] || mcopy -i disk.img machine/fs0/new.cap ::; } &&
+  { [ "$scenario" != pfat ] || mcopy -i disk.img machine/fs0/new.pfat ::; } || {
   echo "run-update: building the FAT disk failed"
   exit 1
 }
@@ -217,6 +232,7 @@ check "the console shows every line the host run showed" test -z "$(comm -13 con
 case $scenario in
   save) check "the console shows the save" has "Read Current ROM Start" serial.txt ;;
   capsule) check "the console says the capsule was handed over" has "Update Progress: Completed" serial.txt ;;
+  pfat) check "the console says the PFAT update is done" has "Update PFAT completed." serial.txt ;;
   extract) check "the console names both extracted images" has "extracts to... VyrFFTLauncher_FD\\new.fd" serial.txt ;;
   *) check "the console says the update is done" has "Update BIOS completed." serial.txt ;;
 esac
@@ -231,7 +247,7 @@ check "EndProgram returned TRUE (the completion request was accepted)" \
   has "VyrFFT launcher: EndProgram returned TRUE" serial.txt
 check "no write-back of the flash failed" test -z "$(grep -F 'VyrEmuBios: writing back' serial.txt)"
 case $scenario in
-  update | shell | firmware | package | capsule)
+  update | shell | firmware | package | capsule | pfat)
     check "the flash copied out of the disk equals the host run's, byte for byte" same flash-after.bin host/flash.bin
     check "the update changed the flash" differ flash-after.bin flash-before.bin
     ;;
