@@ -132,6 +132,25 @@ VOID CheckAndSetMultiSkuPackage(UINT8 **Image, UINT32 *Size) {
   FuncExit(u"CheckAndSetMultiSkuPackage", NULL);
 }
 
+// The loaded image's part of a configuration: the model's image of a Dell
+// multi-SKU capsule, then a secure image's own INI record. Frees the image.
+static BOOLEAN ConfigFromImage(UINT8 *Image, UINT32 Size, CONST CHAR16 *Note) {
+  AnalyzeImage(Image, Size);
+  if (IsVendorId(VENDOR_ID_DELL)) {
+    CheckAndSetMultiSkuPackage(&Image, &Size);
+  }
+  if (Note != NULL) {
+    DebugPrint(0, Note);
+  }
+  BOOLEAN Result = TRUE;
+  if (ParseSecureCapsule(Image, Size)) {
+    Result = LoadConfigFromSecureImage(Image, Size);
+  }
+  AnalyzeImage(NULL, 0);
+  FreePool(Image);
+  return Result;
+}
+
 BOOLEAN FuncLoadPackageConfig(VOID) {
   FuncEnter(u"FuncLoadPackageConfig");
   CHAR8 *Ini = NULL;
@@ -156,16 +175,7 @@ BOOLEAN FuncLoadPackageConfig(VOID) {
     FuncExit(u"FuncLoadPackageConfig", u"Load package FD failed");
     return FALSE;
   }
-  AnalyzeImage(Image, Size);
-  if (IsVendorId(VENDOR_ID_DELL)) {
-    CheckAndSetMultiSkuPackage(&Image, &Size);
-  }
-  BOOLEAN Result = TRUE;
-  if (ParseSecureCapsule(Image, Size)) {
-    Result = LoadConfigFromSecureImage(Image, Size);
-  }
-  AnalyzeImage(NULL, 0);
-  FreePool(Image);
+  BOOLEAN Result = ConfigFromImage(Image, Size, NULL);
   FuncExit(u"FuncLoadPackageConfig", Result ? NULL : u"Load config from secure image failed");
   return Result;
 }
@@ -218,17 +228,7 @@ BOOLEAN FuncLoadFileConfig(CHAR16 *FileName) {
     FuncExit(u"FuncLoadFileConfig", u"FD file not found");
     return FALSE;
   }
-  AnalyzeImage(Image, Size);
-  if (IsVendorId(VENDOR_ID_DELL)) {
-    CheckAndSetMultiSkuPackage(&Image, &Size);
-  }
-  DebugPrint(0, u" Config from capsule\r\n");
-  BOOLEAN Result = TRUE;
-  if (ParseSecureCapsule(Image, Size)) {
-    Result = LoadConfigFromSecureImage(Image, Size);
-  }
-  AnalyzeImage(NULL, 0);
-  FreePool(Image);
+  BOOLEAN Result = ConfigFromImage(Image, Size, u" Config from capsule\r\n");
   FuncExit(u"FuncLoadFileConfig", Result ? NULL : u"Load config from secure image failed");
   return Result;
 }
