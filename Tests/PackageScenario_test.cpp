@@ -65,7 +65,7 @@ TEST_F(PackageScenario, TheMachineGetsTheImageItsPackageSelects) {
        "    The package holds no BIOS image named d.fd.\r\n"},
       {"the filter refuses an option", std::nullopt, "", {"-bios"}, 1, 0,
        "Error command: -bios (Not supports on current package)\r\n"},
-      {"a built-in option runs", std::nullopt, "-pq", {}, 0, 0, "Protect"},
+      {"a built-in option runs", std::nullopt, "-pq", {}, 0, 0, "                Protection Region MAP\r\n"},
       {"the selected image is damaged", MultiFd + "FD#01=ID,VyrPC,c.fd\r\n", "", {}, 1, 0,
        "    The package is damaged: BIOS image 3: its data lies outside the file.\r\n", 1},
       {"a header missing in the middle", MultiFd + "FD#01=ID,VyrPC,c.fd\r\n", "", {}, 0, 3,

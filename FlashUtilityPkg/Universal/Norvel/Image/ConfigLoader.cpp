@@ -17,14 +17,13 @@
 #define MULTI_SKU_HEADER_SIZE 16
 #define MULTI_SKU_ENTRY_SIZE 8
 
-// Stored with '~' for '$' so that a search of this image never finds it.
-
 static VOID PrintFdNotFound(CONST CHAR16 *FileName) {
   PrintBanner(FALSE);
   Print(u"\r\n    Error:\r\n    the FD file not found. (%s)\r\n\r\n", FileName);
 }
 
-BOOLEAN SelectMultiFdEntry(CHAR16 *FileName) {
+// On a match FileName (FILE_NAME_CHARS) becomes the selected entry's FD file name.
+static BOOLEAN SelectMultiFdEntry(CHAR16 *FileName) {
   if (!SelectMultiFd()) {
     return FALSE;
   }
@@ -162,7 +161,7 @@ BOOLEAN FuncLoadPackageConfig(VOID) {
       FuncExit(u"FuncLoadPackageConfig", u"Load option failed");
       return FALSE;
     }
-    if (mIniSettings.MULTI_FD.Flag != 0 && !SelectMultiFd()) {
+    if (IsMultiFdEnabled() && !SelectMultiFd()) {
       PrintBanner(FALSE);
       Print(u"No match file in Multi-FD.\r\n");
       FuncExit(u"FuncLoadPackageConfig", u"Multi-FD no match");

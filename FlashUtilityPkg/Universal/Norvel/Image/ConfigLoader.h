@@ -20,8 +20,5 @@ BOOLEAN LoadConfigFromCapsule(VOID);
 // Dell multi-SKU capsule: the image whose BVDT model name is the platform's
 // replaces *Image (the old buffer is freed). Never fails a flow.
 VOID CheckAndSetMultiSkuPackage(UINT8 **Image, UINT32 *Size);
-// Multi-FD selection by platform conditions: on a match FileName
-// (FILE_NAME_CHARS) becomes the selected entry's FD file name.
-BOOLEAN SelectMultiFdEntry(CHAR16 *FileName);
 
 #endif  // VYR_CONFIG_LOADER_H_

@@ -133,16 +133,16 @@ static VOID AsciiLowerInPlace(CHAR8 *Text) {
   }
 }
 
-static BOOLEAN IsOptionWord(CONST CHAR16 *Argument, CONST CHAR16 *Name) {
+BOOLEAN IsOptionWord(CONST CHAR16 *Argument, CONST CHAR16 *Name) {
   return Argument != NULL && (Argument[0] == u'-' || Argument[0] == u'/') && StrEqualNoCase(Argument + 1, Name);
 }
 
 static BOOLEAN IsValueOfPreviousArgument(UINT32 Index) {
-  CONST CHAR16 *Previous = GetArgument(Index - 1);
-  CONST CHAR16 *Argument = GetArgument(Index);
   if (Index < 2) {
     return FALSE;
   }
+  CONST CHAR16 *Previous = GetArgument(Index - 1);
+  CONST CHAR16 *Argument = GetArgument(Index);
   return IsOptionWord(Previous, u"OemCus") ||
          (IsOptionWord(Previous, u"extrFD") && Argument[0] != u'-' && Argument[0] != u'/');
 }

@@ -59,6 +59,8 @@ VOID GetPackageIni(CHAR8 **Text, UINT32 *Size);
 // header, each terminated within its field.
 VOID GetPackageOptions(CHAR8 *Options);  // ROM_PACK_OPTIONS_SIZE + 1 bytes
 VOID GetPackageFilter(CHAR8 *Filter);    // ROM_PACK_FILTER_SIZE + 1 bytes
+// Argument is the option word Name with '-' or '/', in any case.
+BOOLEAN IsOptionWord(CONST CHAR16 *Argument, CONST CHAR16 *Name);
 // Every user argument must stand in the package's command filter.
 BOOLEAN ChkFilterArg_pkg(VOID);
 

@@ -13,11 +13,6 @@ PACKAGE_COMMANDS_STATE mPackageCommands;
 
 VOID PackageCommandsResetState(VOID) { ZeroMem(&mPackageCommands, sizeof(mPackageCommands)); }
 
-// The pre-pass words are matched as option words are: '-' or '/', any case.
-static BOOLEAN IsCommandWord(CONST CHAR16 *Argument, CONST CHAR16 *Name) {
-  return Argument != NULL && (Argument[0] == u'-' || Argument[0] == u'/') && StrEqualNoCase(Argument + 1, Name);
-}
-
 static BOOLEAN HasCusPrefix(CONST CHAR16 *Value) {
   return Value != NULL && CharToLower(Value[0]) == u'c' && CharToLower(Value[1]) == u'u' &&
          CharToLower(Value[2]) == u's';
@@ -47,7 +42,7 @@ BOOLEAN OemCusPrePass(VOID) {
   // stays for the option parser.
   for (UINT32 Index = 1; Index < Count; Index++) {
     CHAR16 *Argument = GetWorkArgument(Index);
-    if (!IsCommandWord(Argument, u"OemCus")) {
+    if (!IsOptionWord(Argument, u"OemCus")) {
       continue;
     }
     CHAR16 *Value = GetWorkArgument(Index + 1);
@@ -103,7 +98,7 @@ BOOLEAN ExtrFdPrePass(VOID) {
   UINT32 Count = GetWorkArgumentCount();
   for (UINT32 Index = 1; Index < Count; Index++) {
     CHAR16 *Argument = GetWorkArgument(Index);
-    if (!IsCommandWord(Argument, u"extrFD")) {
+    if (!IsOptionWord(Argument, u"extrFD")) {
       continue;
     }
     mPackageCommands.ExtrFd = TRUE;
