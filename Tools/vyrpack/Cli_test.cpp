@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "TempDir.h"
+#include "VyrpackCliFixture.h"
 #include "vyrpack/Package.h"
 #include "vyrpack/Payload.h"
 
@@ -15,19 +15,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class VyrpackCli : public ::testing::Test {
+class VyrpackCli : public vyr::testing::VyrpackCliTest {
  protected:
-  std::string P(const std::string& name) const { return dir_ / name; }
-  void Put(const std::string& name, const std::string& text) { std::ofstream(P(name), std::ios::binary) << text; }
-  int Run(std::vector<std::string> args) {
-    out_.str("");
-    err_.str("");
-    return VyrpackMain(args, out_, err_);
-  }
   size_t FileCount() const { return std::distance(fs::directory_iterator(dir_.Path()), fs::directory_iterator()); }
-
-  vyr::testing::TempDir dir_;
-  std::ostringstream out_, err_;
 };
 
 TEST_F(VyrpackCli, StubPayloadInspectRoundTrip) {

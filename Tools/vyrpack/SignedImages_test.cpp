@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "TempDir.h"
+#include "VyrpackCliFixture.h"
 #include "vyrpack/Cli.h"
 
 namespace vyr::pack {
@@ -13,15 +13,8 @@ namespace {
 
 const std::string kKeys = std::string(VYR_SOURCE_DIR) + "/Tests/keys/";
 
-class SignedImagesCli : public ::testing::Test {
+class SignedImagesCli : public vyr::testing::VyrpackCliTest {
  protected:
-  std::string P(const std::string& name) const { return dir_ / name; }
-  void Put(const std::string& name, const std::string& text) { std::ofstream(P(name), std::ios::binary) << text; }
-  int Run(std::vector<std::string> args) {
-    out_.str("");
-    err_.str("");
-    return VyrpackMain(args, out_, err_);
-  }
   // inspect's lines about the signed image.
   std::string Inspect(const std::string& name, const std::string& key = "") {
     std::vector<std::string> args = {"inspect", P(name)};
@@ -31,8 +24,6 @@ class SignedImagesCli : public ::testing::Test {
     const size_t records = text.find("record");
     return text.substr(text.find('\n', text.find(" record", records)) + 1);
   }
-  vyr::testing::TempDir dir_;
-  std::ostringstream out_, err_;
 };
 
 TEST_F(SignedImagesCli, BuildsAndInspectsEachImage) {
