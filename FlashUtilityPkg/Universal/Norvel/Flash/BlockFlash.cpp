@@ -270,13 +270,6 @@ BOOLEAN UpdateProcEntire(CONST UINT8 *WorkingImage) {
 // ---- Stage 1: the working image ---------------------------------------------
 
 // The EC part in front of an image: checked, then kept for the EC update.
-static BOOLEAN TakeEcPart(CONST UINT8 *Image, UINT32 EcSize) {
-  if (!FuncChk_SizeEC(EcSize)) {
-    return FALSE;
-  }
-  return EcSize == 0 || StoreEcImage(Image, EcSize);
-}
-
 // Region protection for the selection, then the protected regions.
 static BOOLEAN ReserveBlocks(BOOLEAN AlwaysRegions, CONST CHAR16 *Name) {
   UINT8 Selection = GetRegionSelection();

@@ -234,6 +234,10 @@ BOOLEAN StoreEcImage(CONST UINT8 *Image, UINT32 Size) {
   return TRUE;
 }
 
+BOOLEAN TakeEcPart(CONST UINT8 *Image, UINT32 EcSize) {
+  return FuncChk_SizeEC(EcSize) && (EcSize == 0 || StoreEcImage(Image, EcSize));
+}
+
 CONST UINT8 *GetEcImageBuffer(VOID) { return mEcUpdate.ImageBuffer; }
 
 UINT32 GetEcImageSize(VOID) { return mEcUpdate.ImageSize; }

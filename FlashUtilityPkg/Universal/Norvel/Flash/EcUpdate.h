@@ -57,6 +57,9 @@ MUST_CHECK BOOLEAN AllocateEcImageBuffer(VOID);
 VOID FreeEcImageBuffer(VOID);
 // Copies Size bytes to the start of the buffer; never shrinks or clears it.
 MUST_CHECK BOOLEAN StoreEcImage(CONST UINT8 *Image, UINT32 Size);
+// The EC part in front of an FD file's BIOS: its size passes FuncChk_SizeEC
+// and, when it is not 0, its bytes go to the EC image buffer.
+MUST_CHECK BOOLEAN TakeEcPart(CONST UINT8 *Image, UINT32 EcSize);
 CONST UINT8 *GetEcImageBuffer(VOID);
 UINT32 GetEcImageSize(VOID);
 // Set by the secure-capsule road when its capsule carries an EC record.

@@ -322,10 +322,6 @@ BOOLEAN FlashPfatImage(CONST UINT8 *Rom, UINT32 RomSize, CONST UINT8 *Header, UI
   return TRUE;
 }
 
-static BOOLEAN StoreEcPart(CONST UINT8 *Image, UINT32 EcSize) {
-  return FuncChk_SizeEC(EcSize) && (EcSize == 0 || StoreEcImage(Image, EcSize));
-}
-
 BOOLEAN FuncSize_entirePfat(CONST UINT8 *Image, UINT32 FdSize) {
   FuncEnter(u"FuncSize_entirePfat");
   UINT32 RomSize = GetRomSize();
@@ -336,7 +332,7 @@ BOOLEAN FuncSize_entirePfat(CONST UINT8 *Image, UINT32 FdSize) {
   UINT32 EcSize = FdSize - RomSize;
   DebugPrint(4, u" entire PFAT\r\n-----+------\r\n  13h  0x%X\r\n   FD  0x%X\r\n   EC  %dK", RomSize, FdSize,
              EcSize / 1024);
-  if (!StoreEcPart(Image, EcSize)) {
+  if (!TakeEcPart(Image, EcSize)) {
     FuncExit(u"FuncSize_entirePfat", u"EC size invalid");
     return FALSE;
   }
